@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine and passes every test:
+#   1. the build with warnings, all tests;
+#   2. the tests again under AddressSanitizer + UndefinedBehaviorSanitizer;
+#   3. the 32-bit Windows DLL cross-compiled with mingw-w64, its exports checked.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/setup.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== build and test"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQBLOG_SANITIZE=address >/dev/null
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== Windows DLL (i686-w64-mingw32)"
+./scripts/cross-windows.sh
+
+echo "== all tests passed"
