@@ -1,0 +1,42 @@
+// BlogPackage: the package of a reply that is not XML: a copy of the raw body bytes.
+// The raw-body parser makes one per GetPackage; the command reads the bytes with
+// GetData. Not shared between threads.
+#ifndef ZQBLOG_DATA_BLOGPACKAGE_H_
+#define ZQBLOG_DATA_BLOGPACKAGE_H_
+
+#include <memory>
+
+#include "interfaces/IPackage.h"
+#include "platform/atl.h"
+
+namespace Velmora {
+namespace ZQBlog {
+
+class BlogPackage : public CComObjectRootEx<CComMultiThreadModel>, public IPackage {
+ public:
+  BEGIN_COM_MAP(BlogPackage)
+  COM_INTERFACE_ENTRY(IPackage)
+  END_COM_MAP()
+
+  BlogPackage() = default;
+  BlogPackage(const BlogPackage&) = delete;
+  BlogPackage& operator=(const BlogPackage&) = delete;
+
+  // IPackage. A length of 0 leaves the package holding no bytes.
+  // E_OUTOFMEMORY (holding no bytes) when the copy cannot be made.
+  STDMETHOD(SetData)(const BYTE* data, int length, int* storedLength) override;
+
+  // When bytes are held: *data points at them (the package keeps owning them) and
+  // *length is their count. When none are held both outputs stay untouched.
+  // REQUIRES: data and length not null.
+  void GetData(const BYTE** data, int* length) const;
+
+ private:
+  std::unique_ptr<BYTE[]> bytes_;  // null when no bytes are held
+  int length_ = 0;
+};
+
+}  // namespace ZQBlog
+}  // namespace Velmora
+
+#endif  // ZQBLOG_DATA_BLOGPACKAGE_H_

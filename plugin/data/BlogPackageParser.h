@@ -1,0 +1,49 @@
+// BlogPackageParser: the reply parser for bodies that are not XML. Parse keeps a copy of
+// the body; GetPackage hands out a new BlogPackage holding another copy, so a package
+// stays valid after the parser is reset or released. Not shared between threads.
+#ifndef ZQBLOG_DATA_BLOGPACKAGEPARSER_H_
+#define ZQBLOG_DATA_BLOGPACKAGEPARSER_H_
+
+#include <memory>
+
+#include "interfaces/IPackageParser.h"
+#include "platform/atl.h"
+
+namespace Velmora {
+namespace ZQBlog {
+
+class BlogPackageParser : public CComObjectRootEx<CComMultiThreadModel>,
+                          public IPackageParser {
+ public:
+  BEGIN_COM_MAP(BlogPackageParser)
+  COM_INTERFACE_ENTRY(IPackageParser)
+  END_COM_MAP()
+
+  BlogPackageParser() = default;
+  BlogPackageParser(const BlogPackageParser&) = delete;
+  BlogPackageParser& operator=(const BlogPackageParser&) = delete;
+
+  // IPackageParser
+  // Frees the held bytes.
+  STDMETHOD(Reset)() override;
+  // Replaces the held bytes with a copy of data[0, length). Null data with length 0
+  // is an empty body: nothing is held afterwards, as after Reset.
+  // REQUIRES: length >= 0 (E_INVALIDARG), data not null when length > 0 (E_POINTER);
+  // a refused call changes nothing. E_OUTOFMEMORY (holding nothing) when the copy
+  // cannot be made.
+  STDMETHOD(Parse)(const BYTE* data, int length) override;
+  // Always 1.
+  STDMETHOD(GetPackageCount)(int* count) override;
+  // A new BlogPackage given the held bytes through SetData (a parser holding nothing
+  // gives a package holding nothing), with one reference for the caller.
+  STDMETHOD(GetPackage)(IPackage** package) override;
+
+ private:
+  std::unique_ptr<BYTE[]> bytes_;  // null when no bytes are held
+  int length_ = 0;
+};
+
+}  // namespace ZQBlog
+}  // namespace Velmora
+
+#endif  // ZQBLOG_DATA_BLOGPACKAGEPARSER_H_

@@ -1,0 +1,105 @@
+// ResourceInfo: one shared file of an album, in memory. The host reads and writes it
+// through IZQResInfo; the plug-in also copies it and carries it between the processes
+// of a share session as a resource record:
+//   int Id, string Cid, Gcid, ResName, Format, Size, LastTime, Url, Original, Refer,
+//   Desc, int ResType (0, 1, or 2 for any other value), int State, int CategoryId,
+//   string Uin.
+// No lock of its own: the plug-in touches resources under the session's album-list lock.
+#ifndef ZQBLOG_DATA_RESOURCEINFO_H_
+#define ZQBLOG_DATA_RESOURCEINFO_H_
+
+#include <string>
+
+#include "interfaces/IZQResInfo.h"
+#include "platform/atl.h"
+#include "util/RecordItem.h"
+
+namespace Velmora {
+namespace ZQBlog {
+
+class ResourceInfo : public CComObjectRootEx<CComMultiThreadModel>, public IZQResInfo {
+ public:
+  BEGIN_COM_MAP(ResourceInfo)
+  COM_INTERFACE_ENTRY(IZQResInfo)
+  END_COM_MAP()
+
+  // Read limits of the record's string items (each counts the 4-byte length field).
+  static constexpr int kLongTextLimit = 200;   // Cid, Gcid, ResName, Url, Original, Refer, Desc
+  static constexpr int kShortTextLimit = 50;   // Format, Size, LastTime, Uin
+
+  ResourceInfo() = default;
+  ResourceInfo(const ResourceInfo&) = delete;
+  ResourceInfo& operator=(const ResourceInfo&) = delete;
+
+  // IZQResInfo
+  STDMETHOD(GetId)(int* id) override;
+  STDMETHOD(SetId)(int id) override;
+  STDMETHOD(GetCid)(BSTR* cid) override;
+  STDMETHOD(SetCid)(LPCWSTR cid) override;
+  STDMETHOD(GetGcid)(BSTR* gcid) override;
+  STDMETHOD(SetGcid)(LPCWSTR gcid) override;
+  STDMETHOD(GetResName)(BSTR* name) override;
+  STDMETHOD(SetResName)(LPCWSTR name) override;
+  STDMETHOD(GetFormat)(BSTR* format) override;
+  STDMETHOD(SetFormat)(LPCWSTR format) override;
+  STDMETHOD(GetSize)(BSTR* size) override;
+  STDMETHOD(SetSize)(LPCWSTR size) override;
+  STDMETHOD(GetLastTime)(BSTR* lastTime) override;
+  STDMETHOD(SetLastTime)(LPCWSTR lastTime) override;
+  STDMETHOD(GetUrl)(BSTR* url) override;
+  STDMETHOD(SetUrl)(LPCWSTR url) override;
+  STDMETHOD(GetOriginal)(BSTR* original) override;
+  STDMETHOD(SetOriginal)(LPCWSTR original) override;
+  STDMETHOD(GetRefer)(BSTR* refer) override;
+  STDMETHOD(SetRefer)(LPCWSTR refer) override;
+  STDMETHOD(GetDesc)(BSTR* desc) override;
+  STDMETHOD(SetDesc)(LPCWSTR desc) override;
+  STDMETHOD(GetResType)(int* resType) override;
+  STDMETHOD(SetResType)(int resType) override;
+  STDMETHOD(GetState)(int* state) override;
+  STDMETHOD(SetState)(int state) override;
+  STDMETHOD(GetCategoryId)(int* categoryId) override;
+  STDMETHOD(SetCategoryId)(int categoryId) override;
+  STDMETHOD(GetUin)(BSTR* uin) override;
+  STDMETHOD(SetUin)(LPCWSTR uin) override;
+
+  // Copies every field of other.
+  void CopyFrom(const ResourceInfo& other);
+  // Copies every field of other through its getters, in slot order; a getter that
+  // fails leaves its field as it was. A null other does nothing.
+  void CopyFrom(IZQResInfo* other);
+
+  // The number of bytes WriteRecord writes.
+  int RecordSize() const;
+  // Writes the resource record; false when it does not fit (the writer has failed).
+  bool WriteRecord(RecordWriter& writer) const;
+  // Reads a resource record into the fields, in order. Stops at the first item that is
+  // truncated or refused and returns false: that field and the ones after it keep
+  // their values, the ones before it have been stored.
+  bool ReadRecord(RecordReader& reader);
+
+  // ResType as the record carries it: 0, 1, or 2 for any other value.
+  static int RecordResType(int resType);
+
+ private:
+  int id_ = 0;
+  std::wstring cid_;
+  std::wstring gcid_;
+  std::wstring res_name_;
+  std::wstring format_;
+  std::wstring size_;
+  std::wstring last_time_;
+  std::wstring url_;
+  std::wstring original_;
+  std::wstring refer_;
+  std::wstring desc_;
+  int res_type_ = 0;
+  int state_ = 0;
+  int category_id_ = 0;
+  std::wstring uin_;
+};
+
+}  // namespace ZQBlog
+}  // namespace Velmora
+
+#endif  // ZQBLOG_DATA_RESOURCEINFO_H_
