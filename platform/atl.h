@@ -13,6 +13,7 @@
 #define ZQBLOG_PLATFORM_ATL_H_
 
 #include <climits>
+#include <memory>
 #include <new>
 
 #include "platform/platform.h"
@@ -205,7 +206,9 @@ class CComObject : public Base {
 
   CComObject() { AtlModuleLock(); }
   virtual ~CComObject() {
-    this->m_dwRef = -(LONG_MAX / 2);
+    // A count far from zero, so AddRef/Release pairs inside FinalRelease cannot
+    // delete the object again (LONG is 32-bit on both systems).
+    this->m_dwRef = -(static_cast<LONG>(0x7FFFFFFF) / 2);
     this->FinalRelease();
     AtlModuleUnlock();
   }
@@ -269,7 +272,7 @@ class CComPtr {
   }
   CComPtr& operator=(const CComPtr& other) { return *this = other.p; }
   CComPtr& operator=(CComPtr&& other) noexcept {
-    if (this != &other) {
+    if (this != std::addressof(other)) {  // operator& is overloaded
       Release();
       p = other.p;
       other.p = nullptr;

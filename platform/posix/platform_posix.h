@@ -74,6 +74,15 @@ typedef int32_t LCID;
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_NO_MORE_FILES 18L
+#define ERROR_DISK_FULL 112L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_MORE_DATA 234L
+#define ERROR_INVALID_FLAGS 1004L
+#define ERROR_BADDB 1009L
+#define ERROR_KEY_DELETED 1018L
 
 inline HRESULT HRESULT_FROM_WIN32(long x) {
   return x <= 0 ? static_cast<HRESULT>(x)
@@ -175,9 +184,11 @@ struct SYSTEMTIME {
 // ---------------------------------------------------------------- code pages
 #define CP_ACP 0
 #define CP_OEMCP 1
+#define CP_THREAD_ACP 3
 #define CP_UTF8 65001
 #define MB_PRECOMPOSED 0x00000001
 #define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_ERR_INVALID_CHARS 0x00000080
 
 // ---------------------------------------------------------------- registry
 typedef struct ZqRegKey* HKEY;
@@ -188,6 +199,8 @@ typedef DWORD REGSAM;
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000002u)))
 #define REG_NONE 0
 #define REG_SZ 1
+#define REG_BINARY 3
+#define REG_DWORD 4
 #define REG_OPTION_NON_VOLATILE 0
 #define KEY_READ 0x20019
 #define KEY_WRITE 0x20006
@@ -226,14 +239,22 @@ ZQPLATFORM_API int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, 
                                        LPSTR dst, int dstLength, LPCSTR defaultChar,
                                        BOOL* usedDefaultChar);
 
-// Modules.
+// Modules. An HMODULE is the module's load address, as on Windows (GetModuleHandleW
+// returns it); a handle from dlopen is accepted as well. A name "X.dll" (any case) or
+// "X" means "libX.so"; a name with another extension is used as it is.
 ZQPLATFORM_API DWORD GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD size);
 ZQPLATFORM_API HMODULE GetModuleHandleW(LPCWSTR name);
 ZQPLATFORM_API FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 
-// Files.
+// Files. Wide paths are UTF-8 on disk; '\\' counts as a separator like '/'.
+// FindFirstFileW takes a literal path or a last component with '*' and '?' wildcards
+// (ASCII letters match in any case; "*" also lists "." and ".."); the matches come
+// back sorted by name. MakeSureDirectoryPathExists uses the bytes of its narrow path as
+// they are (code page 936 text): a '\\' that is the second byte of a double-byte
+// character is not a separator.
 ZQPLATFORM_API DWORD GetFileAttributesW(LPCWSTR path);
 ZQPLATFORM_API HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+ZQPLATFORM_API BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
 ZQPLATFORM_API BOOL FindClose(HANDLE find);
 ZQPLATFORM_API BOOL MakeSureDirectoryPathExists(LPCSTR path);
 
@@ -254,8 +275,17 @@ ZQPLATFORM_API LONG RegDeleteValueW(HKEY key, LPCWSTR valueName);
 ZQPLATFORM_API LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey);
 ZQPLATFORM_API LONG RegCloseKey(HKEY key);
 
-// The file the registry lives in (UTF-8 path); it is read now and rewritten after every
-// change. Null returns to an in-memory registry. Linux only; the host calls it.
+// Key and value names compare case-insensitively; a key handle names its key by path, so
+// it stays usable across ZqRegistrySetFile (ERROR_KEY_DELETED once the key is gone).
+// RegQueryValueExW: null data asks for the size; a too small buffer gives
+// ERROR_MORE_DATA and the size needed.
+//
+// The file the registry lives in (UTF-8 path); it is read now and rewritten (temporary
+// file, then rename) after every change; a change that cannot be written is undone and
+// its error returned. A missing file is an empty registry; a file that is not a .reg
+// export gives ERROR_BADDB and changes nothing. Null starts a fresh, empty registry kept
+// in memory only.
+// Linux only; the host calls it.
 ZQPLATFORM_API LONG ZqRegistrySetFile(const char* path);
 
 }  // extern "C"

@@ -1,0 +1,385 @@
+// Code-page conversion with the Win32 rules. UTF-8 is converted here; every other code
+// page goes through iconv. The ANSI and OEM code pages are 936 (GBK).
+#include <errno.h>
+#include <iconv.h>
+
+#include <climits>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/internal.h"
+
+namespace zqplatform {
+
+bool DecodeUtf8(const char* text, size_t length, bool strict, std::wstring* out) {
+  const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
+  size_t i = 0;
+  while (i < length) {
+    unsigned char b = s[i];
+    if (b < 0x80) {
+      out->push_back(static_cast<wchar_t>(b));
+      ++i;
+      continue;
+    }
+    int need;
+    unsigned char lo = 0x80, hi = 0xBF;
+    uint32_t cp;
+    if (b >= 0xC2 && b <= 0xDF) {
+      need = 1;
+      cp = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      need = 2;
+      cp = b & 0x0F;
+      if (b == 0xE0) lo = 0xA0;
+      if (b == 0xED) hi = 0x9F;  // no surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      need = 3;
+      cp = b & 0x07;
+      if (b == 0xF0) lo = 0x90;
+      if (b == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+    } else {
+      if (strict) return false;
+      out->push_back(L'\xFFFD');
+      ++i;
+      continue;
+    }
+    size_t j = i + 1;
+    int got = 0;
+    while (got < need && j < length) {
+      unsigned char c = s[j];
+      if (c < lo || c > hi) break;
+      cp = (cp << 6) | (c & 0x3F);
+      lo = 0x80;
+      hi = 0xBF;
+      ++j;
+      ++got;
+    }
+    if (got == need) {
+      out->push_back(static_cast<wchar_t>(cp));
+    } else {
+      if (strict) return false;
+      out->push_back(L'\xFFFD');
+    }
+    i = j;
+  }
+  return true;
+}
+
+bool EncodeUtf8(const wchar_t* text, size_t length, bool strict, std::string* out) {
+  for (size_t i = 0; i < length; ++i) {
+    uint32_t c = static_cast<uint32_t>(text[i]);
+    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+      if (strict) return false;
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out->push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return true;
+}
+
+std::wstring Utf8ToWide(const std::string& text) {
+  std::wstring out;
+  DecodeUtf8(text.data(), text.size(), false, &out);
+  return out;
+}
+
+std::string WideToUtf8(const std::wstring& text) {
+  std::string out;
+  EncodeUtf8(text.data(), text.size(), false, &out);
+  return out;
+}
+
+}  // namespace zqplatform
+
+namespace {
+
+constexpr UINT kAnsiCodePage = 936;
+constexpr char kWideCharset[] = "WCHAR_T";
+
+// Bytes of code page 1252 that Windows passes through as C1 controls while iconv has
+// no mapping for them.
+bool Is1252Passthrough(uint32_t c) {
+  return c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
+}
+
+// The code page a caller names, with the ANSI aliases resolved; 0 when unsupported.
+UINT ResolveCodePage(UINT codePage) {
+  switch (codePage) {
+    case CP_ACP:
+    case CP_OEMCP:
+    case CP_THREAD_ACP:
+      return kAnsiCodePage;
+    case 2:  // CP_MACCP
+    case 42:  // CP_SYMBOL
+    case 65000:  // CP_UTF7
+      return 0;
+    default:
+      return codePage;
+  }
+}
+
+std::string CharsetOf(UINT codePage) {
+  switch (codePage) {
+    case 20127:
+      return "ASCII";
+    case 20866:
+      return "KOI8-R";
+    case 21866:
+      return "KOI8-U";
+    case 54936:
+      return "GB18030";
+    case 1200:
+      return "UTF-16LE";
+    case 1201:
+      return "UTF-16BE";
+    case 12000:
+      return "UTF-32LE";
+    case 12001:
+      return "UTF-32BE";
+    default:
+      if (codePage >= 28591 && codePage <= 28599) {
+        return "ISO-8859-" + std::to_string(codePage - 28590);
+      }
+      return "CP" + std::to_string(codePage);
+  }
+}
+
+// iconv descriptors, opened on first use by each thread and closed at its exit.
+class IconvCache {
+ public:
+  ~IconvCache() {
+    for (auto& entry : descriptors_) iconv_close(entry.second);
+  }
+
+  // A descriptor reset to its initial state, or (iconv_t)-1 when iconv lacks the pair.
+  iconv_t Get(const std::string& to, const std::string& from) {
+    std::string key = to + '\n' + from;
+    auto it = descriptors_.find(key);
+    iconv_t cd;
+    if (it != descriptors_.end()) {
+      cd = it->second;
+    } else {
+      cd = iconv_open(to.c_str(), from.c_str());
+      if (cd == reinterpret_cast<iconv_t>(-1)) return cd;
+      descriptors_.emplace(key, cd);
+    }
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    return cd;
+  }
+
+ private:
+  std::unordered_map<std::string, iconv_t> descriptors_;
+};
+
+thread_local IconvCache t_iconv;
+
+enum class Outcome { kOk, kInvalid };
+
+// Runs cd over the input, appending to out. onInvalid(at, left, out) handles one
+// position iconv cannot convert: it appends a replacement to out and returns how many
+// input bytes to skip, or 0 to fail the conversion.
+template <class Out, class OnInvalid>
+Outcome RunIconv(iconv_t cd, const char* input, size_t inputBytes, Out* out,
+                 OnInvalid onInvalid) {
+  typedef typename Out::value_type Unit;
+  char* in = const_cast<char*>(input);
+  size_t inLeft = inputBytes;
+  std::vector<char> chunk(inputBytes < 16384 ? inputBytes * 4 + 64 : 65536);
+  while (inLeft != 0) {
+    char* dst = chunk.data();
+    size_t dstLeft = chunk.size();
+    size_t r = iconv(cd, &in, &inLeft, &dst, &dstLeft);
+    int error = errno;
+    size_t produced = chunk.size() - dstLeft;
+    out->append(reinterpret_cast<const Unit*>(chunk.data()), produced / sizeof(Unit));
+    if (r != static_cast<size_t>(-1)) continue;
+    if (error == E2BIG) {
+      if (produced == 0) chunk.resize(chunk.size() * 2);
+      continue;
+    }
+    if (error != EILSEQ && error != EINVAL) return Outcome::kInvalid;
+    size_t skip = onInvalid(in, inLeft, out);
+    if (skip == 0 || skip > inLeft) return Outcome::kInvalid;
+    in += skip;
+    inLeft -= skip;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  // Return a stateful encoding to its initial shift state.
+  char* dst = chunk.data();
+  size_t dstLeft = chunk.size();
+  if (iconv(cd, nullptr, nullptr, &dst, &dstLeft) == static_cast<size_t>(-1)) {
+    return Outcome::kInvalid;
+  }
+  out->append(reinterpret_cast<const Unit*>(chunk.data()),
+              (chunk.size() - dstLeft) / sizeof(Unit));
+  return Outcome::kOk;
+}
+
+// Multi-byte text of a resolved code page to wide text. Sets the last error and
+// returns false on failure.
+bool ToWide(UINT codePage, bool strict, const char* src, size_t length, std::wstring* out) {
+  if (codePage == CP_UTF8) {
+    if (!zqplatform::DecodeUtf8(src, length, strict, out)) {
+      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+      return false;
+    }
+    return true;
+  }
+  iconv_t cd = t_iconv.Get(kWideCharset, CharsetOf(codePage));
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  Outcome outcome = RunIconv(cd, src, length, out,
+                             [&](const char* at, size_t, std::wstring* o) -> size_t {
+                               unsigned char b = static_cast<unsigned char>(*at);
+                               if (codePage == 1252 && Is1252Passthrough(b)) {
+                                 o->push_back(static_cast<wchar_t>(b));
+                                 return 1;
+                               }
+                               if (strict) return 0;
+                               o->push_back(L'\xFFFD');
+                               return 1;
+                             });
+  if (outcome != Outcome::kOk) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return false;
+  }
+  return true;
+}
+
+// Wide text to multi-byte text of a resolved code page. Characters without a mapping
+// become defaultChar. Sets the last error and returns false on failure.
+bool FromWide(UINT codePage, bool strict, const wchar_t* src, size_t length, char defaultChar,
+              bool* usedDefault, std::string* out) {
+  if (codePage == CP_UTF8) {
+    if (!zqplatform::EncodeUtf8(src, length, strict, out)) {
+      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+      return false;
+    }
+    return true;
+  }
+  iconv_t cd = t_iconv.Get(CharsetOf(codePage), kWideCharset);
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  Outcome outcome = RunIconv(cd, reinterpret_cast<const char*>(src), length * sizeof(wchar_t),
+                             out, [&](const char* at, size_t left, std::string* o) -> size_t {
+                               if (left < sizeof(wchar_t)) return 0;
+                               wchar_t c;
+                               std::memcpy(&c, at, sizeof c);
+                               if (codePage == 1252 && Is1252Passthrough(c)) {
+                                 o->push_back(static_cast<char>(c));
+                               } else {
+                                 o->push_back(defaultChar);
+                                 *usedDefault = true;
+                               }
+                               return sizeof(wchar_t);
+                             });
+  if (outcome != Outcome::kOk) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+UINT GetACP(void) { return kAnsiCodePage; }
+
+UINT GetOEMCP(void) { return kAnsiCodePage; }
+
+UINT ZqGetConversionACP(void) { return kAnsiCodePage; }
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLength, LPWSTR dst,
+                        int dstLength) {
+  if (src == nullptr || srcLength == 0 || srcLength < -1 || dstLength < 0 ||
+      (dst == nullptr && dstLength != 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  UINT resolved = ResolveCodePage(codePage);
+  if (resolved == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  size_t length = srcLength == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLength);
+  std::wstring wide;
+  if (!ToWide(resolved, (flags & MB_ERR_INVALID_CHARS) != 0, src, length, &wide)) return 0;
+  if (wide.size() > static_cast<size_t>(INT_MAX)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  int needed = static_cast<int>(wide.size());
+  if (dstLength == 0) return needed;
+  if (needed > dstLength) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(dst, wide.data(), wide.size() * sizeof(wchar_t));
+  return needed;
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLength, LPSTR dst,
+                        int dstLength, LPCSTR defaultChar, BOOL* usedDefaultChar) {
+  if (src == nullptr || srcLength == 0 || srcLength < -1 || dstLength < 0 ||
+      (dst == nullptr && dstLength != 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  UINT resolved = ResolveCodePage(codePage);
+  if (resolved == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  // UTF-8 has no default character.
+  if (resolved == CP_UTF8 && (defaultChar != nullptr || usedDefaultChar != nullptr)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  size_t length = srcLength == -1 ? std::wcslen(src) + 1 : static_cast<size_t>(srcLength);
+  std::string narrow;
+  bool usedDefault = false;
+  char replacement = defaultChar != nullptr ? *defaultChar : '?';
+  if (!FromWide(resolved, (flags & WC_ERR_INVALID_CHARS) != 0, src, length, replacement,
+                &usedDefault, &narrow)) {
+    return 0;
+  }
+  if (narrow.size() > static_cast<size_t>(INT_MAX)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  int needed = static_cast<int>(narrow.size());
+  if (dstLength != 0) {
+    if (needed > dstLength) {
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return 0;
+    }
+    std::memcpy(dst, narrow.data(), narrow.size());
+  }
+  if (usedDefaultChar != nullptr) *usedDefaultChar = usedDefault ? TRUE : FALSE;
+  return needed;
+}
+
+}  // extern "C"

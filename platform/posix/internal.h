@@ -1,0 +1,29 @@
+// Helpers shared by the files of libzqplatform.so; not part of the platform contract.
+#ifndef ZQBLOG_PLATFORM_POSIX_INTERNAL_H_
+#define ZQBLOG_PLATFORM_POSIX_INTERNAL_H_
+
+#include <cstddef>
+#include <string>
+
+#include "platform/posix/platform_posix.h"
+
+namespace zqplatform {
+
+// UTF-8 bytes to wide text. Each ill-formed sequence (its longest valid beginning) is
+// one U+FFFD, or the conversion fails when strict. Returns false only when strict.
+bool DecodeUtf8(const char* text, size_t length, bool strict, std::wstring* out);
+
+// Wide text to UTF-8. A surrogate or a value above U+10FFFF becomes U+FFFD, or the
+// conversion fails when strict. Returns false only when strict.
+bool EncodeUtf8(const wchar_t* text, size_t length, bool strict, std::string* out);
+
+// Lenient conversions for paths and registry text.
+std::wstring Utf8ToWide(const std::string& text);
+std::string WideToUtf8(const std::wstring& text);
+
+// The Win32 error code closest to an errno value.
+DWORD Win32ErrorFromErrno(int error);
+
+}  // namespace zqplatform
+
+#endif  // ZQBLOG_PLATFORM_POSIX_INTERNAL_H_

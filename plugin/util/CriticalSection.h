@@ -1,0 +1,57 @@
+// A named re-entrant lock over a Win32 critical section, and a scoped holder for any
+// lock with Lock() and Unlock().
+#ifndef ZQBLOG_UTIL_CRITICALSECTION_H_
+#define ZQBLOG_UTIL_CRITICALSECTION_H_
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace TAVO {
+namespace System {
+namespace Thread {
+
+// A lock with a name. The owning thread may take it again; each Lock needs its Unlock.
+class CriticalSection {
+ public:
+  // A null name is taken as "".
+  explicit CriticalSection(const char* name = "");
+  // REQUIRES: no thread holds the lock.
+  ~CriticalSection();
+
+  CriticalSection(const CriticalSection&) = delete;
+  CriticalSection& operator=(const CriticalSection&) = delete;
+
+  // Blocks until the calling thread holds the lock.
+  void Lock();
+  // REQUIRES: the calling thread holds the lock.
+  void Unlock();
+  // Takes the lock if no other thread holds it; true when taken.
+  bool TryLock();
+
+  const std::string& Name() const { return name_; }
+
+ private:
+  std::string name_;
+  CRITICAL_SECTION section_;
+};
+
+// Holds a lock for the life of the object.
+template <class L>
+class ScopedLock {
+ public:
+  explicit ScopedLock(L& lock) : lock_(lock) { lock_.Lock(); }
+  ~ScopedLock() { lock_.Unlock(); }
+
+  ScopedLock(const ScopedLock&) = delete;
+  ScopedLock& operator=(const ScopedLock&) = delete;
+
+ private:
+  L& lock_;
+};
+
+}  // namespace Thread
+}  // namespace System
+}  // namespace TAVO
+
+#endif  // ZQBLOG_UTIL_CRITICALSECTION_H_
