@@ -1,0 +1,379 @@
+// A scripted stand-in for the host's HTTP connection service and workshop, for the
+// command framework tests (included by *_test.cpp only). Every fake records the calls
+// it receives; the connection hands the test the events pointer the command advised,
+// so the test plays the connection thread by calling the events itself.
+#ifndef ZQBLOG_FRAMEWORK_FRAMEWORKTESTSUPPORT_H_
+#define ZQBLOG_FRAMEWORK_FRAMEWORKTESTSUPPORT_H_
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "interfaces/ICmdEvent.h"
+#include "interfaces/IHttpBuffer.h"
+#include "interfaces/IHttpConnection.h"
+#include "interfaces/IHttpConnectionClientEvents.h"
+#include "interfaces/IHttpConnectionFactory.h"
+#include "interfaces/IHttpReplyHeaders.h"
+#include "interfaces/IHttpRequest.h"
+#include "interfaces/IPackage.h"
+#include "interfaces/IPackageParser.h"
+#include "interfaces/IWorkshopCmd.h"
+#include "platform/atl.h"
+
+namespace Velmora {
+namespace ZQBlog {
+namespace framework_testing {
+
+// The current reference count of object, read through AddRef and Release.
+inline ULONG RefCount(IUnknown* object) {
+  object->AddRef();
+  return object->Release();
+}
+
+// Watches the module lock count from construction on. Uses the binary's module when
+// there is one, else makes a module of its own for its lifetime.
+class ModuleLockWatch {
+ public:
+  ModuleLockWatch() {
+    if (_pAtlModule == nullptr) own_.emplace();
+    start_ = _pAtlModule->GetLockCount();
+  }
+  // Locks taken since construction and not yet released.
+  LONG Delta() const { return _pAtlModule->GetLockCount() - start_; }
+
+ private:
+  std::optional<CAtlModule> own_;
+  LONG start_ = 0;
+};
+
+inline std::string TextOf(const CountedString& text) {
+  return std::string(text.text, static_cast<size_t>(text.length));
+}
+
+// The IUnknown part of a fake host object: an interlocked count, deletion at zero,
+// QueryInterface for IUnknown and I.
+template <class I>
+class Fake : public I {
+ public:
+  Fake() = default;
+  Fake(const Fake&) = delete;
+  Fake& operator=(const Fake&) = delete;
+  virtual ~Fake() = default;
+
+  STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IidOf<I>())) {
+      *ppv = static_cast<I*>(this);
+      this->AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
+  STDMETHOD_(ULONG, Release)() override {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ private:
+  std::atomic<ULONG> refs_{0};
+};
+
+// A byte buffer. Counts the calls it gets; GetData can be made to fail.
+class FakeBuffer : public Fake<IHttpBuffer> {
+ public:
+  explicit FakeBuffer(std::string bytes = std::string()) : bytes_(std::move(bytes)) {}
+
+  STDMETHOD(SetData)(const BYTE* data, int length) override {
+    ++setDataCalls;
+    if (length < 0) return E_INVALIDARG;
+    if (data == nullptr && length > 0) return E_POINTER;
+    bytes_.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
+    return S_OK;
+  }
+  STDMETHOD(Reserved2)() override { return E_NOTIMPL; }
+  STDMETHOD(GetData)(BYTE** data, int* length) override {
+    ++getDataCalls;
+    if (failGetData) return E_FAIL;
+    if (length == nullptr) return E_POINTER;
+    if (data != nullptr) {
+      *data = bytes_.empty() ? nullptr : reinterpret_cast<BYTE*>(&bytes_[0]);
+    }
+    *length = static_cast<int>(bytes_.size());
+    return S_OK;
+  }
+
+  const std::string& bytes() const { return bytes_; }
+
+  std::atomic<int> setDataCalls{0};
+  std::atomic<int> getDataCalls{0};
+  bool failGetData = false;
+
+ private:
+  std::string bytes_;
+};
+
+class FakeReplyHeaders : public Fake<IHttpReplyHeaders> {
+ public:
+  explicit FakeReplyHeaders(int status = 200) : status_(status) {}
+  STDMETHOD(GetStatusCode)(int* statusCode) override {
+    if (statusCode == nullptr) return E_POINTER;
+    *statusCode = status_;
+    return S_OK;
+  }
+  STDMETHOD(GetHeader)(LPCSTR /*name*/, IStringSetter* /*value*/) override { return S_FALSE; }
+
+ private:
+  int status_;
+};
+
+class FakeRequest : public Fake<IHttpRequest> {
+ public:
+  STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
+  STDMETHOD(Reserved2)() override { return E_NOTIMPL; }
+  STDMETHOD(AddHeader)(CountedString name, CountedString value) override {
+    headers.emplace_back(TextOf(name), TextOf(value));
+    return S_OK;
+  }
+
+  std::string method;
+  std::string path;
+  std::string version;
+  std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// One connection: records every call as a line of text, keeps the advised events and
+// what was sent. A thread can wait for Send (WaitForSends).
+class FakeConnection : public Fake<IHttpConnection> {
+ public:
+  STDMETHOD(Advise)(IHttpConnectionClientEvents* sink) override {
+    std::lock_guard<std::mutex> hold(mutex_);
+    log_.push_back("Advise");
+    events_ = sink;
+    advisedEvents_ = sink;
+    return S_OK;
+  }
+  STDMETHOD(Unadvise)(IHttpConnectionClientEvents* sink) override {
+    CComPtr<IHttpConnectionClientEvents> dropped;
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      log_.push_back(sink == advisedEvents_ ? "Unadvise" : "Unadvise(other)");
+      dropped = std::move(events_);
+    }
+    return S_OK;  // dropped releases the events outside the mutex
+  }
+  STDMETHOD(SetServer)(CountedString host, DWORD port) override {
+    std::lock_guard<std::mutex> hold(mutex_);
+    log_.push_back("SetServer " + TextOf(host) + ":" + std::to_string(port));
+    return S_OK;
+  }
+  STDMETHOD(Reserved4)() override { return E_NOTIMPL; }
+  STDMETHOD(Open)() override { return Note("Open"); }
+  STDMETHOD(Send)(IHttpRequest* request, IHttpBuffer* body) override {
+    std::lock_guard<std::mutex> hold(mutex_);
+    log_.push_back(body != nullptr ? "Send+body" : "Send");
+    sentRequest_ = static_cast<FakeRequest*>(request);
+    if (body != nullptr) {
+      BYTE* data = nullptr;
+      int length = 0;
+      body->GetData(&data, &length);
+      sentBody_.emplace(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
+    }
+    ++sends_;
+    changed_.notify_all();
+    return S_OK;
+  }
+  STDMETHOD(Continue)() override {
+    std::lock_guard<std::mutex> hold(mutex_);
+    log_.push_back("Continue");
+    return S_OK;
+  }
+  STDMETHOD(Close)() override { return Note("Close"); }
+
+  // The advised events (null after Unadvise), with a reference for the caller.
+  CComPtr<IHttpConnectionClientEvents> events() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return events_;
+  }
+  std::vector<std::string> log() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return log_;
+  }
+  CComPtr<FakeRequest> sentRequest() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return sentRequest_;
+  }
+  std::optional<std::string> sentBody() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return sentBody_;
+  }
+  // Blocks until Send has been called at least n times.
+  void WaitForSends(int n) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    changed_.wait(hold, [&] { return sends_ >= n; });
+  }
+
+ private:
+  HRESULT Note(const char* what) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    log_.push_back(what);
+    return S_OK;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> log_;
+  CComPtr<IHttpConnectionClientEvents> events_;
+  IHttpConnectionClientEvents* advisedEvents_ = nullptr;  // identity only
+  CComPtr<FakeRequest> sentRequest_;
+  std::optional<std::string> sentBody_;
+  int sends_ = 0;
+};
+
+// The factory: makes one FakeConnection (kept for the test), requests and buffers;
+// each kind of creation can be made to fail.
+class FakeFactory : public Fake<IHttpConnectionFactory> {
+ public:
+  FakeFactory() : connection(new FakeConnection) {}
+
+  STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
+  STDMETHOD(CreateConnection)(int reserved, void* parameters,
+                              IHttpConnection** result) override {
+    ++connectionsCreated;
+    lastReserved = reserved;
+    lastParameters = parameters;
+    if (parameters != nullptr) lastParameterSize = *static_cast<const DWORD*>(parameters);
+    *result = nullptr;
+    if (connectionResult < 0) return connectionResult;
+    if (!connectionNullOnSuccess) {
+      connection->AddRef();
+      *result = connection;
+    }
+    return connectionResult;
+  }
+  STDMETHOD(Reserved3)() override { return E_NOTIMPL; }
+  STDMETHOD(CreateRequest)(IHttpRequest** result, CountedString method, CountedString path,
+                           CountedString version) override {
+    ++requestsCreated;
+    *result = nullptr;
+    if (FAILED(requestResult)) return requestResult;
+    CComPtr<FakeRequest> request(new FakeRequest);
+    request->method = TextOf(method);
+    request->path = TextOf(path);
+    request->version = TextOf(version);
+    lastRequest = request;
+    *result = request.Detach();
+    return S_OK;
+  }
+  STDMETHOD(Reserved5)() override { return E_NOTIMPL; }
+  STDMETHOD(CreateBuffer)(IHttpBuffer** result) override {
+    ++buffersCreated;
+    *result = nullptr;
+    if (FAILED(bufferResult)) return bufferResult;
+    CComPtr<FakeBuffer> buffer(new FakeBuffer);
+    lastBuffer = buffer;
+    *result = buffer.Detach();
+    return S_OK;
+  }
+
+  CComPtr<FakeConnection> connection;
+  HRESULT connectionResult = S_OK;
+  bool connectionNullOnSuccess = false;
+  HRESULT requestResult = S_OK;
+  HRESULT bufferResult = S_OK;
+  int connectionsCreated = 0;
+  int requestsCreated = 0;
+  int buffersCreated = 0;
+  int lastReserved = -1;
+  void* lastParameters = nullptr;
+  DWORD lastParameterSize = 0;
+  CComPtr<FakeRequest> lastRequest;
+  CComPtr<FakeBuffer> lastBuffer;
+};
+
+class FakePackage : public Fake<IPackage> {
+ public:
+  STDMETHOD(SetData)(const BYTE* /*data*/, int length, int* storedLength) override {
+    if (storedLength != nullptr) *storedLength = length;
+    return S_OK;
+  }
+};
+
+// A parser that keeps what Parse was given and answers as scripted.
+class FakeParser : public Fake<IPackageParser> {
+ public:
+  STDMETHOD(Reset)() override { return S_OK; }
+  STDMETHOD(Parse)(const BYTE* data, int length) override {
+    ++parseCalls;
+    parsedPointerWasNull = (data == nullptr);
+    parsed.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
+    return parseResult;
+  }
+  STDMETHOD(GetPackageCount)(int* count) override {
+    *count = packageCount;
+    return S_OK;
+  }
+  STDMETHOD(GetPackage)(IPackage** result) override {
+    ++getPackageCalls;
+    return package.CopyTo(result);
+  }
+
+  HRESULT parseResult = S_OK;
+  int packageCount = 1;
+  CComPtr<IPackage> package{new FakePackage};
+  int parseCalls = 0;
+  int getPackageCalls = 0;
+  bool parsedPointerWasNull = false;
+  std::string parsed;
+};
+
+// A state-change sink: records (command, old, new) and can run a reaction.
+class RecordingSink : public Fake<ICmdEvent> {
+ public:
+  struct Change {
+    IWorkshopCmd* command;
+    int oldState;
+    int newState;
+  };
+
+  STDMETHOD(OnStateChanged)(IWorkshopCmd* command, int oldState, int newState) override {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      changes_.push_back(Change{command, oldState, newState});
+    }
+    if (onChange) onChange(command, newState);
+    return E_FAIL;  // the command ignores the answer
+  }
+
+  std::vector<Change> changes() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return changes_;
+  }
+  std::vector<int> newStates() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<int> states;
+    for (const Change& change : changes_) states.push_back(change.newState);
+    return states;
+  }
+
+  // Set before the sink is registered.
+  std::function<void(IWorkshopCmd* command, int newState)> onChange;
+
+ private:
+  std::mutex mutex_;
+  std::vector<Change> changes_;
+};
+
+}  // namespace framework_testing
+}  // namespace ZQBlog
+}  // namespace Velmora
+
+#endif  // ZQBLOG_FRAMEWORK_FRAMEWORKTESTSUPPORT_H_
