@@ -1,6 +1,7 @@
 #include "module/ZQBlogPlugin.h"
 
 #include <cwctype>
+#include <exception>
 
 #include "framework/ShareSessionCmdParserManager.h"
 #include "interfaces/IShareSessionChannel.h"
@@ -10,6 +11,8 @@
 #include "interfaces/IZQCPPluginRegistry.h"
 #include "module/HostPlatform.h"
 #include "module/ZQCPWarpper.h"
+#include "session/BlogSession.h"
+#include "session/BlogShareSessionDecoder.h"
 #include "util/CriticalSection.h"
 #include "util/SingletonHolder.h"
 
@@ -130,11 +133,15 @@ STDMETHODIMP ZQBlogPlugin_::SetCurrentUser(LPCWSTR userId) {
   std::wstring lowered = userId != nullptr ? userId : L"";
   for (wchar_t& c : lowered) c = static_cast<wchar_t>(std::towlower(c));
   currentUser_ = lowered;
+  BlogSession_* session = BlogSession_::Instance();
+  if (session != nullptr) session->SetCurrentUin(lowered);
   return S_OK;
 }
 
 STDMETHODIMP ZQBlogPlugin_::ClearSession() {
   InterlockedExchange(&g_commandCounter, 0);
+  BlogSession_* session = BlogSession_::Instance();
+  if (session != nullptr) session->ClearAll();
   return S_OK;
 }
 
@@ -186,10 +193,17 @@ STDMETHODIMP ZQBlogPlugin_::RefreshResComment(LPCWSTR, int, void*, IWorkshopCmd*
 
 // ---------------------------------------------------------------- the other two
 
-STDMETHODIMP ZQBlogPlugin_::OnRecvShareSessionMsg(int /*first*/, int /*type*/, int /*value1*/,
-                                                  int /*value2*/) {
-  // No change decoder is attached yet: nothing is handled.
-  return E_FAIL;
+STDMETHODIMP ZQBlogPlugin_::OnRecvShareSessionMsg(int /*first*/, int type, int value1,
+                                                  int value2) {
+  BlogShareSessionDecoder_* decoder = BlogShareSessionDecoder_::Instance();
+  if (decoder == nullptr) return E_FAIL;
+  // Nothing may escape into the host's thread: a broadcast that cannot be converted
+  // (the conversion error is a std::exception) or stored is simply not applied.
+  try {
+    return decoder->DecodeMessage(type, value1, value2) ? S_OK : E_FAIL;
+  } catch (const std::exception&) {
+    return E_FAIL;
+  }
 }
 
 STDMETHODIMP ZQBlogPlugin_::OnStateChanged(IWorkshopCmd*, int, int) { return S_OK; }

@@ -1,0 +1,331 @@
+// Fakes for the session tests (included by *_test.cpp only): a session and a decoder
+// of their own, host sinks, a settings store and a host platform whose module channel
+// serves a scripted payload.
+#ifndef ZQBLOG_SESSION_SESSIONTESTSUPPORT_H_
+#define ZQBLOG_SESSION_SESSIONTESTSUPPORT_H_
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "interfaces/ISettingsSection.h"
+#include "interfaces/ISettingsStore.h"
+#include "interfaces/IShareSessionChannel.h"
+#include "interfaces/IShareSessionManager.h"
+#include "interfaces/IZQBlogFailureSink.h"
+#include "interfaces/IZQBlogResultSink.h"
+#include "interfaces/IZQCPPlatform.h"
+#include "platform/atl.h"
+#include "session/BlogSession.h"
+#include "session/BlogShareSessionDecoder.h"
+
+namespace Velmora {
+namespace ZQBlog {
+namespace session_testing {
+
+// A session of the test's own (the library reaches only the process-wide one).
+class TestSession : public BlogSession_ {
+ public:
+  TestSession() = default;
+  ~TestSession() override = default;
+};
+
+// A decoder that applies to a given session.
+class TestDecoder : public BlogShareSessionDecoder_ {
+ public:
+  explicit TestDecoder(BlogSession_* session) : BlogShareSessionDecoder_(session) {}
+  ~TestDecoder() override = default;
+};
+
+// The IUnknown part of a fake host object owned by the test: an interlocked count that
+// the test reads, never deleting the object.
+template <class I>
+class Counted : public I {
+ public:
+  Counted() = default;
+  Counted(const Counted&) = delete;
+  Counted& operator=(const Counted&) = delete;
+  virtual ~Counted() = default;
+
+  STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IidOf<I>())) {
+      *ppv = static_cast<I*>(this);
+      this->AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
+  STDMETHOD_(ULONG, Release)() override { return --refs_; }
+
+  // References held by others than the test.
+  ULONG refs() const { return refs_; }
+
+ private:
+  std::atomic<ULONG> refs_{0};
+};
+
+// Records every OnResultReady; runs an optional action inside the call.
+class RecordingResultSink : public Counted<IZQBlogResultSink> {
+ public:
+  STDMETHOD(OnResultReady)(int commandId, int resultKind) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      calls_.emplace_back(commandId, resultKind);
+    }
+    if (action) action(commandId);
+    return S_OK;
+  }
+  std::vector<std::pair<int, int>> calls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+  }
+
+  std::function<void(int commandId)> action;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::pair<int, int>> calls_;
+};
+
+// Records every OnFailure as its four values.
+class RecordingFailureSink : public Counted<IZQBlogFailureSink> {
+ public:
+  STDMETHOD(OnFailure)(int code, int operationIndex, int value3, int value4) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.push_back({code, operationIndex, value3, value4});
+    return S_OK;
+  }
+  std::vector<std::vector<int>> calls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::vector<int>> calls_;
+};
+
+// An in-memory settings store: sections of key -> (time, value).
+class FakeSettingsStore : public Counted<ISettingsStore> {
+ public:
+  struct Value {
+    int time = 0;
+    std::string text;
+  };
+  typedef std::map<std::string, Value> Section;
+
+  class FakeSection : public Counted<ISettingsSection> {
+   public:
+    explicit FakeSection(Section* values) : values_(values) {}
+    STDMETHOD(WriteValue)(LPCSTR key, int time, LPCSTR value, int length) override {
+      if (length < 0) return E_INVALIDARG;
+      (*values_)[key] = Value{time, std::string(value, static_cast<size_t>(length))};
+      return S_OK;
+    }
+    STDMETHOD(ReadValue)(LPCSTR key, char* buffer, int* length) override {
+      auto found = values_->find(key);
+      if (found == values_->end()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+      int needed = static_cast<int>(found->second.text.size()) + 1;
+      if (*length < needed) {
+        *length = needed;
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+      }
+      std::copy(found->second.text.begin(), found->second.text.end(), buffer);
+      buffer[needed - 1] = '\0';
+      *length = needed - 1;
+      return S_OK;
+    }
+
+   private:
+    Section* values_;
+  };
+
+  ~FakeSettingsStore() override {
+    for (auto& entry : handedOut_) delete entry;
+  }
+
+  STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
+  STDMETHOD(CreateSection)(BSTR name, int flag) override {
+    std::wstring key(name, SysStringLen(name));
+    createCalls.push_back({key, flag});
+    if (createFails) return E_FAIL;
+    if (sections.count(key) != 0) return S_FALSE;
+    sections[key];
+    return S_OK;
+  }
+  STDMETHOD(Reserved3)() override { return E_NOTIMPL; }
+  STDMETHOD(OpenSection)(BSTR name, ISettingsSection** section) override {
+    std::wstring key(name, SysStringLen(name));
+    ++openCalls;
+    *section = nullptr;
+    auto found = sections.find(key);
+    if (openFails || found == sections.end()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    FakeSection* handle = new FakeSection(&found->second);
+    handedOut_.push_back(handle);
+    handle->AddRef();
+    *section = handle;
+    return S_OK;
+  }
+
+  // Section handles still referenced by the code under test.
+  int LiveSectionHandles() const {
+    int live = 0;
+    for (FakeSection* handle : handedOut_) live += handle->refs() != 0 ? 1 : 0;
+    return live;
+  }
+
+  std::map<std::wstring, Section> sections;
+  std::vector<std::pair<std::wstring, int>> createCalls;
+  int openCalls = 0;
+  bool openFails = false;
+  bool createFails = false;
+
+ private:
+  std::vector<FakeSection*> handedOut_;
+};
+
+// The host's module channel with one broadcast payload; logs the calls it gets.
+class FakeChannel : public Counted<IShareSessionChannel> {
+ public:
+  STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
+  STDMETHOD(Reserved2)() override { return E_NOTIMPL; }
+  STDMETHOD(BeginReadMessage)() override {
+    log.push_back("Begin");
+    if (beginFails) return E_FAIL;
+    reading = true;
+    return S_OK;
+  }
+  STDMETHOD(GetMessagePayload)(const BYTE** data, int* length) override {
+    log.push_back("GetPayload");
+    if (!reading) return E_UNEXPECTED;
+    if (onPayload) onPayload();
+    // The bytes live in a buffer of exactly their size, so a read past the end is
+    // caught by the address sanitizer.
+    exact_.assign(payload.begin(), payload.end());
+    *data = exact_.empty() ? nullptr : exact_.data();
+    *length = reportedLength != kRealLength ? reportedLength : static_cast<int>(exact_.size());
+    return exact_.empty() ? S_FALSE : S_OK;
+  }
+  STDMETHOD(EndReadMessage)() override {
+    log.push_back("End");
+    reading = false;
+    return S_OK;
+  }
+  STDMETHOD(AttachMessageSink)(IOnRecvShareSessionMsg*) override { return E_NOTIMPL; }
+  STDMETHOD(Reserved7)() override { return E_NOTIMPL; }
+  STDMETHOD(AttachResultSink)(IOnRecvShareSessionOperationEvent*) override { return E_NOTIMPL; }
+  STDMETHOD(DetachResultSink)(IOnRecvShareSessionOperationEvent*) override { return E_NOTIMPL; }
+  STDMETHOD(CreateOperationMessage)(IShareSessionMessage**) override { return E_NOTIMPL; }
+  STDMETHOD(SendOperationMessage)(IShareSessionMessage*) override { return E_NOTIMPL; }
+
+  std::vector<uint8_t> payload;
+  static constexpr int kRealLength = INT32_MIN;
+  int reportedLength = kRealLength;  // the length GetMessagePayload reports
+  std::function<void()> onPayload;  // runs inside GetMessagePayload
+  bool beginFails = false;
+  bool reading = false;
+  std::vector<std::string> log;
+
+ private:
+  std::vector<uint8_t> exact_;
+};
+
+class FakeManager : public Counted<IShareSessionManager> {
+ public:
+  explicit FakeManager(FakeChannel* channel) : channel_(channel) {}
+  STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
+  STDMETHOD(GetRole)(int* role) override {
+    *role = 0;
+    return S_OK;
+  }
+  STDMETHOD(Reserved3)() override { return E_NOTIMPL; }
+  STDMETHOD(Reserved4)() override { return E_NOTIMPL; }
+  STDMETHOD(Reserved5)() override { return E_NOTIMPL; }
+  STDMETHOD(Reserved6)() override { return E_NOTIMPL; }
+  STDMETHOD(RegisterModule)(LPCSTR, int) override { return E_NOTIMPL; }
+  STDMETHOD(GetModuleServer)(LPCSTR, int, IShareSessionServer**) override { return E_NOTIMPL; }
+  STDMETHOD(GetModuleChannel)(LPCSTR name, int reserved, IShareSessionChannel** channel) override {
+    channelRequests.push_back(std::string(name) + "/" + std::to_string(reserved));
+    *channel = channel_;
+    channel_->AddRef();
+    return S_OK;
+  }
+  std::vector<std::string> channelRequests;
+
+ private:
+  FakeChannel* channel_;
+};
+
+// The host platform: the share-session manager and the settings store.
+class FakePlatform : public Counted<IZQCPPlatform> {
+ public:
+  FakePlatform(FakeManager* manager, ISettingsStore* store) : manager_(manager), store_(store) {}
+  STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
+  STDMETHOD(Reserved2)() override { return E_NOTIMPL; }
+  STDMETHOD(Reserved3)() override { return E_NOTIMPL; }
+  STDMETHOD(GetPluginRegistry)(IZQCPPluginRegistry**) override { return E_NOTIMPL; }
+  STDMETHOD(GetCommandWorkshop)(IZQCPCommandWorkshop**) override { return E_NOTIMPL; }
+  STDMETHOD(Reserved6)() override { return E_NOTIMPL; }
+  STDMETHOD(Reserved7)() override { return E_NOTIMPL; }
+  STDMETHOD(Reserved8)() override { return E_NOTIMPL; }
+  STDMETHOD(GetHttpConnectionFactory)(IHttpConnectionFactory**) override { return E_NOTIMPL; }
+  STDMETHOD(GetShareSessionManager)(IShareSessionManager** manager) override {
+    *manager = manager_;
+    if (manager_ == nullptr) return E_FAIL;
+    manager_->AddRef();
+    return S_OK;
+  }
+  STDMETHOD(Reserved11)() override { return E_NOTIMPL; }
+  STDMETHOD(GetSettingsStore)(ISettingsStore** store) override {
+    *store = store_;
+    if (store_ == nullptr) return E_FAIL;
+    store_->AddRef();
+    return S_OK;
+  }
+  STDMETHOD(CreateObjectByName)(LPCWSTR, int, IUnknown** object) override {
+    *object = nullptr;
+    return CLASS_E_CLASSNOTAVAILABLE;
+  }
+
+ private:
+  FakeManager* manager_;
+  ISettingsStore* store_;
+};
+
+// Little-endian record items built by hand.
+class Payload {
+ public:
+  Payload& Int(int32_t value) {
+    for (int i = 0; i < 4; ++i) {
+      bytes_.push_back(static_cast<uint8_t>(static_cast<uint32_t>(value) >> (8 * i)));
+    }
+    return *this;
+  }
+  Payload& Byte(uint8_t value) {
+    bytes_.push_back(value);
+    return *this;
+  }
+  Payload& Text(const std::string& text) {
+    Int(static_cast<int32_t>(text.size()));
+    bytes_.insert(bytes_.end(), text.begin(), text.end());
+    return *this;
+  }
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+}  // namespace session_testing
+}  // namespace ZQBlog
+}  // namespace Velmora
+
+#endif  // ZQBLOG_SESSION_SESSIONTESTSUPPORT_H_
