@@ -11,7 +11,7 @@ namespace Pattern {
 // library is built with hidden symbols). The instance is the holder itself, a class
 // derived from T with a virtual destructor, created with new by the first Instance()
 // under a process-wide lock of type Lock (double-checked: once stored, the instance is
-// returned without locking). The lock is created on first use and never destroyed.
+// returned without locking). The lock is created on first use.
 //
 // The instance is destroyed at process exit, or earlier by Destroy(). The holder's
 // destructor sets the process-wide destroyed flag before T is destroyed, so T's
@@ -68,9 +68,12 @@ class SingletonHolder : public T {
   // Sets the flag first; T's destructor runs after this body.
   virtual ~SingletonHolder() { destroyed_.store(true, std::memory_order_release); }
 
+  // Built before the reaper below (Instance() takes the lock first), so it is destroyed
+  // after the reaper has destroyed the instance; once the destroyed flag is set nothing
+  // takes it again. A static object, so unloading the library frees it.
   static Lock& TheLock() {
-    static Lock* lock = new Lock();  // never destroyed: usable during exit
-    return *lock;
+    static Lock lock;
+    return lock;
   }
 
   // A static object whose destructor destroys the instance at process exit. Built
