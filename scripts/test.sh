@@ -2,7 +2,8 @@
 # Sets up a fresh machine and passes every test:
 #   1. the build with warnings, all tests;
 #   2. the tests again under AddressSanitizer + UndefinedBehaviorSanitizer;
-#   3. the 32-bit Windows DLL cross-compiled with mingw-w64, its exports checked.
+#   3. the multi-threaded tests under ThreadSanitizer;
+#   4. the 32-bit Windows DLL cross-compiled with mingw-w64, its exports checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,6 +21,13 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQBLOG_SANITIZE=add
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== ThreadSanitizer (the multi-threaded tests)"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQBLOG_SANITIZE=thread >/dev/null
+cmake --build build-tsan -j "$jobs" --target zqblog_tests host_tests
+TSAN_OPTIONS=halt_on_error=1 \
+  ctest --test-dir build-tsan --output-on-failure -j "$jobs" \
+  -R 'Thread|Concurrent|Workshop|ShareSession|HttpConnectionService|CriticalSection|Singleton'
 
 echo "== Windows DLL (i686-w64-mingw32)"
 ./scripts/cross-windows.sh

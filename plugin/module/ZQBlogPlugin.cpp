@@ -1,9 +1,28 @@
 #include "module/ZQBlogPlugin.h"
 
+#include <cstdlib>
 #include <cwctype>
 #include <exception>
 
+#include "commands/CmdBatchCollect.h"
+#include "commands/CmdBatchRemove.h"
+#include "commands/CmdCopyResource.h"
+#include "commands/CmdCreateAlbum.h"
+#include "commands/CmdGetAlbumList.h"
+#include "commands/CmdGetCidDat.h"
+#include "commands/CmdGetResourceList.h"
+#include "commands/CmdModifyAlbum.h"
+#include "commands/CmdModifyResource.h"
+#include "commands/CmdMoveResource.h"
+#include "commands/CmdRefreshBlogServerInfo.h"
+#include "commands/CmdRefreshResComment.h"
+#include "commands/CmdRemoveAlbum.h"
+#include "data/AlbumInfo.h"
+#include "data/AlbumListInfo.h"
+#include "framework/ShareSessionCmd.h"
 #include "framework/ShareSessionCmdParserManager.h"
+#include "interfaces/ISettingsSection.h"
+#include "interfaces/ISettingsStore.h"
 #include "interfaces/IShareSessionChannel.h"
 #include "interfaces/IShareSessionManager.h"
 #include "interfaces/IShareSessionServer.h"
@@ -11,16 +30,20 @@
 #include "interfaces/IZQCPPluginRegistry.h"
 #include "module/HostPlatform.h"
 #include "module/ZQCPWarpper.h"
+#include "platform/atlconv.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
 #include "util/CriticalSection.h"
 #include "util/SingletonHolder.h"
+#include "util/StringConversion.h"
 
 namespace Velmora {
 namespace ZQBlog {
 
 const char kModuleName[] = "ZQBlog";
 const wchar_t kPluginName[] = L"Velmora.Community.ZQBlog";
+
+using TAVO::System::Thread::ScopedLock;
 
 namespace {
 
@@ -116,18 +139,136 @@ STDMETHODIMP ZQBlogPlugin_::GetPluginName(BSTR* name) {
 }
 
 // ---------------------------------------------------------------- IZQBlog
-// The queries read the blog session, which is not part of the library yet: until it is,
-// they answer E_NOTIMPL and touch no output.
+// The queries answer from the blog session, each under the lock of the data it reads
+// (the reference added to what it returns included); none starts a command.
 
-STDMETHODIMP ZQBlogPlugin_::GetAlbumInfo(LPCWSTR, int, IZQAlbumInfo**) { return E_NOTIMPL; }
-STDMETHODIMP ZQBlogPlugin_::GetResourceInfo(LPCWSTR, int, IZQResInfo**) { return E_NOTIMPL; }
-STDMETHODIMP ZQBlogPlugin_::GetAlbumListInfo(LPCWSTR, IZQAlbumListInfo**) { return E_NOTIMPL; }
-STDMETHODIMP ZQBlogPlugin_::IsResourceListLoaded(LPCWSTR, int, bool*) { return E_NOTIMPL; }
-STDMETHODIMP ZQBlogPlugin_::IsBlogOpened(LPCWSTR, bool*) { return E_NOTIMPL; }
-STDMETHODIMP ZQBlogPlugin_::GetCidDatUrl(LPCWSTR, BSTR*) { return E_NOTIMPL; }
-STDMETHODIMP ZQBlogPlugin_::GetAlbumsByCid(LPCWSTR, int*, int*) { return E_NOTIMPL; }
-STDMETHODIMP ZQBlogPlugin_::GetCommandResult(int, ICommonResult**) { return E_NOTIMPL; }
-STDMETHODIMP ZQBlogPlugin_::GetCidValue(LPCWSTR, int*) { return E_NOTIMPL; }
+STDMETHODIMP ZQBlogPlugin_::GetAlbumInfo(LPCWSTR userId, int albumId, IZQAlbumInfo** album) {
+  if (album == nullptr) return E_POINTER;
+  if (currentUser_.empty()) return E_FAIL;
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return E_FAIL;
+  ScopedLock<BlogSession_::Lock> guard(session->AlbumListLock());
+  AlbumListInfo* list = session->FindAlbumList(userId != nullptr ? userId : L"");
+  if (list == nullptr) return E_FAIL;
+  return list->GetAlbumById(albumId, album);
+}
+
+STDMETHODIMP ZQBlogPlugin_::GetResourceInfo(LPCWSTR userId, int resourceId,
+                                            IZQResInfo** resource) {
+  if (resource == nullptr) return E_POINTER;
+  if (currentUser_.empty()) return E_FAIL;
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return E_FAIL;
+  ScopedLock<BlogSession_::Lock> guard(session->AlbumListLock());
+  *resource = nullptr;
+  AlbumListInfo* list = session->FindAlbumList(userId != nullptr ? userId : L"");
+  if (list == nullptr) return E_FAIL;
+  IZQResInfo* found = list->FindResourceInList(resourceId);
+  if (found == nullptr) return E_FAIL;
+  found->AddRef();
+  *resource = found;
+  return S_OK;
+}
+
+STDMETHODIMP ZQBlogPlugin_::GetAlbumListInfo(LPCWSTR userId, IZQAlbumListInfo** list) {
+  if (list == nullptr) return E_POINTER;
+  if (currentUser_.empty()) return E_FAIL;
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return E_FAIL;
+  ScopedLock<BlogSession_::Lock> guard(session->AlbumListLock());
+  AlbumListInfo* found = session->FindAlbumList(userId != nullptr ? userId : L"");
+  if (found == nullptr) return E_FAIL;
+  found->AddRef();
+  *list = found;
+  return S_OK;
+}
+
+STDMETHODIMP ZQBlogPlugin_::IsResourceListLoaded(LPCWSTR userId, int albumId, bool* loaded) {
+  if (loaded == nullptr) return E_POINTER;
+  if (currentUser_.empty()) return E_FAIL;
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return E_FAIL;
+  ScopedLock<BlogSession_::Lock> guard(session->AlbumListLock());
+  AlbumListInfo* list = session->FindAlbumList(userId != nullptr ? userId : L"");
+  if (list == nullptr) return E_FAIL;
+  // The flag is written only for an album the list holds.
+  if (AlbumInfo* album = list->FindAlbum(albumId)) *loaded = album->ResourcesLoaded();
+  return S_OK;
+}
+
+STDMETHODIMP ZQBlogPlugin_::IsBlogOpened(LPCWSTR userId, bool* opened) {
+  if (opened == nullptr) return E_POINTER;
+  if (currentUser_.empty()) return E_FAIL;
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return E_FAIL;
+  ScopedLock<BlogSession_::Lock> guard(session->ServerLock());
+  ServerDirectoryRecord* record = session->FindServerEntry(userId != nullptr ? userId : L"");
+  if (record == nullptr) return E_FAIL;
+  *opened = record->Opened;
+  return S_OK;
+}
+
+STDMETHODIMP ZQBlogPlugin_::GetCidDatUrl(LPCWSTR userId, BSTR* url) {
+  if (url == nullptr) return E_POINTER;
+  if (currentUser_.empty()) return E_FAIL;
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return E_FAIL;
+  ScopedLock<BlogSession_::Lock> guard(session->ServerLock());
+  ServerDirectoryRecord* record = session->FindServerEntry(userId != nullptr ? userId : L"");
+  if (record == nullptr) return E_FAIL;
+  BSTR copy = SysAllocStringLen(record->CidDatUrl.c_str(),
+                                static_cast<UINT>(record->CidDatUrl.size()));
+  if (copy == nullptr) return E_OUTOFMEMORY;
+  SysFreeString(*url);  // the caller's BSTR on entry, if any
+  *url = copy;
+  return S_OK;
+}
+
+STDMETHODIMP ZQBlogPlugin_::GetAlbumsByCid(LPCWSTR cid, int* albumIds, int* count) {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return E_FAIL;
+  return session->QueryAlbumsByCid(cid != nullptr ? cid : L"", albumIds, count);
+}
+
+STDMETHODIMP ZQBlogPlugin_::GetCommandResult(int commandId, ICommonResult** result) {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return E_FAIL;
+  return session->FetchResult(commandId, result);
+}
+
+STDMETHODIMP ZQBlogPlugin_::GetCidValue(LPCWSTR name, int* value) {
+  if (value == nullptr) return E_POINTER;
+  if (currentUser_.empty()) return E_FAIL;
+  IZQCPPlatform* platform = ZQCP::GetHostPlatform();
+  if (platform == nullptr) return E_FAIL;
+  CComPtr<ISettingsStore> store;
+  if (FAILED(platform->GetSettingsStore(&store)) || !store) return E_FAIL;
+  std::wstring sectionName = currentUser_ + L"CID";
+  BSTR section = SysAllocStringLen(sectionName.c_str(), static_cast<UINT>(sectionName.size()));
+  if (section == nullptr) return E_OUTOFMEMORY;
+  CComPtr<ISettingsSection> opened;
+  HRESULT hr = store->OpenSection(section, &opened);
+  if (hr != S_OK) {
+    opened.Release();
+    if (FAILED(store->CreateSection(section, 1)) || store->OpenSection(section, &opened) != S_OK) {
+      opened.Release();
+    }
+  }
+  SysFreeString(section);
+  if (!opened) return E_FAIL;
+  std::string key;
+  try {
+    key = WideToAnsi(name != nullptr ? name : L"");
+  } catch (const std::exception&) {
+    return E_FAIL;
+  }
+  char text[128] = {};
+  int length = sizeof(text);
+  if (opened->ReadValue(key.c_str(), text, &length) != S_OK) return E_FAIL;
+  text[sizeof(text) - 1] = '\0';
+  *value = std::atoi(text);
+  return S_OK;
+}
 
 STDMETHODIMP ZQBlogPlugin_::SetCurrentUser(LPCWSTR userId) {
   std::wstring lowered = userId != nullptr ? userId : L"";
@@ -145,50 +286,185 @@ STDMETHODIMP ZQBlogPlugin_::ClearSession() {
   return S_OK;
 }
 
-STDMETHODIMP ZQBlogPlugin_::AdviseResultSink(IZQBlogResultSink*) { return E_NOTIMPL; }
-STDMETHODIMP ZQBlogPlugin_::UnadviseResultSink(IZQBlogResultSink*) { return E_NOTIMPL; }
-STDMETHODIMP ZQBlogPlugin_::AdviseFailureSink(IZQBlogFailureSink*) { return E_NOTIMPL; }
-STDMETHODIMP ZQBlogPlugin_::UnadviseFailureSink(IZQBlogFailureSink*) { return E_NOTIMPL; }
+// The sink operations pass the sink to the session; S_OK whatever it answers.
+STDMETHODIMP ZQBlogPlugin_::AdviseResultSink(IZQBlogResultSink* sink) {
+  if (BlogSession_* session = BlogSession_::Instance()) session->AddResultSink(sink);
+  return S_OK;
+}
+STDMETHODIMP ZQBlogPlugin_::UnadviseResultSink(IZQBlogResultSink* sink) {
+  if (BlogSession_* session = BlogSession_::Instance()) session->RemoveResultSink(sink);
+  return S_OK;
+}
+STDMETHODIMP ZQBlogPlugin_::AdviseFailureSink(IZQBlogFailureSink* sink) {
+  if (BlogSession_* session = BlogSession_::Instance()) session->AddFailureSink(sink);
+  return S_OK;
+}
+STDMETHODIMP ZQBlogPlugin_::UnadviseFailureSink(IZQBlogFailureSink* sink) {
+  if (BlogSession_* session = BlogSession_::Instance()) session->RemoveFailureSink(sink);
+  return S_OK;
+}
 
 // ---------------------------------------------------------------- IZQBlogOperation
-// The operations create blog commands, which are not part of the library yet: until
-// they are, each answers E_NOTIMPL and creates nothing.
 
-STDMETHODIMP ZQBlogPlugin_::RefreshBlogServerInfo(LPCWSTR, int, ICmdEvent*, IWorkshopCmd**) {
-  return E_NOTIMPL;
+namespace {
+
+// The steps every operation runs: without a signed-in user, or before Initialize (no
+// host to submit to), E_FAIL and nothing is created. Otherwise the command of class T
+// from its factory, the user id, the parameters (setParameters returns a failure to
+// refuse them), the next command id, the caller's event sink (when given), submission
+// to the host's workshop, and the command in *command with one reference.
+template <class T, class SetParameters>
+HRESULT RunOperation(const std::wstring& currentUser, const wchar_t* userId,
+                     SetParameters setParameters, ICmdEvent* sink, IWorkshopCmd** command) {
+  if (currentUser.empty()) return E_FAIL;
+  if (ZQCP::GetHostPlatform() == nullptr) return E_FAIL;
+  CComObject<ShareSessionCmd<T>>* created = nullptr;
+  HRESULT hr = CreateTypedShareSessionCmd<T>(&created);
+  if (FAILED(hr)) return hr;
+  CComPtr<IWorkshopCmd> held(static_cast<IWorkshopCmd*>(created));
+  try {
+    created->SetUserId(userId);
+    hr = setParameters(created);
+  } catch (const ATL::CAtlException& error) {
+    return error.m_hr;
+  } catch (const std::exception&) {
+    return E_OUTOFMEMORY;
+  }
+  if (FAILED(hr)) return hr;
+  created->SetCommandId(ZQBlogPlugin_::NextCommandId());
+  if (sink != nullptr) held->AddEventSink(sink);
+  hr = created->SubmitToHost();
+  if (FAILED(hr)) return hr;
+  if (command != nullptr) *command = held.Detach();
+  return S_OK;
 }
-STDMETHODIMP ZQBlogPlugin_::GetCidDat(LPCWSTR, void*, IWorkshopCmd**) { return E_NOTIMPL; }
-STDMETHODIMP ZQBlogPlugin_::GetAlbumList(LPCWSTR, void*, IWorkshopCmd**) { return E_NOTIMPL; }
-STDMETHODIMP ZQBlogPlugin_::GetResourceList(LPCWSTR, int, void*, IWorkshopCmd**) {
-  return E_NOTIMPL;
+
+HRESULT NoParameters(void*) { return S_OK; }
+
+}  // namespace
+
+STDMETHODIMP ZQBlogPlugin_::RefreshBlogServerInfo(LPCWSTR userId, int contextValue,
+                                                  ICmdEvent* sink, IWorkshopCmd** command) {
+  return RunOperation<CmdRefreshBlogServerInfo>(
+      currentUser_, userId,
+      [&](CmdRefreshBlogServerInfo* cmd) {
+        cmd->SetContextValue(contextValue);
+        return S_OK;
+      },
+      sink, command);
 }
-STDMETHODIMP ZQBlogPlugin_::BatchCollect(int, IZQResInfo**, int, void*, IWorkshopCmd**) {
-  return E_NOTIMPL;
+
+STDMETHODIMP ZQBlogPlugin_::GetCidDat(LPCWSTR userId, void*, IWorkshopCmd** command) {
+  return RunOperation<CmdGetCidDat>(currentUser_, userId, NoParameters, nullptr, command);
 }
-STDMETHODIMP ZQBlogPlugin_::BatchRemove(int, int, const int*, void*, IWorkshopCmd**) {
-  return E_NOTIMPL;
+
+STDMETHODIMP ZQBlogPlugin_::GetAlbumList(LPCWSTR userId, void*, IWorkshopCmd** command) {
+  return RunOperation<CmdGetAlbumList>(currentUser_, userId, NoParameters, nullptr, command);
 }
-STDMETHODIMP ZQBlogPlugin_::CreateAlbum(IZQAlbumInfo*, void*, IWorkshopCmd**) {
-  return E_NOTIMPL;
+
+STDMETHODIMP ZQBlogPlugin_::GetResourceList(LPCWSTR userId, int categoryId, void*,
+                                            IWorkshopCmd** command) {
+  return RunOperation<CmdGetResourceList>(
+      currentUser_, userId,
+      [&](CmdGetResourceList* cmd) {
+        cmd->SetAlbumId(categoryId);
+        return S_OK;
+      },
+      nullptr, command);
 }
-STDMETHODIMP ZQBlogPlugin_::ModifyAlbum(IZQAlbumInfo*, void*, IWorkshopCmd**) {
-  return E_NOTIMPL;
+
+// Operations 5 to 13 act for the signed-in user.
+
+STDMETHODIMP ZQBlogPlugin_::BatchCollect(int categoryId, IZQResInfo** items, int count, void*,
+                                         IWorkshopCmd** command) {
+  return RunOperation<CmdBatchCollect>(
+      currentUser_, currentUser_.c_str(),
+      [&](CmdBatchCollect* cmd) {
+        cmd->SetCategoryId(categoryId);
+        return cmd->SetItems(items, count);
+      },
+      nullptr, command);
 }
-STDMETHODIMP ZQBlogPlugin_::ModifyResource(int, int, int, LPCWSTR, LPCWSTR, void*,
-                                           IWorkshopCmd**) {
-  return E_NOTIMPL;
+
+STDMETHODIMP ZQBlogPlugin_::BatchRemove(int categoryId, int count, const int* resourceIds, void*,
+                                        IWorkshopCmd** command) {
+  return RunOperation<CmdBatchRemove>(
+      currentUser_, currentUser_.c_str(),
+      [&](CmdBatchRemove* cmd) {
+        return cmd->SetParameters(categoryId, count, resourceIds) ? S_OK : E_INVALIDARG;
+      },
+      nullptr, command);
 }
-STDMETHODIMP ZQBlogPlugin_::MoveResource(int, int, bool, int, const int*, void*,
-                                         IWorkshopCmd**) {
-  return E_NOTIMPL;
+
+STDMETHODIMP ZQBlogPlugin_::CreateAlbum(IZQAlbumInfo* album, void*, IWorkshopCmd** command) {
+  return RunOperation<CmdCreateAlbum>(
+      currentUser_, currentUser_.c_str(), [&](CmdCreateAlbum* cmd) { return cmd->SetAlbum(album); },
+      nullptr, command);
 }
-STDMETHODIMP ZQBlogPlugin_::CopyResource(int, int, bool, int, const int*, void*,
-                                         IWorkshopCmd**) {
-  return E_NOTIMPL;
+
+STDMETHODIMP ZQBlogPlugin_::ModifyAlbum(IZQAlbumInfo* album, void*, IWorkshopCmd** command) {
+  return RunOperation<CmdModifyAlbum>(
+      currentUser_, currentUser_.c_str(), [&](CmdModifyAlbum* cmd) { return cmd->SetAlbum(album); },
+      nullptr, command);
 }
-STDMETHODIMP ZQBlogPlugin_::RemoveAlbum(int, void*, IWorkshopCmd**) { return E_NOTIMPL; }
-STDMETHODIMP ZQBlogPlugin_::RefreshResComment(LPCWSTR, int, void*, IWorkshopCmd**) {
-  return E_NOTIMPL;
+
+STDMETHODIMP ZQBlogPlugin_::ModifyResource(int sourceCategoryId, int targetCategoryId,
+                                           int resourceId, LPCWSTR name, LPCWSTR description,
+                                           void*, IWorkshopCmd** command) {
+  return RunOperation<CmdModifyResource>(
+      currentUser_, currentUser_.c_str(),
+      [&](CmdModifyResource* cmd) {
+        cmd->SetParameters(sourceCategoryId, targetCategoryId, resourceId, name, description);
+        return S_OK;
+      },
+      nullptr, command);
+}
+
+STDMETHODIMP ZQBlogPlugin_::MoveResource(int sourceCategoryId, int targetCategoryId, bool choice,
+                                         int count, const int* resourceIds, void*,
+                                         IWorkshopCmd** command) {
+  return RunOperation<CmdMoveResource>(
+      currentUser_, currentUser_.c_str(),
+      [&](CmdMoveResource* cmd) {
+        return cmd->SetParameters(sourceCategoryId, targetCategoryId, choice, count, resourceIds)
+                   ? S_OK
+                   : E_INVALIDARG;
+      },
+      nullptr, command);
+}
+
+STDMETHODIMP ZQBlogPlugin_::CopyResource(int sourceCategoryId, int targetCategoryId, bool choice,
+                                         int count, const int* resourceIds, void*,
+                                         IWorkshopCmd** command) {
+  return RunOperation<CmdCopyResource>(
+      currentUser_, currentUser_.c_str(),
+      [&](CmdCopyResource* cmd) {
+        return cmd->SetParameters(sourceCategoryId, targetCategoryId, choice, count, resourceIds)
+                   ? S_OK
+                   : E_INVALIDARG;
+      },
+      nullptr, command);
+}
+
+STDMETHODIMP ZQBlogPlugin_::RemoveAlbum(int categoryId, void*, IWorkshopCmd** command) {
+  return RunOperation<CmdRemoveAlbum>(
+      currentUser_, currentUser_.c_str(),
+      [&](CmdRemoveAlbum* cmd) {
+        cmd->SetCategoryId(categoryId);
+        return S_OK;
+      },
+      nullptr, command);
+}
+
+STDMETHODIMP ZQBlogPlugin_::RefreshResComment(LPCWSTR resourceKey, int requestNumber, void*,
+                                              IWorkshopCmd** command) {
+  return RunOperation<CmdRefreshResComment>(
+      currentUser_, currentUser_.c_str(),
+      [&](CmdRefreshResComment* cmd) {
+        cmd->SetResourceKey(resourceKey, requestNumber);
+        return S_OK;
+      },
+      nullptr, command);
 }
 
 // ---------------------------------------------------------------- the other two

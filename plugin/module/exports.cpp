@@ -2,7 +2,8 @@
 //
 // Static initialisation runs in this order: the host-platform pointer is null (constant
 // initialisation, before anything dynamic), then the module object below is built, then
-// the command factories are registered (when the commands are part of the library).
+// the command factories are registered.
+#include "commands/CommandRegistry.h"
 #include "interfaces/IZQBlog.h"
 #include "module/CZQBlogModule.h"
 #include "module/ZQBlogPlugin.h"
@@ -17,6 +18,8 @@
 
 namespace {
 Velmora::ZQBlog::CZQBlogModule _AtlModule;
+// After the module object: the commands' factories under the module name "ZQBlog".
+[[maybe_unused]] const bool g_blogCommandsRegistered = Velmora::ZQBlog::RegisterBlogCommands();
 }  // namespace
 
 #if defined(_WIN32)

@@ -1,8 +1,15 @@
 #include "session/BlogShareSessionDecoder.h"
 
 #include <memory>
+#include <set>
+#include <utility>
+#include <vector>
 
+#include "commands/ResourceTransfer.h"
+#include "data/AlbumInfo.h"
+#include "data/AlbumListInfo.h"
 #include "data/RecordText.h"
+#include "data/ResourceInfo.h"
 #include "interfaces/IShareSessionChannel.h"
 #include "interfaces/IShareSessionManager.h"
 #include "interfaces/IZQCPPlatform.h"
@@ -77,10 +84,579 @@ bool BlogShareSessionDecoder_::DecodeMessage(int noticeCode, int /*value1*/, int
   return ApplyNotice(noticeCode, &reader);
 }
 
+namespace {
+
+// Notice code 1, the content-id data: string(50) uin, int N, then N pairs of
+// string(50) cid and int album id. The broadcast carries the serving process's whole
+// index after its merge, so it replaces this process's index: both then hold the same
+// pairs however many broadcasts arrive (adding them would count every pair already
+// held once more with each broadcast). A payload that ends early, lies about a length,
+// exceeds a read limit or names an empty user id changes nothing and gives false.
+bool ApplyCidData(BlogSession_* session, RecordReader* reader) {
+  const int kLimit = BlogShareSessionDecoder_::kUinLimit;
+  std::wstring uin;
+  int32_t count = 0;
+  if (!ReadTextItem(reader, kLimit, &uin) || !reader->ReadInt(&count)) return false;
+  if (uin.empty() || count < 0) return false;
+  // A pair takes at least 8 bytes: a count the payload cannot hold is refused before
+  // anything is reserved for it.
+  if (static_cast<size_t>(count) > reader->remaining() / (2 * kIntItemSize)) return false;
+  std::vector<CidIndex::Pair> pairs;
+  pairs.reserve(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) {
+    std::wstring cid;
+    int32_t albumId = 0;
+    if (!ReadTextItem(reader, kLimit, &cid) || !reader->ReadInt(&albumId)) return false;
+    pairs.emplace_back(std::move(cid), albumId);
+  }
+  Hold hold(session->CidLock());
+  std::set<int> albums;
+  session->ForEachCidPair([&albums](const std::wstring&, int albumId) { albums.insert(albumId); });
+  for (int albumId : albums) session->RemoveCidEntriesOfAlbum(albumId);
+  session->AddCidPairs(pairs);
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+// An album record of notice code 2, as read.
+struct AlbumRecord {
+  int32_t id = 0;
+  std::wstring categoryName;
+  int32_t showStatus = 0;
+  int32_t categoryType = 0;
+  std::wstring desc;
+  std::wstring lastTime;
+  std::wstring picUrl;
+  int32_t tagNum = 0;
+  std::wstring tags[AlbumInfo::kTagSlots];  // those in use
+};
+
+// The smallest album record: four ints and four empty strings.
+constexpr size_t kMinAlbumRecordSize = 4 * kIntItemSize + 4 * kIntItemSize;
+
+bool ReadAlbumRecord(RecordReader* reader, AlbumRecord* album) {
+  const int kText = BlogShareSessionDecoder_::kListTextLimit;
+  if (!reader->ReadInt(&album->id) || !ReadTextItem(reader, kText, &album->categoryName) ||
+      !reader->ReadInt(&album->showStatus) || !reader->ReadInt(&album->categoryType) ||
+      !ReadTextItem(reader, kText, &album->desc) ||
+      !ReadTextItem(reader, kText, &album->lastTime) ||
+      !ReadTextItem(reader, kText, &album->picUrl) || !reader->ReadInt(&album->tagNum)) {
+    return false;
+  }
+  // The writer puts one tag per slot in use.
+  for (int i = 0; i < AlbumInfo::TagsInUse(album->tagNum); ++i) {
+    if (!ReadTextItem(reader, kText, &album->tags[i])) return false;
+  }
+  return true;
+}
+
+// Notice code 2 (see the header). REQUIRES: the caller holds AlbumListLock.
+bool ApplyAlbumList(BlogSession_* session, RecordReader* reader) {
+  std::wstring uin;
+  int32_t count = 0;
+  if (!ReadTextItem(reader, BlogShareSessionDecoder_::kUinLimit, &uin) ||
+      !reader->ReadInt(&count)) {
+    return false;
+  }
+  if (uin.empty() || count < 0) return false;
+  if (static_cast<size_t>(count) > reader->remaining() / kMinAlbumRecordSize) return false;
+  std::vector<AlbumRecord> records;
+  for (int32_t i = 0; i < count; ++i) {
+    records.emplace_back();
+    if (!ReadAlbumRecord(reader, &records.back())) return false;
+  }
+
+  AlbumListInfo* list = session->GetOrCreateAlbumList(uin);
+  if (list == nullptr) return false;
+  std::set<int> named;
+  for (const AlbumRecord& record : records) {
+    named.insert(record.id);
+    AlbumInfo* album = session->FindAlbum(uin, record.id);
+    if (album == nullptr) {
+      album = list->NewAlbum();
+      if (album == nullptr) return false;
+      album->SetId(record.id);
+    }
+    album->SetCategoryName(record.categoryName.c_str());
+    album->SetShowStatus(record.showStatus != 0 ? 1 : 0);
+    album->SetCategoryType(record.categoryType);
+    album->SetDesc(record.desc.c_str());
+    album->SetLastTime(record.lastTime.c_str());
+    album->SetPicUrl(record.picUrl.c_str());
+    album->SetTagNum(record.tagNum);
+    for (int i = 0; i < AlbumInfo::kTagSlots; ++i) {
+      album->SetTag(i, i < AlbumInfo::TagsInUse(record.tagNum) ? record.tags[i].c_str() : L"");
+    }
+  }
+  // The serving process removed the albums its reply no longer had.
+  std::vector<int> vanished;
+  int albumCount = 0;
+  list->GetAlbumCount(&albumCount);
+  for (int i = 0; i < albumCount; ++i) {
+    CComPtr<IZQAlbumInfo> album;
+    int id = 0;
+    if (SUCCEEDED(list->GetAlbum(i, &album)) && album && SUCCEEDED(album->GetId(&id)) &&
+        named.count(id) == 0) {
+      vanished.push_back(id);
+    }
+  }
+  for (int id : vanished) list->RemoveAlbum(id);
+  return true;
+}
+
+// A resource record of notice code 3, as read.
+struct ResourceRecord {
+  int32_t id = 0;
+  std::wstring cid;
+  std::wstring gcid;
+  std::wstring resName;
+  std::wstring format;
+  std::wstring size;
+  std::wstring lastTime;
+  std::wstring url;
+  std::wstring original;
+  std::wstring refer;
+  std::wstring desc;
+  int32_t resType = 0;
+  int32_t state = 0;
+  int32_t categoryId = 0;
+  std::wstring uin;
+};
+
+// The smallest resource record: four ints and eleven empty strings.
+constexpr size_t kMinResourceRecordSize = 4 * kIntItemSize + 11 * kIntItemSize;
+
+bool ReadResourceRecord(RecordReader* reader, ResourceRecord* resource) {
+  const int kText = BlogShareSessionDecoder_::kListTextLimit;
+  return reader->ReadInt(&resource->id) && ReadTextItem(reader, kText, &resource->cid) &&
+         ReadTextItem(reader, kText, &resource->gcid) &&
+         ReadTextItem(reader, kText, &resource->resName) &&
+         ReadTextItem(reader, kText, &resource->format) &&
+         ReadTextItem(reader, kText, &resource->size) &&
+         ReadTextItem(reader, kText, &resource->lastTime) &&
+         ReadTextItem(reader, kText, &resource->url) &&
+         ReadTextItem(reader, kText, &resource->original) &&
+         ReadTextItem(reader, kText, &resource->refer) &&
+         ReadTextItem(reader, kText, &resource->desc) && reader->ReadInt(&resource->resType) &&
+         reader->ReadInt(&resource->state) && reader->ReadInt(&resource->categoryId) &&
+         ReadTextItem(reader, kText, &resource->uin);
+}
+
+void WriteResourceFields(const ResourceRecord& record, IZQResInfo* resource) {
+  resource->SetCid(record.cid.c_str());
+  resource->SetGcid(record.gcid.c_str());
+  resource->SetResName(record.resName.c_str());
+  resource->SetFormat(record.format.c_str());
+  resource->SetSize(record.size.c_str());
+  resource->SetLastTime(record.lastTime.c_str());
+  resource->SetUrl(record.url.c_str());
+  resource->SetOriginal(record.original.c_str());
+  resource->SetRefer(record.refer.c_str());
+  resource->SetDesc(record.desc.c_str());
+  resource->SetResType(ResourceInfo::RecordResType(record.resType));
+  resource->SetState(record.state);
+  resource->SetCategoryId(record.categoryId);
+  resource->SetUin(record.uin.c_str());
+}
+
+// The user whose albums keep their resources and leave the content-id index alone.
+const wchar_t kKeepingUser[] = L"www";
+
+// Notice code 3 (see the header). REQUIRES: the caller holds AlbumListLock.
+bool ApplyResourceList(BlogSession_* session, RecordReader* reader) {
+  std::wstring uin;
+  int32_t albumId = 0;
+  int32_t count = 0;
+  if (!ReadTextItem(reader, BlogShareSessionDecoder_::kUinLimit, &uin) ||
+      !reader->ReadInt(&albumId) || !reader->ReadInt(&count)) {
+    return false;
+  }
+  if (uin.empty() || count < 0) return false;
+  if (static_cast<size_t>(count) > reader->remaining() / kMinResourceRecordSize) return false;
+  std::vector<ResourceRecord> records;
+  for (int32_t i = 0; i < count; ++i) {
+    records.emplace_back();
+    if (!ReadResourceRecord(reader, &records.back())) return false;
+  }
+
+  AlbumInfo* album = session->FindAlbum(uin, albumId);
+  if (album == nullptr) return false;
+  const bool keeping = uin == kKeepingUser;
+  if (!keeping) {
+    session->RemoveCidEntriesOfAlbum(albumId);
+    album->ClearResources();
+  }
+  for (const ResourceRecord& record : records) {
+    IZQResInfo* resource = session->FindResourceInAlbum(uin, albumId, record.id);
+    const bool made = resource == nullptr;
+    if (made) {
+      ResourceInfo* created = album->NewResource();
+      if (created == nullptr) return false;
+      created->SetId(record.id);
+      resource = created;
+    }
+    WriteResourceFields(record, resource);
+    if (made && !keeping) session->AddCidEntry(record.id, albumId, album);
+  }
+  album->SetResourcesLoaded(true);
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+// The word of a write broadcast that carries a change.
+const char kWriteSuccessWord[] = "success";
+
+// Notice code 7, resource modify: string(50) uin, string(50) word; when the word is
+// "success": int source album, int target album, int resource id, string name, string
+// description. The name and description are read with kListTextLimit: the serving
+// process publishes the texts its own command sent (up to a 1023-byte form), and a
+// narrower limit would leave this process with the old name. The whole payload is read
+// before anything changes. Applied as in the serving process: the resource must be in
+// the source album, and for a move the target album must be here too (else false,
+// nothing changed). Same album: name, description and album id set. Another album: the
+// album id becomes the target, the content-id pair moves from the source to the target
+// album, the resource is appended to the target and removed from the source, and its
+// name and description are set. REQUIRES: the caller holds AlbumListLock.
+bool ApplyModifyResource(BlogSession_* session, RecordReader* reader) {
+  const int kLimit = BlogShareSessionDecoder_::kUinLimit;
+  const int kText = BlogShareSessionDecoder_::kListTextLimit;
+  std::wstring uin;
+  std::string word;
+  if (!ReadTextItem(reader, kLimit, &uin) || !reader->ReadString(&word, kLimit)) return false;
+  if (uin.empty()) return false;
+  if (word != kWriteSuccessWord) return true;
+  int32_t sourceId = 0;
+  int32_t targetId = 0;
+  int32_t resourceId = 0;
+  std::wstring name;
+  std::wstring desc;
+  if (!reader->ReadInt(&sourceId) || !reader->ReadInt(&targetId) ||
+      !reader->ReadInt(&resourceId) || !ReadTextItem(reader, kText, &name) ||
+      !ReadTextItem(reader, kText, &desc)) {
+    return false;
+  }
+  AlbumInfo* source = session->FindAlbum(uin, sourceId);
+  if (source == nullptr) return false;
+  CComPtr<IZQResInfo> resource(source->FindResource(resourceId));
+  if (!resource) return false;
+  if (sourceId == targetId) {
+    resource->SetResName(name.c_str());
+    resource->SetDesc(desc.c_str());
+    resource->SetCategoryId(sourceId);
+    return true;
+  }
+  AlbumInfo* target = session->FindAlbum(uin, targetId);
+  if (target == nullptr) return false;
+  resource->SetCategoryId(targetId);
+  session->RemoveCidEntry(resourceId, sourceId, source);
+  target->InsertResource(-1, resource);
+  source->RemoveResource(resourceId);
+  resource->SetResName(name.c_str());
+  resource->SetDesc(desc.c_str());
+  session->AddCidEntry(resourceId, targetId, target);
+  return true;
+}
+
+// Notice code 10, batch collect: string(50) uin, string(50) word; when the word is
+// "success": int album id, int N, N resource records (read with kListTextLimit, as in
+// code 3), int M, then M refusals (int id, string(50) message) that are read past. The
+// whole payload is read before anything changes; the album must be here (else false,
+// nothing changed). Applied as in the serving process: each resource's (cid, album id)
+// pair goes into the content-id index, and the resource is appended to the album only
+// when the album's resources are loaded (an album whose list was never fetched does not
+// show a few collected resources as if they were all it holds).
+// REQUIRES: the caller holds AlbumListLock.
+bool ApplyBatchCollect(BlogSession_* session, RecordReader* reader) {
+  const int kLimit = BlogShareSessionDecoder_::kUinLimit;
+  std::wstring uin;
+  std::string word;
+  if (!ReadTextItem(reader, kLimit, &uin) || !reader->ReadString(&word, kLimit)) return false;
+  if (uin.empty()) return false;
+  if (word != kWriteSuccessWord) return true;
+  int32_t albumId = 0;
+  int32_t count = 0;
+  if (!reader->ReadInt(&albumId) || !reader->ReadInt(&count)) return false;
+  if (count < 0 || static_cast<size_t>(count) > reader->remaining() / kMinResourceRecordSize) {
+    return false;
+  }
+  std::vector<ResourceRecord> records;
+  records.reserve(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) {
+    records.emplace_back();
+    if (!ReadResourceRecord(reader, &records.back())) return false;
+  }
+  int32_t refused = 0;
+  if (!reader->ReadInt(&refused) || refused < 0 ||
+      static_cast<size_t>(refused) > reader->remaining() / (2 * kIntItemSize)) {
+    return false;
+  }
+  for (int32_t i = 0; i < refused; ++i) {
+    int32_t id = 0;
+    std::string message;
+    if (!reader->ReadInt(&id) || !reader->ReadString(&message, kLimit)) return false;
+  }
+
+  AlbumInfo* album = session->FindAlbum(uin, albumId);
+  if (album == nullptr) return false;
+  for (const ResourceRecord& record : records) {
+    CComObject<ResourceInfo>* created = nullptr;
+    if (FAILED(CComObject<ResourceInfo>::CreateInstance(&created)) || created == nullptr) {
+      return false;
+    }
+    CComPtr<ResourceInfo> resource(created);
+    resource->SetId(record.id);
+    WriteResourceFields(record, resource);
+    session->AddCidPair(record.cid, albumId);
+    if (album->ResourcesLoaded()) album->InsertResource(-1, resource);
+  }
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+// The album write broadcasts (codes 4, 5 and 6) begin with the user id and the server's
+// word; only "success" carries a change.
+const char kAlbumSuccessWord[] = "success";
+
+// The user id (string(50)) and the word (string(50)) of an album write broadcast;
+// false when either is refused or the user id is empty.
+bool ReadAlbumNoticeHead(RecordReader* reader, std::wstring* uin, std::string* word) {
+  const int kLimit = BlogShareSessionDecoder_::kUinLimit;
+  return ReadTextItem(reader, kLimit, uin) && reader->ReadString(word, kLimit) && !uin->empty();
+}
+
+// The description the serving process copied into its cached album (AlbumInfo's
+// CopyFrom): id, name, show status, type, description, picture URL, tag count and the
+// tags in use. The last time is not part of it: the serving process keeps the one it
+// has, and so does this one.
+void ApplyAlbumDescription(const AlbumRecord& record, AlbumInfo* album) {
+  album->SetId(record.id);
+  album->SetCategoryName(record.categoryName.c_str());
+  album->SetShowStatus(record.showStatus != 0 ? 1 : 0);
+  album->SetCategoryType(record.categoryType);
+  album->SetDesc(record.desc.c_str());
+  album->SetPicUrl(record.picUrl.c_str());
+  album->SetTagNum(record.tagNum);
+  for (int i = 0; i < AlbumInfo::TagsInUse(record.tagNum); ++i) {
+    album->SetTag(i, record.tags[i].c_str());
+  }
+}
+
+// Notice code 4, album modify (see the header). REQUIRES: the caller holds
+// AlbumListLock.
+bool ApplyAlbumModify(BlogSession_* session, RecordReader* reader) {
+  std::wstring uin;
+  std::string word;
+  if (!ReadAlbumNoticeHead(reader, &uin, &word)) return false;
+  if (word != kAlbumSuccessWord) return true;
+  AlbumRecord record;
+  int32_t newlyAdded = 0;
+  if (!ReadAlbumRecord(reader, &record) || !reader->ReadInt(&newlyAdded)) return false;
+  AlbumInfo* album = session->FindAlbum(uin, record.id);
+  if (album == nullptr) return false;
+  ApplyAlbumDescription(record, album);
+  album->SetNewlyAddedResNum(newlyAdded);
+  return true;
+}
+
+// Notice code 5, album create (see the header). REQUIRES: the caller holds
+// AlbumListLock.
+bool ApplyAlbumCreate(BlogSession_* session, RecordReader* reader) {
+  std::wstring uin;
+  std::string word;
+  if (!ReadAlbumNoticeHead(reader, &uin, &word)) return false;
+  if (word != kAlbumSuccessWord) return true;
+  AlbumRecord record;
+  if (!ReadAlbumRecord(reader, &record)) return false;
+  AlbumListInfo* list = session->GetOrCreateAlbumList(uin);
+  AlbumInfo* album = list != nullptr ? list->NewAlbum() : nullptr;
+  if (album == nullptr) return false;
+  ApplyAlbumDescription(record, album);
+  return true;
+}
+
+// Notice code 6, album removal (see the header). REQUIRES: the caller holds
+// AlbumListLock.
+bool ApplyAlbumRemove(BlogSession_* session, RecordReader* reader) {
+  std::wstring uin;
+  std::string word;
+  if (!ReadAlbumNoticeHead(reader, &uin, &word)) return false;
+  if (word != kAlbumSuccessWord) return true;
+  int32_t albumId = 0;
+  if (!reader->ReadInt(&albumId)) return false;
+  AlbumListInfo* list = session->FindAlbumList(uin);
+  if (list == nullptr) return false;
+  // The album is gone from the server: the index no longer points at it, as in the
+  // serving process.
+  session->RemoveCidEntriesOfAlbum(albumId);
+  return list->RemoveAlbum(albumId);
+}
+
+}  // namespace
+
+namespace {
+
+// The copy, move and batch remove broadcasts (codes 8, 9 and 11) begin with the user id
+// (string(50)) and the server's word (string(50)); only "success" carries a change. The
+// whole payload is read before anything changes: one that ends early, lies about a
+// count or a length, or names an empty user id changes nothing and gives false. The
+// change is applied through the functions the serving process used on the reply
+// (commands/ResourceTransfer.h), so both end with the same albums, resources and
+// content-id index.
+const char kTransferSuccessWord[] = "success";
+
+bool ReadTransferNoticeHead(RecordReader* reader, std::wstring* uin, std::string* word) {
+  const int kLimit = BlogShareSessionDecoder_::kUinLimit;
+  return ReadTextItem(reader, kLimit, uin) && reader->ReadString(word, kLimit) && !uin->empty();
+}
+
+// int N, then N resource ids; false when N is negative or more than the rest can hold.
+bool ReadTransferIds(RecordReader* reader, std::vector<int>* ids) {
+  int32_t count = 0;
+  if (!reader->ReadInt(&count) || count < 0 ||
+      static_cast<size_t>(count) > reader->remaining() / kIntItemSize) {
+    return false;
+  }
+  ids->reserve(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t id = 0;
+    if (!reader->ReadInt(&id)) return false;
+    ids->push_back(id);
+  }
+  return true;
+}
+
+// The trailing refusals of codes 8 and 9: int M, then M times int id and string(50)
+// message; read past, not used.
+bool SkipTransferRefusals(RecordReader* reader) {
+  int32_t count = 0;
+  if (!reader->ReadInt(&count) || count < 0 ||
+      static_cast<size_t>(count) > reader->remaining() / (2 * kIntItemSize)) {
+    return false;
+  }
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t id = 0;
+    std::string message;
+    if (!reader->ReadInt(&id) ||
+        !reader->ReadString(&message, BlogShareSessionDecoder_::kUinLimit)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Notice code 8, copy: when the word is "success": int source album, int target album,
+// int N, N pairs (requested id, id of the copy) in the order the server answered them,
+// then the refusals. Both albums must be here (else false, nothing changed). Each copy
+// of a resource the source holds lands in the target as in the serving process (by URL
+// or at the front, only when the target's list was fetched) and the index gains (cid,
+// target) for it. REQUIRES: the caller holds AlbumListLock.
+bool ApplyCopyResource(BlogSession_* session, RecordReader* reader) {
+  std::wstring uin;
+  std::string word;
+  if (!ReadTransferNoticeHead(reader, &uin, &word)) return false;
+  if (word != kTransferSuccessWord) return true;
+  int32_t sourceId = 0;
+  int32_t targetId = 0;
+  int32_t count = 0;
+  if (!reader->ReadInt(&sourceId) || !reader->ReadInt(&targetId) || !reader->ReadInt(&count) ||
+      count < 0 || static_cast<size_t>(count) > reader->remaining() / (2 * kIntItemSize)) {
+    return false;
+  }
+  std::vector<CopiedResource> copies;
+  copies.reserve(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t requestedId = 0;
+    int32_t newId = 0;
+    if (!reader->ReadInt(&requestedId) || !reader->ReadInt(&newId)) return false;
+    copies.push_back(CopiedResource{requestedId, newId});
+  }
+  if (!SkipTransferRefusals(reader)) return false;
+  AlbumInfo* source = session->FindAlbum(uin, sourceId);
+  AlbumInfo* target = session->FindAlbum(uin, targetId);
+  if (source == nullptr || target == nullptr) return false;
+  ApplyCopiedResources(session, source, target, targetId, copies);
+  return true;
+}
+
+// Notice code 9, move: when the word is "success": int source album, int target album,
+// int N, N resource ids, then the refusals. Both albums must be here (else false,
+// nothing changed). Each resource the source holds moves as in the serving process; an
+// id the source lacks is skipped. REQUIRES: the caller holds AlbumListLock.
+bool ApplyMoveResource(BlogSession_* session, RecordReader* reader) {
+  std::wstring uin;
+  std::string word;
+  if (!ReadTransferNoticeHead(reader, &uin, &word)) return false;
+  if (word != kTransferSuccessWord) return true;
+  int32_t sourceId = 0;
+  int32_t targetId = 0;
+  std::vector<int> ids;
+  if (!reader->ReadInt(&sourceId) || !reader->ReadInt(&targetId) ||
+      !ReadTransferIds(reader, &ids) || !SkipTransferRefusals(reader)) {
+    return false;
+  }
+  AlbumInfo* source = session->FindAlbum(uin, sourceId);
+  AlbumInfo* target = session->FindAlbum(uin, targetId);
+  if (source == nullptr || target == nullptr) return false;
+  ApplyMovedResources(session, source, sourceId, target, targetId, ids);
+  return true;
+}
+
+// Notice code 11, batch remove: when the word is "success": int album id, int N, N
+// resource ids. The album must be here (else false, nothing changed). As in the serving
+// process the index loses (cid, album) for each id the album holds, then the ids leave
+// the album in order; at the first id the album does not hold the handler stops and
+// gives false (the ids before it stay removed). REQUIRES: the caller holds
+// AlbumListLock.
+bool ApplyBatchRemove(BlogSession_* session, RecordReader* reader) {
+  std::wstring uin;
+  std::string word;
+  if (!ReadTransferNoticeHead(reader, &uin, &word)) return false;
+  if (word != kTransferSuccessWord) return true;
+  int32_t albumId = 0;
+  std::vector<int> ids;
+  if (!reader->ReadInt(&albumId) || !ReadTransferIds(reader, &ids)) return false;
+  AlbumInfo* album = session->FindAlbum(uin, albumId);
+  if (album == nullptr) return false;
+  return ApplyRemovedResources(session, album, albumId, ids);
+}
+
+}  // namespace
+
 bool BlogShareSessionDecoder_::ApplyNotice(int noticeCode, RecordReader* reader) {
   switch (noticeCode) {
     case kNoticeServerDirectory:
       return ApplyServerDirectory(reader);
+    case kNoticeCidData:
+      return ApplyCidData(session_, reader);
+    case kNoticeAlbumList:
+      return ApplyAlbumList(session_, reader);
+    case kNoticeResourceList:
+      return ApplyResourceList(session_, reader);
+    case kNoticeModifyAlbum:
+      return ApplyAlbumModify(session_, reader);
+    case kNoticeCreateAlbum:
+      return ApplyAlbumCreate(session_, reader);
+    case kNoticeRemoveAlbum:
+      return ApplyAlbumRemove(session_, reader);
+    case kNoticeModifyResource:
+      return ApplyModifyResource(session_, reader);
+    case kNoticeBatchCollect:
+      return ApplyBatchCollect(session_, reader);
+    case kNoticeCopyResource:
+      return ApplyCopyResource(session_, reader);
+    case kNoticeMoveResource:
+      return ApplyMoveResource(session_, reader);
+    case kNoticeBatchRemove:
+      return ApplyBatchRemove(session_, reader);
     default:
       // Codes 1 to 11 are applied by handlers not written yet; any other code has none.
       return false;

@@ -10,8 +10,67 @@
 //           string(100) CidDatUrl, int AlbumListNumber, string(100) AlbumListUrl,
 //           int ResourceListNumber, string(100) ResourceListUrl
 //
-// Codes 1 to 11 (content-id data, album list, resource list, album modify, create and
-// removal, resource modify, copy, move, batch collect, batch remove) are not applied by
+//   code 2  album list: string(50) uin, int N, then N album records (int id,
+//           CategoryName, int ShowStatus, int CategoryType, Desc, LastTime, PicUrl,
+//           int TagNum, one tag per slot in use). The record carries the serving
+//           process's whole list after its reconcile: each album is found by id or
+//           appended, its fields overwritten by the record (tags beyond TagNum are
+//           emptied), and albums of the user's list the record does not name are
+//           removed, as the serving process removed them.
+//   code 3  resource list: string(50) uin, int album id, int N, then N resource
+//           records (int id, Cid, Gcid, ResName, Format, Size, LastTime, Url, Original,
+//           Refer, Desc, int ResType, int State, int CategoryId, Uin). The album must be
+//           in the session (else false). As in the serving process: but for the user
+//           "www", the album's content-id entries are removed and its resources
+//           cleared; each resource is found by id or made at the front of the album, its
+//           fields overwritten by the record, and (not for "www") a new one is added to
+//           the content-id index; the album is marked loaded.
+//   The texts of codes 2 and 3 are read with kListTextLimit, the largest string the
+//   record reader takes: the serving process publishes whatever its fetch took over
+//   (values of up to 8191 bytes), and a narrower limit would make this process drop a
+//   list the serving process holds. A payload of code 2 or 3 that ends early, lies
+//   about a length or names an empty user id changes nothing and gives false.
+//
+//   codes 4 to 6, the album writes: string(50) uin, string(50) word; a word other than
+//   "success" gives true and changes nothing. After "success":
+//   code 4  album modify: an album record (as in code 2), int NewlyAddedResNum. The
+//           user's album with the record's id must be in the session (else false); it
+//           takes the record's id, name, show status, type, description, picture URL,
+//           tag count and the tags in use, and the new-resource count. Its last time
+//           stays: the serving process copied the same fields into its own album.
+//   code 5  album create: an album record. A new album is appended to the user's list
+//           (made when the user has none) and takes the fields of code 4.
+//   code 6  album removal: int album id. The user's list must be in the session (else
+//           false); every content-id entry of the album is removed, as the serving
+//           process removed them, then the album; false when the list lacks it.
+//   The album records of codes 4 and 5 are read as in code 2, with kListTextLimit: the
+//   serving process publishes the album its host described (texts that fitted an
+//   8192-byte form), which may be longer than a record of a forwarded request can be.
+//   A payload that ends early, lies about a length or names an empty user id changes
+//   nothing and gives false.
+//
+//   codes 7 and 10, the resource writes: string(50) uin, string(50) word; a word other
+//   than "success" gives true and changes nothing. After "success":
+//   code 7  resource modify: int source album, int target album, int resource id,
+//           name, description. The resource must be in the user's source album, and
+//           for a move the target album must be in the session too (else false,
+//           nothing changed). Same album: name, description and album id set. Another
+//           album: the album id becomes the target's, the resource's content-id pair
+//           moves from the source to the target album, the resource is appended to the
+//           target album and removed from the source album, and takes the name and
+//           description.
+//   code 10 batch collect: int album id, int N, N resource records (as in code 3),
+//           int M, M refusals (int id, string(50) message) that are read past. The
+//           album must be in the session (else false). Each resource is made with the
+//           record's fields, its (cid, album id) pair added to the content-id index,
+//           and it is appended to the album only when the album's resources are loaded,
+//           as in the serving process.
+//   The name and description of code 7 and the resource records of code 10 are read
+//   with kListTextLimit: the serving process publishes the texts its own commands
+//   sent. Each payload is read whole before anything changes: one that ends early,
+//   lies about a length or names an empty user id changes nothing and gives false.
+//
+// Codes 1, 8, 9 and 11 (content-id data, copy, move, batch remove) are not applied by
 // this decoder yet: they give false ("not handled") after the payload has been opened
 // and closed, like codes above 11 and negative codes.
 #ifndef ZQBLOG_SESSION_BLOGSHARESESSIONDECODER_H_
@@ -46,6 +105,8 @@ class BlogShareSessionDecoder_ {
   // Read limits of the payload items, the 4-byte length field included.
   static constexpr int kUinLimit = 50;
   static constexpr int kUrlLimit = 100;
+  // The limit of the texts of album and resource records in codes 2 and 3.
+  static constexpr int kListTextLimit = kMaxStringItemLength + kIntItemSize;
 
   // The process-wide decoder, bound to the process-wide session; null once destroyed.
   static BlogShareSessionDecoder_* Instance();

@@ -1,0 +1,237 @@
+#include "commands/BaseAlbumCmd.h"
+
+#include <cstring>
+#include <new>
+
+#include "data/BstrText.h"
+#include "data/ResultOnAlbum.h"
+#include "interfaces/IXMLPackage.h"
+#include "session/BlogSession.h"
+#include "util/CriticalSection.h"
+#include "util/StringConversion.h"
+
+namespace Velmora {
+namespace ZQBlog {
+
+const char BaseAlbumCmd::kSuccessWord[] = "success";
+const char BaseAlbumCmd::kNoExistWord[] = "no_exist";
+
+namespace {
+
+typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
+
+const char kContentType[] = "application/x-www-form-urlencoded";
+
+// The ANSI byte length of a text read through a getter of IZQAlbumInfo.
+template <class Getter>
+size_t AnsiLengthOf(Getter get) {
+  ScopedBstr text;
+  if (FAILED(get(text.Receive()))) return 0;
+  return WideToAnsi(text.ToWide()).size();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- Form
+
+bool BaseAlbumCmd::Form::Append(const std::string& piece) {
+  if (!ok_) return false;
+  // The buffer keeps its last byte for the terminator.
+  if (capacity_ == 0 || piece.size() > capacity_ - 1 - text_.size()) {
+    ok_ = false;
+    return false;
+  }
+  text_ += piece;
+  return true;
+}
+
+// ---------------------------------------------------------------- construction
+
+BaseAlbumCmd::BaseAlbumCmd(int endpointIndex, int operationIndex, int noticeCode)
+    : endpointIndex_(endpointIndex), operationIndex_(operationIndex), noticeCode_(noticeCode) {}
+
+BaseAlbumCmd::~BaseAlbumCmd() = default;
+
+std::string BaseAlbumCmd::Message() {
+  CmdLock hold(*this);
+  return message_;
+}
+
+std::wstring BaseAlbumCmd::Uin() { return AnsiToWide(UserId()); }
+
+// ---------------------------------------------------------------- texts and values
+
+std::string BaseAlbumCmd::FormText(const std::wstring& text) {
+  return AnsiToUtf8(UrlEscape(WideToAnsi(text)));
+}
+
+bool BaseAlbumCmd::ReadReplyValue(IPackage* package, const char* name, std::string* value) {
+  value->clear();
+  if (package == nullptr) return false;
+  IXMLPackage* xml = nullptr;
+  if (FAILED(package->QueryInterface(IidOf<IXMLPackage>(), reinterpret_cast<void**>(&xml))) ||
+      xml == nullptr) {
+    return false;
+  }
+  CComPtr<IXMLPackage> document;
+  document.Attach(xml);
+  char buffer[kReplyValueBufferSize];
+  std::memset(buffer, 0, sizeof(buffer));
+  // S_OK: present; S_FALSE: absent; a failure: nothing usable.
+  if (document->GetValue(name, buffer, kReplyValueBufferSize) != S_OK) return false;
+  buffer[kReplyValueBufferSize - 1] = '\0';
+  value->assign(buffer, std::strlen(buffer));
+  return true;
+}
+
+bool BaseAlbumCmd::FitsReadLimit(const std::string& text, int limit) {
+  return limit >= kIntItemSize && text.size() <= static_cast<size_t>(limit - kIntItemSize);
+}
+
+bool BaseAlbumCmd::AlbumRecordFits(AlbumInfo* album) {
+  if (album == nullptr) return false;
+  const size_t most = static_cast<size_t>(AlbumInfo::kTextLimit - kIntItemSize);
+  if (AnsiLengthOf([album](BSTR* out) { return album->GetCategoryName(out); }) > most ||
+      AnsiLengthOf([album](BSTR* out) { return album->GetDesc(out); }) > most ||
+      AnsiLengthOf([album](BSTR* out) { return album->GetLastTime(out); }) > most ||
+      AnsiLengthOf([album](BSTR* out) { return album->GetPicUrl(out); }) > most) {
+    return false;
+  }
+  int tagNum = 0;
+  album->GetTagNum(&tagNum);
+  for (int i = 0; i < AlbumInfo::TagsInUse(tagNum); ++i) {
+    if (AnsiLengthOf([album, i](BSTR* out) { return album->GetTag(i, out); }) > most) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool BaseAlbumCmd::PayloadOf(IShareSessionMessage* message, BYTE** payload, int* size) {
+  *payload = nullptr;
+  *size = 0;
+  if (message == nullptr || FAILED(message->GetPayload(payload, size)) || *size < 0) {
+    return false;
+  }
+  return *size == 0 || *payload != nullptr;
+}
+
+// ---------------------------------------------------------------- album description
+
+CComPtr<AlbumInfo> BaseAlbumCmd::MakeAlbum() {
+  CComObject<AlbumInfo>* created = nullptr;
+  if (FAILED(CComObject<AlbumInfo>::CreateInstance(&created)) || created == nullptr) {
+    throw std::bad_alloc();
+  }
+  return CComPtr<AlbumInfo>(created);
+}
+
+void BaseAlbumCmd::CopyAlbumDescription(IZQAlbumInfo* from, AlbumInfo* to) {
+  to->CopyFrom(from);
+  int showStatus = 0;
+  to->GetShowStatus(&showStatus);
+  to->SetShowStatus(showStatus == 1 ? 1 : 0);
+}
+
+void BaseAlbumCmd::AppendTagFields(AlbumInfo* album, Form* form) {
+  int tagNum = 0;
+  album->GetTagNum(&tagNum);
+  for (int i = 0; i < AlbumInfo::TagsInUse(tagNum); ++i) {
+    ScopedBstr tag;
+    album->GetTag(i, tag.Receive());
+    form->Append("&tag" + std::to_string(i) + "=" + FormText(tag.ToWide()));
+  }
+}
+
+std::wstring BaseAlbumCmd::AlbumName(AlbumInfo* album) {
+  ScopedBstr name;
+  if (album == nullptr || FAILED(album->GetCategoryName(name.Receive()))) return std::wstring();
+  return name.ToWide();
+}
+
+// ---------------------------------------------------------------- HTTP hooks
+
+void BaseAlbumCmd::GetServer(const char** host, unsigned short* port) {
+  std::string endpointHost;
+  std::string endpointPath;
+  BlogSession_* session = BlogSession_::Instance();
+  if (session != nullptr) session->GetOperationEndpoint(endpointIndex_, &endpointHost, &endpointPath);
+  host_.swap(endpointHost);
+  path_.swap(endpointPath);
+  *host = host_.c_str();
+  *port = kServerPort;
+}
+
+bool BaseAlbumCmd::GetConnectionParameter(ConnectionParameter* /*block*/) { return false; }
+
+void BaseAlbumCmd::GetRequestLine(int* method, std::string* path) {
+  *method = kMethodPost;
+  *path = path_;
+  SetHeader("Cookie", BuildCookie(UserId()).c_str());
+  SetHeader("Content-Type", kContentType);
+}
+
+bool BaseAlbumCmd::GetRequestBody(const BYTE** data, int* length) {
+  Form form(FormBufferSize());
+  BuildForm(&form);
+  if (!form.ok()) {
+    body_.clear();
+    return false;
+  }
+  body_ = form.text();
+  *data = reinterpret_cast<const BYTE*>(body_.data());
+  *length = static_cast<int>(body_.size());
+  return true;
+}
+
+HRESULT BaseAlbumCmd::OnResponseHeaders(IHttpReplyHeaders* /*headers*/) { return S_OK; }
+
+CComPtr<IPackageParser> BaseAlbumCmd::CreateReplyParser() { return CreateXmlReplyParser(); }
+
+void BaseAlbumCmd::OnTransportError(int code) {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session != nullptr) session->NotifyFailure(code, operationIndex_, 0, 0);
+}
+
+// ---------------------------------------------------------------- the end of a reply
+
+void BaseAlbumCmd::NotifyChange() {
+  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
+  if (server) server->PublishNotice(0, noticeCode_, 0, 0);
+}
+
+void BaseAlbumCmd::Dispatch() {
+  if (GetShareSessionRole() != kRoleServe) {
+    DeliverResult();
+  } else if (Status() == 1) {
+    PublishChange();
+    NotifyChange();
+  }
+}
+
+void BaseAlbumCmd::DeliverAlbumResult(int categoryId, const std::wstring& categoryName) {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return;
+  CComObject<ResultOnAlbum>* created = nullptr;
+  if (FAILED(CComObject<ResultOnAlbum>::CreateInstance(&created)) || created == nullptr) return;
+  CComPtr<IResultOnAlbum> result(static_cast<IResultOnAlbum*>(created));
+  result->SetUin(Uin().c_str());
+  result->SetOperationIndex(operationIndex_);
+  result->SetOperationTitle(AnsiToWide(MakeOperationTitle(operationIndex_)).c_str());
+  result->SetStatus(Status());
+  result->SetMessageText(AnsiToWide(TranslateServerMessage(Message(), operationIndex_)).c_str());
+  result->SetCategoryId(categoryId);
+  result->SetCategoryName(categoryName.c_str());
+  const int commandId = CommandId();
+  Hold hold(session->ResultLock());
+  session->StoreResult(commandId, result);
+  session->NotifyResultReady(commandId, kResultKindAlbum);
+}
+
+void BaseAlbumCmd::PublishPayload(const std::vector<BYTE>& payload) {
+  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
+  if (server) server->PublishData(payload.data(), static_cast<int>(payload.size()));
+}
+
+}  // namespace ZQBlog
+}  // namespace Velmora

@@ -1,0 +1,156 @@
+// BaseAlbumCmd: what the three album write commands (CmdCreateAlbum, CmdModifyAlbum,
+// CmdRemoveAlbum) share.
+//   - The request: POST to the command's write endpoint of the session (host and path
+//     as the server directory gave them), port 80, with the headers "Cookie" (signed for
+//     the user id) and "Content-Type" "application/x-www-form-urlencoded", set in this
+//     order; the body is a form the command writes into a buffer of fixed size.
+//   - The reply: an XML package read through the host's "IXMLPackageParser"; its named
+//     values are read into buffers of kReplyValueBufferSize bytes. The server's
+//     "message" word is kept for the result text and the share-session records.
+//   - The end of a reply: outside role 1 the result is delivered; in role 1 the change
+//     is broadcast (PublishChange, then the command's notice code) when Status is 1,
+//     and nothing happens otherwise.
+//   - A transport error: the session's failure sinks get (code, operation index, 0, 0).
+//
+// Threads: the fields are guarded by the command lock; the hooks and the virtual
+// operations run with it held.
+#ifndef ZQBLOG_COMMANDS_BASEALBUMCMD_H_
+#define ZQBLOG_COMMANDS_BASEALBUMCMD_H_
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "commands/BaseBlogCmd.h"
+#include "data/AlbumInfo.h"
+#include "interfaces/IPackage.h"
+#include "util/RecordItem.h"
+
+namespace Velmora {
+namespace ZQBlog {
+
+class BaseAlbumCmd : public BaseBlogCmd {
+ public:
+  static constexpr unsigned short kServerPort = 80;
+  // Every named value of a reply is read into a buffer of this many bytes.
+  static constexpr int kReplyValueBufferSize = 1024;
+  // The word of a reply (and of a change record) that says the server did the work.
+  static const char kSuccessWord[];
+  // The word of a reply that says the album does not exist on the server.
+  static const char kNoExistWord[];
+
+  // A form being written into a buffer of capacity bytes, which holds at most
+  // capacity - 1 bytes of form (the last byte is the terminator). Pieces are appended
+  // whole: a piece that does not fit in the space left is not written and the form is
+  // refused (ok() false) from then on.
+  class Form {
+   public:
+    explicit Form(size_t capacity) : capacity_(capacity) {}
+    bool Append(const std::string& piece);
+    bool ok() const { return ok_; }
+    const std::string& text() const { return text_; }
+
+   private:
+    size_t capacity_;
+    std::string text_;
+    bool ok_ = true;
+  };
+
+  // The server's "message" word of the reply; empty until a reply has been read.
+  std::string Message();
+
+  // A text field of a form: the wide text converted to ANSI, escaped (UrlEscape) and
+  // converted to UTF-8 (AnsiToUtf8). Throws ConversionError when a conversion fails.
+  static std::string FormText(const std::wstring& text);
+  // The named value name of package (an IXMLPackage) read into a buffer of
+  // kReplyValueBufferSize bytes, so cut to one byte less. False, *value empty, when the
+  // package is not an XML package or does not have the value.
+  static bool ReadReplyValue(IPackage* package, const char* name, std::string* value);
+
+  // Whether text fits a string item read with limit (the 4-byte length field
+  // included): at most limit - 4 bytes.
+  static bool FitsReadLimit(const std::string& text, int limit);
+  // Whether every text of album's record (name, description, last time, picture URL and
+  // the tags in use) fits AlbumInfo's read limit as ANSI text, so that the process that
+  // reads the record takes it whole.
+  static bool AlbumRecordFits(AlbumInfo* album);
+
+ protected:
+  // endpointIndex: the session's EndpointIndex of the write operation; operationIndex:
+  // the OperationIndex of results and failure notices; noticeCode: the NoticeCode of
+  // the change broadcast.
+  BaseAlbumCmd(int endpointIndex, int operationIndex, int noticeCode);
+  ~BaseAlbumCmd() override;
+
+  // BaseHttpCmd hooks shared by the three commands.
+  // The host and path of the write endpoint (empty until the server directory named
+  // it), port 80.
+  void GetServer(const char** host, unsigned short* port) override;
+  // false: no connection parameter.
+  bool GetConnectionParameter(ConnectionParameter* block) override;
+  // POST, the endpoint path; sets "Cookie" then "Content-Type".
+  void GetRequestLine(int* method, std::string* path) override;
+  // The form of BuildForm in a buffer of FormBufferSize bytes; false (no body) when it
+  // does not fit.
+  bool GetRequestBody(const BYTE** data, int* length) override;
+  // S_OK; the headers are not used.
+  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) override;
+  // The host's XML package parser.
+  CComPtr<IPackageParser> CreateReplyParser() override;
+  // The session's failure notice (code, operation index, 0, 0).
+  void OnTransportError(int code) override;
+
+  // BaseBlogCmd: the notice (0, notice code, 0, 0) on the serving channel.
+  void NotifyChange() override;
+
+  // The size of the form buffer.
+  virtual size_t FormBufferSize() const = 0;
+  // Writes the command's form into form; may throw ConversionError.
+  virtual void BuildForm(Form* form) = 0;
+
+  // The end of a reply: outside role 1 DeliverResult; in role 1 with Status 1
+  // PublishChange then NotifyChange; in role 1 with Status 0 nothing.
+  void Dispatch();
+  // Builds a ResultOnAlbum (the user id, the operation index and its title, Status,
+  // the text of the message word, categoryId, categoryName), files it under the command
+  // id and raises the result event (command id, 0), holding the session's ResultLock.
+  void DeliverAlbumResult(int categoryId, const std::wstring& categoryName);
+  // Sends payload on the serving channel (nothing when there is none).
+  void PublishPayload(const std::vector<BYTE>& payload);
+
+  // The payload of message; false when it has none that can be read.
+  static bool PayloadOf(IShareSessionMessage* message, BYTE** payload, int* size);
+
+  // ---- the album description of CmdCreateAlbum and CmdModifyAlbum.
+  // A new empty album. Throws std::bad_alloc when it cannot be made.
+  static CComPtr<AlbumInfo> MakeAlbum();
+  // Copies the description of from into to (AlbumInfo::CopyFrom through the
+  // interface), then holds the show status as 1 when it is 1 and 0 for any other value:
+  // the form sends exactly that, so the cached album shows what the server stored.
+  static void CopyAlbumDescription(IZQAlbumInfo* from, AlbumInfo* to);
+  // "&tag<i>=<tag>" for each tag slot in use, in slot order.
+  static void AppendTagFields(AlbumInfo* album, Form* form);
+  // The album's name ("" when it cannot be read).
+  static std::wstring AlbumName(AlbumInfo* album);
+
+  // The user id as the wide key of the session's per-user data.
+  std::wstring Uin();
+  int OperationIndexOf() const { return operationIndex_; }
+
+  // REQUIRES: the command lock is held.
+  void SetMessage(const std::string& message) { message_ = message; }
+
+ private:
+  const int endpointIndex_;
+  const int operationIndex_;
+  const int noticeCode_;
+  std::string host_;  // ANSI, from the endpoint
+  std::string path_;  // ANSI, from the endpoint
+  std::string body_;  // the form sent, alive until Step returns
+  std::string message_;
+};
+
+}  // namespace ZQBlog
+}  // namespace Velmora
+
+#endif  // ZQBLOG_COMMANDS_BASEALBUMCMD_H_

@@ -1,0 +1,422 @@
+#include "commands/BaseBlogCmd.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "interfaces/IShareSessionManager.h"
+#include "interfaces/IZQCPCommandWorkshop.h"
+#include "interfaces/IZQCPPlatform.h"
+#include "module/HostPlatform.h"
+#include "module/ZQBlogPlugin.h"
+#include "util/HmacMd5.h"
+#include "util/RecordItem.h"
+#include "util/StringConversion.h"
+
+namespace Velmora {
+namespace ZQBlog {
+
+const char BaseBlogCmd::kCookieKey[] = "?T#(W]~=K!+*QX";
+
+namespace {
+
+// The operation titles by OperationIndex, as code page 936 bytes.
+const char* const kOperationTitles[] = {
+    // 获取服务器信息
+    "\xbb\xf1\xc8\xa1\xb7\xfe\xce\xf1\xc6\xf7\xd0\xc5\xcf\xa2",
+    // 获取Cid.dat文件信息
+    "\xbb\xf1\xc8\xa1" "Cid.dat\xce\xc4\xbc\xfe\xd0\xc5\xcf\xa2",
+    // 获取专辑列表信息
+    "\xbb\xf1\xc8\xa1\xd7\xa8\xbc\xad\xc1\xd0\xb1\xed\xd0\xc5\xcf\xa2",
+    // 获取资源列表信息
+    "\xbb\xf1\xc8\xa1\xd7\xca\xd4\xb4\xc1\xd0\xb1\xed\xd0\xc5\xcf\xa2",
+    // 收藏资源
+    "\xca\xd5\xb2\xd8\xd7\xca\xd4\xb4",
+    // 删除资源
+    "\xc9\xbe\xb3\xfd\xd7\xca\xd4\xb4",
+    // 创建专辑
+    "\xb4\xb4\xbd\xa8\xd7\xa8\xbc\xad",
+    // 修改专辑
+    "\xd0\xde\xb8\xc4\xd7\xa8\xbc\xad",
+    // 删除专辑
+    "\xc9\xbe\xb3\xfd\xd7\xa8\xbc\xad",
+    // 修改资源
+    "\xd0\xde\xb8\xc4\xd7\xca\xd4\xb4",
+    // 移动资源
+    "\xd2\xc6\xb6\xaf\xd7\xca\xd4\xb4",
+    // 复制资源
+    "\xb8\xb4\xd6\xc6\xd7\xca\xd4\xb4",
+};
+constexpr int kOperationTitleCount =
+    static_cast<int>(sizeof(kOperationTitles) / sizeof(kOperationTitles[0]));
+static_assert(kOperationTitleCount == 12, "one title per operation index 0 to 11");
+
+// 错误的命令标识
+const char kWrongOperationTitle[] = "\xb4\xed\xce\xf3\xb5\xc4\xc3\xfc\xc1\xee\xb1\xea\xca\xb6";
+
+struct ErrorText {
+  const char* word;
+  const char* text;  // code page 936
+};
+
+// cookie验证错误
+#define ZQBLOG_COOKIE_DENIED_TEXT "cookie\xd1\xe9\xd6\xa4\xb4\xed\xce\xf3"
+
+// The error words of moving and copying resources.
+const ErrorText kMoveCopyErrorTexts[] = {
+    // 目标专辑装不下更多的资源
+    {"excess",
+     "\xc4\xbf\xb1\xea\xd7\xa8\xbc\xad\xd7\xb0\xb2\xbb\xcf\xc2\xb8\xfc\xb6\xe0\xb5\xc4\xd7\xca"
+     "\xd4\xb4"},
+    // 目标专辑已经收藏过该资源
+    {"duplicate",
+     "\xc4\xbf\xb1\xea\xd7\xa8\xbc\xad\xd2\xd1\xbe\xad\xca\xd5\xb2\xd8\xb9\xfd\xb8\xc3\xd7\xca"
+     "\xd4\xb4"},
+    // CR LF 下载未完成的资源不允许移动复制到专辑
+    {"undone",
+     "\r\n\xcf\xc2\xd4\xd8\xce\xb4\xcd\xea\xb3\xc9\xb5\xc4\xd7\xca\xd4\xb4\xb2\xbb\xd4\xca\xd0"
+     "\xed\xd2\xc6\xb6\xaf\xb8\xb4\xd6\xc6\xb5\xbd\xd7\xa8\xbc\xad"},
+    // 审核中不允许移动复制
+    {"audit", "\xc9\xf3\xba\xcb\xd6\xd0\xb2\xbb\xd4\xca\xd0\xed\xd2\xc6\xb6\xaf\xb8\xb4\xd6\xc6"},
+    // 目标专辑满
+    {"fail", "\xc4\xbf\xb1\xea\xd7\xa8\xbc\xad\xc2\xfa"},
+    // 目标专辑不存在
+    {"no_exist", "\xc4\xbf\xb1\xea\xd7\xa8\xbc\xad\xb2\xbb\xb4\xe6\xd4\xda"},
+    {"denied", ZQBLOG_COOKIE_DENIED_TEXT},
+};
+
+// The error words of every other operation.
+const ErrorText kGeneralErrorTexts[] = {
+    // 数据库错误
+    {"fail", "\xca\xfd\xbe\xdd\xbf\xe2\xb4\xed\xce\xf3"},
+    {"denied", ZQBLOG_COOKIE_DENIED_TEXT},
+    // 已被加入黑名单, 禁止操作
+    {"forbidden",
+     "\xd2\xd1\xb1\xbb\xbc\xd3\xc8\xeb\xba\xda\xc3\xfb\xb5\xa5, \xbd\xfb\xd6\xb9\xb2\xd9\xd7"
+     "\xf7"},
+    // 敏感词
+    {"illegal", "\xc3\xf4\xb8\xd0\xb4\xca"},
+    // 存在同名专辑
+    {"duplicate", "\xb4\xe6\xd4\xda\xcd\xac\xc3\xfb\xd7\xa8\xbc\xad"},
+    // 专辑不为空
+    {"no_empty", "\xd7\xa8\xbc\xad\xb2\xbb\xce\xaa\xbf\xd5"},
+    // 专辑不存在
+    {"no_exist", "\xd7\xa8\xbc\xad\xb2\xbb\xb4\xe6\xd4\xda"},
+    // 财富积分不足
+    {"no_bill", "\xb2\xc6\xb8\xbb\xbb\xfd\xb7\xd6\xb2\xbb\xd7\xe3"},
+    // 专辑数达到上限
+    {"excess", "\xd7\xa8\xbc\xad\xca\xfd\xb4\xef\xb5\xbd\xc9\xcf\xcf\xde"},
+};
+
+#undef ZQBLOG_COOKIE_DENIED_TEXT
+
+template <size_t N>
+std::string LookUp(const ErrorText (&table)[N], const std::string& word) {
+  for (const ErrorText& entry : table) {
+    if (word == entry.word) return entry.text;
+  }
+  return std::string();
+}
+
+// The host's share-session manager, or null.
+CComPtr<IShareSessionManager> ShareSessionManager() {
+  CComPtr<IShareSessionManager> manager;
+  CComPtr<IZQCPPlatform> platform(ZQCP::GetHostPlatform());
+  if (!platform) return manager;
+  if (FAILED(platform->GetShareSessionManager(&manager))) manager.Release();
+  return manager;
+}
+
+// The payload of message, or false.
+bool PayloadOf(IShareSessionMessage* message, BYTE** payload, int* size) {
+  *payload = nullptr;
+  *size = 0;
+  if (message == nullptr || FAILED(message->GetPayload(payload, size)) || *size < 0) {
+    return false;
+  }
+  return *size == 0 || *payload != nullptr;
+}
+
+}  // namespace
+
+BaseBlogCmd::BaseBlogCmd() = default;
+
+BaseBlogCmd::~BaseBlogCmd() = default;
+
+// ---------------------------------------------------------------- fields
+
+void BaseBlogCmd::SetUserId(const wchar_t* userId) {
+  std::string ansi = WideToAnsi(userId != nullptr ? std::wstring(userId) : std::wstring());
+  CmdLock hold(*this);
+  userId_.swap(ansi);
+}
+
+void BaseBlogCmd::SetCommandId(int commandId) {
+  CmdLock hold(*this);
+  commandId_ = commandId;
+}
+
+std::string BaseBlogCmd::UserId() {
+  CmdLock hold(*this);
+  return userId_;
+}
+
+int BaseBlogCmd::Status() {
+  CmdLock hold(*this);
+  return status_;
+}
+
+int BaseBlogCmd::CommandId() {
+  CmdLock hold(*this);
+  return commandId_;
+}
+
+void BaseBlogCmd::SetStatus(int status) { status_ = status; }
+
+HRESULT BaseBlogCmd::SubmitToHost() {
+  CComPtr<IZQCPPlatform> platform(ZQCP::GetHostPlatform());
+  if (!platform) return E_FAIL;
+  CComPtr<IZQCPCommandWorkshop> workshop;
+  if (FAILED(platform->GetCommandWorkshop(&workshop)) || !workshop) return E_FAIL;
+  CComPtr<IHttpConnectionFactory> factory;
+  if (FAILED(platform->GetHttpConnectionFactory(&factory)) || !factory) return E_FAIL;
+  SetHttpFactory(factory);
+  workshop->AddCommand(SelfCmd());
+  return S_OK;
+}
+
+// ---------------------------------------------------------------- share session
+
+int BaseBlogCmd::GetShareSessionRole() {
+  CComPtr<IShareSessionManager> manager = ShareSessionManager();
+  if (!manager) return kRoleStandAlone;
+  int role = kRoleStandAlone;
+  if (FAILED(manager->GetRole(&role))) return kRoleStandAlone;
+  return role;
+}
+
+CComPtr<IShareSessionServer> BaseBlogCmd::GetShareSessionServerChannel() {
+  CComPtr<IShareSessionServer> server;
+  CComPtr<IShareSessionManager> manager = ShareSessionManager();
+  if (!manager) return server;
+  if (FAILED(manager->GetModuleServer(kModuleName, 0, &server))) server.Release();
+  return server;
+}
+
+CComPtr<IShareSessionChannel> BaseBlogCmd::GetShareSessionChannel() {
+  CComPtr<IShareSessionChannel> channel;
+  CComPtr<IShareSessionManager> manager = ShareSessionManager();
+  if (!manager) return channel;
+  if (FAILED(manager->GetModuleChannel(kModuleName, 0, &channel))) channel.Release();
+  return channel;
+}
+
+CComPtr<IShareSessionMessage> BaseBlogCmd::BuildResultMessage(IShareSessionMessage* request) {
+  CComPtr<IShareSessionMessage> none;
+  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
+  if (!server) return none;
+  CComPtr<IShareSessionMessage> result;
+  if (FAILED(server->CreateResultMessage(request, &result)) || !result) return none;
+  std::string name = GetCommandName();
+  if (FAILED(result->SetName(name.c_str()))) return none;
+  if (FAILED(result->SetPayloadSize(GetResultRecordSize() + 8))) return none;
+  BYTE* payload = nullptr;
+  int size = 0;
+  if (!PayloadOf(result, &payload, &size)) return none;
+  if (!WriteResultRecord(payload, size)) return none;
+  return result;
+}
+
+CComPtr<IShareSessionMessage> BaseBlogCmd::BuildOperationMessage() {
+  CComPtr<IShareSessionMessage> none;
+  CComPtr<IShareSessionChannel> channel = GetShareSessionChannel();
+  if (!channel) return none;
+  CComPtr<IShareSessionMessage> message;
+  if (FAILED(channel->CreateOperationMessage(&message)) || !message) return none;
+  std::string name = GetCommandName();
+  if (FAILED(message->SetName(name.c_str()))) return none;
+  if (FAILED(message->SetPayloadSize(GetRequestRecordSize()))) return none;
+  if (!WriteRequestRecord(message)) return none;
+  return message;
+}
+
+HRESULT BaseBlogCmd::OnShareSessionResult(IShareSessionMessage* result) {
+  BYTE* payload = nullptr;
+  int size = 0;
+  if (!PayloadOf(result, &payload, &size)) return E_FAIL;
+  if (!ReadResultRecord(payload, size)) return E_FAIL;
+  DeliverResult();
+  return S_OK;
+}
+
+std::string BaseBlogCmd::TranslateServerMessage(const std::string& word, int operationIndex) {
+  if (operationIndex == kOpMoveResource || operationIndex == kOpCopyResource) {
+    return LookUp(kMoveCopyErrorTexts, word);
+  }
+  return LookUp(kGeneralErrorTexts, word);
+}
+
+// ---------------------------------------------------------------- records
+
+int BaseBlogCmd::UserIdRecordSize() {
+  CmdLock hold(*this);
+  return StringItemSize(userId_);
+}
+
+bool BaseBlogCmd::WriteUserIdRecord(IShareSessionMessage* message) {
+  BYTE* payload = nullptr;
+  int size = 0;
+  if (!PayloadOf(message, &payload, &size)) return false;
+  CmdLock hold(*this);
+  RecordWriter writer(payload, static_cast<size_t>(size));
+  return writer.WriteString(userId_);
+}
+
+bool BaseBlogCmd::ReadUserIdRecord(IShareSessionMessage* message) {
+  BYTE* payload = nullptr;
+  int size = 0;
+  if (!PayloadOf(message, &payload, &size)) return false;
+  RecordReader reader(payload, static_cast<size_t>(size));
+  std::string userId;
+  if (!reader.ReadString(&userId, kRecordStringLimit)) return false;
+  CmdLock hold(*this);
+  userId_.swap(userId);
+  return true;
+}
+
+bool BaseBlogCmd::WriteStatusRecord(BYTE* payload, int size) {
+  if (payload == nullptr || size < kStatusRecordSize) return false;
+  RecordWriter writer(payload, static_cast<size_t>(size));
+  return writer.WriteInt(status_);
+}
+
+bool BaseBlogCmd::ReadStatusRecord(const BYTE* payload, int size) {
+  if (payload == nullptr || size < kStatusRecordSize) return false;
+  RecordReader reader(payload, static_cast<size_t>(size));
+  int32_t status = 0;
+  if (!reader.ReadInt(&status)) return false;
+  status_ = status;
+  return true;
+}
+
+// ---------------------------------------------------------------- envelope and texts
+
+std::string BaseBlogCmd::BuildCookie(const std::string& userId) {
+  SYSTEMTIME now = {};
+  GetLocalTime(&now);
+  char loginTime[32];
+  std::snprintf(loginTime, sizeof(loginTime), "%04d%02d%02d%02d%02d%02d",
+                static_cast<int>(now.wYear), static_cast<int>(now.wMonth),
+                static_cast<int>(now.wDay), static_cast<int>(now.wHour),
+                static_cast<int>(now.wMinute), static_cast<int>(now.wSecond));
+  std::string message = userId + loginTime;
+  uint8_t digest[kMd5DigestSize];
+  HmacMd5(kCookieKey, std::strlen(kCookieKey), message.data(), message.size(), digest);
+  static const char kHex[] = "0123456789abcdef";
+  std::string key;
+  key.reserve(2 * kMd5DigestSize);
+  for (uint8_t byte : digest) {
+    key += kHex[byte >> 4];
+    key += kHex[byte & 0x0F];
+  }
+  return "login_name=" + userId + "; login_time=" + loginTime + "; key=" + key;
+}
+
+std::string BaseBlogCmd::MakeOperationTitle(int operationIndex) {
+  if (operationIndex < 0 || operationIndex >= kOperationTitleCount) return kWrongOperationTitle;
+  return kOperationTitles[operationIndex];
+}
+
+std::string BaseBlogCmd::UrlEscape(const std::string& text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '\0':
+        return escaped;  // the text ends at its first NUL
+      case '%':
+        escaped += "%25";
+        break;
+      case '+':
+        escaped += "%2B";
+        break;
+      case ' ':
+        escaped += "%20";
+        break;
+      case '=':
+        escaped += "%3D";
+        break;
+      case '&':
+        escaped += "%26";
+        break;
+      case '?':
+        escaped += "%3F";
+        break;
+      case '/':
+        escaped += "%2F";
+        break;
+      case '\\':
+        escaped += "%5C";
+        break;
+      case '\r':
+        escaped += "%0D";
+        break;
+      case '\n':
+        escaped += "%0A";
+        break;
+      default:
+        escaped += c;
+        break;
+    }
+  }
+  return escaped;
+}
+
+std::string BaseBlogCmd::AnsiToUtf8(const std::string& text) {
+  if (text.empty()) return std::string();
+  if (text.size() > static_cast<size_t>(INT_MAX)) {
+    AtlThrow(HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER));
+  }
+  const UINT codePage = ZqGetConversionACP();
+  const int length = static_cast<int>(text.size());
+  int needed = MultiByteToWideChar(codePage, MB_PRECOMPOSED, text.data(), length, nullptr, 0);
+  if (needed == 0) AtlThrowLastWin32();
+  std::wstring wide(static_cast<size_t>(needed), L'\0');
+  if (MultiByteToWideChar(codePage, MB_PRECOMPOSED, text.data(), length, &wide[0], needed) ==
+      0) {
+    AtlThrowLastWin32();
+  }
+  return WideToMultiByte(CP_UTF8, wide.data(), wide.size());
+}
+
+std::wstring BaseBlogCmd::Utf8ToWide(const char* bytes, int length) {
+  if (bytes == nullptr || length < 1) return std::wstring();
+  return MultiByteToWide(CP_UTF8, bytes, static_cast<size_t>(length));
+}
+
+std::wstring BaseBlogCmd::BytesToHex(const BYTE* bytes, int length) {
+  std::wstring hex;
+  if (bytes == nullptr || length < 1) return hex;
+  static const wchar_t kHex[] = L"0123456789ABCDEF";
+  hex.reserve(2 * static_cast<size_t>(length));
+  for (int i = 0; i < length; ++i) {
+    hex += kHex[bytes[i] >> 4];
+    hex += kHex[bytes[i] & 0x0F];
+  }
+  return hex;
+}
+
+CComPtr<IPackageParser> BaseBlogCmd::CreateXmlReplyParser() {
+  CComPtr<IPackageParser> parser;
+  CComPtr<IZQCPPlatform> platform(ZQCP::GetHostPlatform());
+  if (!platform) return parser;
+  CComPtr<IUnknown> object;
+  if (FAILED(platform->CreateObjectByName(L"IXMLPackageParser", 0, &object)) || !object) {
+    return parser;
+  }
+  if (FAILED(object.QueryInterface(&parser))) parser.Release();
+  return parser;
+}
+
+}  // namespace ZQBlog
+}  // namespace Velmora

@@ -1,0 +1,209 @@
+// BaseBlogCmd: the base of every blog command. It sits between BaseHttpCmd and the
+// concrete commands and holds what all blog requests and replies share:
+//   - the user id, the reply status and the command id;
+//   - the request envelope: the signed "Cookie" value, form-field escaping and the
+//     UTF-8 conversion of form fields;
+//   - the operation titles and the texts of the server's error words (code page 936);
+//   - the share-session side of a command: its role, the module's channels, the
+//     operation and result messages, and the record helpers of the commands whose
+//     parameters are only the user id and whose result is only the status;
+//   - the virtual operations through which a concrete command serialises its
+//     parameters, broadcasts what it fetched and delivers its result object.
+//
+// A concrete command overrides the BaseHttpCmd hooks and the pure operations below; it
+// ends its reply handling by asking GetShareSessionRole: outside role 1 it calls
+// DeliverResult, in role 1 PublishChange and then NotifyChange.
+//
+// Without a host platform (before the plug-in's Initialize) a command has no host to
+// run on: ShareSessionCmd's Start ends it in state 6 with E_FAIL, SubmitToHost submits
+// nothing (E_FAIL), the channel getters give null and GetShareSessionRole answers 2
+// (stand-alone), so a command that still reaches its reply delivers its result locally.
+//
+// Threads: the three fields are guarded by the command lock (BaseCmd); the virtual
+// operations run with it held (from Start, Step or a share-session callback).
+#ifndef ZQBLOG_COMMANDS_BASEBLOGCMD_H_
+#define ZQBLOG_COMMANDS_BASEBLOGCMD_H_
+
+#include <string>
+
+#include "framework/BaseHttpCmd.h"
+#include "interfaces/IPackageParser.h"
+#include "interfaces/IShareSessionChannel.h"
+#include "interfaces/IShareSessionMessage.h"
+#include "interfaces/IShareSessionServer.h"
+#include "platform/atl.h"
+
+namespace Velmora {
+namespace ZQBlog {
+
+class BaseBlogCmd : public BaseHttpCmd {
+ public:
+  // The number of each blog operation, used for titles, error texts, results and
+  // failure notices.
+  enum OperationIndex : int {
+    kOpServerDirectory = 0,
+    kOpCidData = 1,
+    kOpAlbumList = 2,
+    kOpResourceList = 3,
+    kOpBatchCollect = 4,
+    kOpBatchRemove = 5,
+    kOpCreateAlbum = 6,
+    kOpModifyAlbum = 7,
+    kOpRemoveAlbum = 8,
+    kOpModifyResource = 9,
+    kOpMoveResource = 10,
+    kOpCopyResource = 11,
+  };
+
+  // What kind of result object a command files (the second value of the result event).
+  enum ResultKind : int {
+    kResultKindAlbum = 0,
+    kResultKindResource = 1,
+    kResultKindBatch = 2,
+    kResultKindComment = 3,
+  };
+
+  // This process's part in the host's share session.
+  enum ShareSessionRole : int {
+    kRoleForward = 0,     // commands go to the serving process as operation messages
+    kRoleServe = 1,       // commands run here and their changes are broadcast
+    kRoleStandAlone = 2,  // commands run here, nothing is shared
+  };
+
+  // The read limit of a string field of an operation record, the 4-byte length
+  // included: a text of at most 46 bytes is accepted.
+  static constexpr int kRecordStringLimit = 50;
+  // The key the cookie is signed with.
+  static const char kCookieKey[];
+
+  // ---- virtual operations, in slot order after the BaseHttpCmd hooks.
+
+  // 1. The command name, equal to its registration key ("RefreshBlogServerInfo", ...).
+  virtual std::string GetCommandName() = 0;
+  // 2. Byte size of the serialised operation parameters.
+  virtual int GetRequestRecordSize() = 0;
+  // 3. Writes the parameters into message's payload (sized by the caller to
+  //    GetRequestRecordSize bytes); false when they do not fit or cannot be written.
+  virtual bool WriteRequestRecord(IShareSessionMessage* message) = 0;
+  // 4. Reads the parameters from a received operation message; false (the fields that
+  //    were not read stay as they were) when the record is refused or truncated.
+  virtual bool ReadRequestRecord(IShareSessionMessage* message) = 0;
+  // 5. This process's role as the host's share-session manager reports it, asked anew
+  //    each time: 0 forward, 1 serve, 2 stand-alone (or any other value the host gives).
+  //    2 when there is no host platform or share-session manager, or the manager cannot
+  //    tell: such a process shares nothing.
+  virtual int GetShareSessionRole();
+  // 6. The serving channel (module server) of "ZQBlog", any priority; null when the
+  //    host cannot give it.
+  virtual CComPtr<IShareSessionServer> GetShareSessionServerChannel();
+  // 7. This process's client channel of "ZQBlog"; null when the host cannot give it.
+  virtual CComPtr<IShareSessionChannel> GetShareSessionChannel();
+  // 8. A result message answering request: the command name and a payload of
+  //    GetResultRecordSize + 8 bytes filled by WriteResultRecord. Null when the serving
+  //    channel, the message or its payload cannot be had, or the record is not written.
+  virtual CComPtr<IShareSessionMessage> BuildResultMessage(IShareSessionMessage* request);
+  // 9. A new operation message on the client channel carrying the command name and a
+  //    payload of GetRequestRecordSize bytes filled by WriteRequestRecord. Null when the
+  //    channel, the message or its payload cannot be had, or the record is not written.
+  virtual CComPtr<IShareSessionMessage> BuildOperationMessage();
+  // 10. The forwarded command's answer: reads the result record from result's payload
+  //     and delivers the result object. E_FAIL (nothing delivered) when the payload
+  //     cannot be had or the record cannot be read; else S_OK.
+  virtual HRESULT OnShareSessionResult(IShareSessionMessage* result);
+  // 11. Serialises what the command fetched and sends it on the serving channel.
+  virtual void PublishChange() = 0;
+  // 12. Byte size of the PublishChange payload.
+  virtual int GetChangeRecordSize() = 0;
+  // 13. Sends the command's notice (0, notice code, 0, 0) on the serving channel.
+  virtual void NotifyChange() = 0;
+  // 14. The text for the server's error word (case-sensitive) in code page 936: for
+  //     operations 10 and 11 (move, copy) from the move/copy table, for every other
+  //     index from the general table; "" for a word the table lacks.
+  virtual std::string TranslateServerMessage(const std::string& word, int operationIndex);
+  // 15. Byte size of the result payload (4 for a status-only result).
+  virtual int GetResultRecordSize() = 0;
+  // 16. Writes the result payload into payload[0, size); false when it does not fit.
+  virtual bool WriteResultRecord(BYTE* payload, int size) = 0;
+  // 17. Reads the result payload from payload[0, size); false when it is too short.
+  virtual bool ReadResultRecord(const BYTE* payload, int size) = 0;
+  // 18. Builds the result object, files it in the blog session under the command id
+  //     and raises the result event, holding the session's ResultLock.
+  virtual void DeliverResult() = 0;
+
+  // ---- set-up by the plug-in, right after creation.
+
+  // Stores the ANSI conversion of userId (null: empty). Throws ConversionError when the
+  // text cannot be converted.
+  void SetUserId(const wchar_t* userId);
+  void SetCommandId(int commandId);
+
+  std::string UserId();
+  int Status();
+  int CommandId();
+
+  // Submits the command as the plug-in does: the host's command workshop and HTTP
+  // connection factory from the host platform, the factory handed to the command, the
+  // command added to the workshop (its answer is not checked). E_FAIL, nothing
+  // submitted, without a platform, a workshop or a factory; else S_OK.
+  HRESULT SubmitToHost();
+
+  // ---- request envelope and texts.
+
+  // The "Cookie" value for userId, signed with the local time of now:
+  // "login_name=<userId>; login_time=<YYYYMMDDhhmmss>; key=<32 lower-case hex digits>",
+  // the key being HMAC-MD5 under kCookieKey of userId followed by the login time.
+  static std::string BuildCookie(const std::string& userId);
+  // The title of operationIndex (code page 936 bytes); "错误的命令标识" for an index
+  // outside 0 to 11.
+  static std::string MakeOperationTitle(int operationIndex);
+  // text up to its first NUL with exactly '%', '+', ' ', '=', '&', '?', '/', '\\', CR
+  // and LF replaced by "%25", "%2B", "%20", "%3D", "%26", "%3F", "%2F", "%5C", "%0D",
+  // "%0A"; every other byte is copied unchanged.
+  static std::string UrlEscape(const std::string& text);
+  // ANSI text (all of it, NULs included) as UTF-8, through UTF-16 with precomposed
+  // characters. Throws ConversionError when it cannot be converted.
+  static std::string AnsiToUtf8(const std::string& text);
+  // UTF-8 bytes[0, length) as wide text; "" for null bytes or a length below 1.
+  // Throws ConversionError when they cannot be converted.
+  static std::wstring Utf8ToWide(const char* bytes, int length);
+  // Each byte as two upper-case hexadecimal digits; "" for null bytes or a length
+  // below 1.
+  static std::wstring BytesToHex(const BYTE* bytes, int length);
+
+  // A new reply parser for XML replies: the host's "IXMLPackageParser", made through
+  // the host platform. Null without a platform or when the host has none.
+  static CComPtr<IPackageParser> CreateXmlReplyParser();
+
+ protected:
+  BaseBlogCmd();
+  ~BaseBlogCmd() override;
+
+  // REQUIRES: the command lock is held (the hooks and operations run with it).
+  void SetStatus(int status);
+
+  // ---- the record of the commands whose parameters are only the user id.
+  // 4 + the byte length of the user id.
+  int UserIdRecordSize();
+  // Writes the user id into message's payload; false when it does not fit.
+  bool WriteUserIdRecord(IShareSessionMessage* message);
+  // Reads the user id from message's payload with the 50-byte limit; false (the user
+  // id unchanged) for a refused or truncated item.
+  bool ReadUserIdRecord(IShareSessionMessage* message);
+
+  // ---- the result record that is only the status.
+  static constexpr int kStatusRecordSize = 4;
+  // Writes Status as a 4-byte little-endian int; false when size is below 4.
+  bool WriteStatusRecord(BYTE* payload, int size);
+  // Reads Status from the first 4 bytes; false (Status unchanged) when there are fewer.
+  bool ReadStatusRecord(const BYTE* payload, int size);
+
+ private:
+  std::string userId_;  // ANSI
+  int status_ = 0;
+  int commandId_ = 0;
+};
+
+}  // namespace ZQBlog
+}  // namespace Velmora
+
+#endif  // ZQBLOG_COMMANDS_BASEBLOGCMD_H_

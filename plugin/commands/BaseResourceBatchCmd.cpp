@@ -1,0 +1,256 @@
+#include "commands/BaseResourceBatchCmd.h"
+
+#include <cstring>
+
+#include "session/BlogSession.h"
+#include "util/CriticalSection.h"
+#include "util/StringConversion.h"
+
+namespace Velmora {
+namespace ZQBlog {
+
+const char BaseResourceBatchCmd::kSuccessWord[] = "success";
+
+namespace {
+
+const char kFormContentType[] = "application/x-www-form-urlencoded";
+
+// Calls node->GetValue(name) with a zeroed buffer of bufferSize bytes and takes the
+// text up to its first zero byte, whatever the host wrote (the last byte stays zero).
+template <class Node>
+std::string ReadBoundedValue(Node* node, const char* name, int bufferSize) {
+  if (node == nullptr || bufferSize < 1) return std::string();
+  std::vector<char> buffer(static_cast<size_t>(bufferSize), '\0');
+  if (FAILED(node->GetValue(name, buffer.data(), bufferSize))) return std::string();
+  buffer.back() = '\0';
+  return std::string(buffer.data(), std::strlen(buffer.data()));
+}
+
+}  // namespace
+
+BaseResourceBatchCmd::BaseResourceBatchCmd(const Traits& traits) : traits_(traits) {}
+
+BaseResourceBatchCmd::~BaseResourceBatchCmd() = default;
+
+// ---------------------------------------------------------------- parameters
+
+bool BaseResourceBatchCmd::StoreParameters(int categoryId, int count, const int* ids) {
+  if (count < 0 || (count > 0 && ids == nullptr)) return false;
+  std::vector<int> copied;
+  if (count > 0) copied.assign(ids, ids + count);
+  categoryId_ = categoryId;
+  itemCount_ = count;
+  ids_.swap(copied);
+  return true;
+}
+
+int BaseResourceBatchCmd::CategoryId() {
+  CmdLock hold(*this);
+  return categoryId_;
+}
+
+int BaseResourceBatchCmd::ItemCount() {
+  CmdLock hold(*this);
+  return itemCount_;
+}
+
+std::vector<int> BaseResourceBatchCmd::Ids() {
+  CmdLock hold(*this);
+  return ids_;
+}
+
+std::string BaseResourceBatchCmd::Message() {
+  CmdLock hold(*this);
+  return message_;
+}
+
+std::string BaseResourceBatchCmd::GetCommandName() { return traits_.commandName; }
+
+// ---------------------------------------------------------------- the request
+
+bool BaseResourceBatchCmd::BuildForm(std::string* form) {
+  CmdLock hold(*this);
+  form->clear();
+  const size_t kMaxLength = kFormBufferSize - 1;
+  std::string text = FormHeader(AnsiToUtf8(UserId()));
+  if (text.size() > kMaxLength) return false;
+  for (size_t i = 0; i < ids_.size(); ++i) {
+    const std::string pair = "&id_" + std::to_string(i) + "=" + std::to_string(ids_[i]);
+    if (pair.size() > kMaxLength - text.size()) return false;
+    text += pair;
+  }
+  form->swap(text);
+  return true;
+}
+
+void BaseResourceBatchCmd::GetServer(const char** host, unsigned short* port) {
+  host_.clear();
+  path_.clear();
+  BlogSession_* session = BlogSession_::Instance();
+  if (session != nullptr) session->GetOperationEndpoint(traits_.endpointIndex, &host_, &path_);
+  *host = host_.c_str();
+  *port = kServerPort;
+}
+
+bool BaseResourceBatchCmd::GetConnectionParameter(ConnectionParameter* /*block*/) {
+  return false;
+}
+
+void BaseResourceBatchCmd::GetRequestLine(int* method, std::string* path) {
+  *method = kMethodPost;
+  *path = path_;
+  SetHeader("Cookie", BuildCookie(UserId()).c_str());
+  SetHeader("Content-Type", kFormContentType);
+}
+
+bool BaseResourceBatchCmd::GetRequestBody(const BYTE** data, int* length) {
+  if (!BuildForm(&form_)) return false;
+  *data = reinterpret_cast<const BYTE*>(form_.data());
+  *length = static_cast<int>(form_.size());
+  return true;
+}
+
+HRESULT BaseResourceBatchCmd::OnResponseHeaders(IHttpReplyHeaders* /*headers*/) { return S_OK; }
+
+CComPtr<IPackageParser> BaseResourceBatchCmd::CreateReplyParser() {
+  return CreateXmlReplyParser();
+}
+
+void BaseResourceBatchCmd::OnTransportError(int /*code*/) {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session != nullptr) session->NotifyFailure(categoryId_, traits_.operationIndex, 0, 0);
+}
+
+// ---------------------------------------------------------------- the reply
+
+std::string BaseResourceBatchCmd::ReadReplyValue(IXMLPackage* reply, const char* name) {
+  return ReadBoundedValue(reply, name, traits_.replyValueBufferSize);
+}
+
+std::string BaseResourceBatchCmd::ReadItemValue(IXMLNode* item, const char* name) {
+  return ReadBoundedValue(item, name, traits_.replyValueBufferSize);
+}
+
+int BaseResourceBatchCmd::ReplyItemCount(IXMLPackage* reply) {
+  int count = 0;
+  if (reply == nullptr || FAILED(reply->GetItemCount(&count)) || count < 0) return 0;
+  return count;
+}
+
+CComPtr<IXMLNode> BaseResourceBatchCmd::ReplyItem(IXMLPackage* reply, int index) {
+  CComPtr<IXMLNode> item;
+  if (reply != nullptr && FAILED(reply->GetItem(index, &item))) item.Release();
+  return item;
+}
+
+void BaseResourceBatchCmd::FinishReply() {
+  if (GetShareSessionRole() != kRoleServe) {
+    DeliverResult();
+    return;
+  }
+  if (Status() != 1) return;
+  PublishChange();
+  NotifyChange();
+}
+
+// ---------------------------------------------------------------- the result
+
+CComPtr<CComObject<ResultOnBatchOperation>> BaseResourceBatchCmd::NewBatchResult() {
+  CComPtr<CComObject<ResultOnBatchOperation>> result;
+  CComObject<ResultOnBatchOperation>* created = nullptr;
+  if (FAILED(CComObject<ResultOnBatchOperation>::CreateInstance(&created)) || created == nullptr) {
+    return result;
+  }
+  result = created;
+  const int operation = traits_.operationIndex;
+  result->SetUin(AnsiToWide(UserId()).c_str());
+  result->SetOperationIndex(operation);
+  result->SetStatus(Status());
+  result->SetMessageText(AnsiToWide(TranslateServerMessage(message_, operation)).c_str());
+  result->SetOperationTitle(AnsiToWide(MakeOperationTitle(operation)).c_str());
+  result->SetCategoryId(categoryId_);
+  return result;
+}
+
+void BaseResourceBatchCmd::FileBatchResult(CComObject<ResultOnBatchOperation>* result) {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr || result == nullptr) return;
+  const int commandId = CommandId();
+  TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> hold(
+      session->ResultLock());
+  session->StoreResult(commandId, static_cast<IResultOnBatchOperation*>(result));
+  session->NotifyResultReady(commandId, kResultKindBatch);
+}
+
+// ---------------------------------------------------------------- share session
+
+void BaseResourceBatchCmd::PublishPayload(const std::vector<BYTE>& payload) {
+  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
+  if (!server) return;
+  server->PublishData(payload.data(), static_cast<int>(payload.size()));
+}
+
+void BaseResourceBatchCmd::NotifyChange() {
+  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
+  if (server) server->PublishNotice(0, traits_.noticeCode, 0, 0);
+}
+
+void BaseResourceBatchCmd::RecordBuilder::Int(int32_t value) {
+  const uint32_t bits = static_cast<uint32_t>(value);
+  for (int i = 0; i < kIntItemSize; ++i) bytes_.push_back(static_cast<BYTE>(bits >> (8 * i)));
+}
+
+void BaseResourceBatchCmd::RecordBuilder::Byte(uint8_t value) { bytes_.push_back(value); }
+
+void BaseResourceBatchCmd::RecordBuilder::String(const std::string& text) {
+  Int(static_cast<int32_t>(text.size()));
+  bytes_.insert(bytes_.end(), text.begin(), text.end());
+}
+
+bool BaseResourceBatchCmd::PayloadOf(IShareSessionMessage* message, const BYTE** payload,
+                                     int* size) {
+  BYTE* data = nullptr;
+  *payload = nullptr;
+  *size = 0;
+  if (message == nullptr || FAILED(message->GetPayload(&data, size)) || *size < 0) return false;
+  if (*size > 0 && data == nullptr) return false;
+  *payload = data;
+  return true;
+}
+
+bool BaseResourceBatchCmd::CopyToPayload(const std::vector<BYTE>& bytes,
+                                         IShareSessionMessage* message) {
+  BYTE* data = nullptr;
+  int size = 0;
+  if (message == nullptr || FAILED(message->GetPayload(&data, &size))) return false;
+  return CopyToBuffer(bytes, data, size);
+}
+
+bool BaseResourceBatchCmd::CopyToBuffer(const std::vector<BYTE>& bytes, BYTE* payload,
+                                        int size) {
+  if (size < 0 || bytes.size() > static_cast<size_t>(size)) return false;
+  if (bytes.empty()) return true;
+  if (payload == nullptr) return false;
+  std::memcpy(payload, bytes.data(), bytes.size());
+  return true;
+}
+
+bool BaseResourceBatchCmd::ReadIdList(RecordReader* reader, int32_t* count,
+                                      std::vector<int>* ids) {
+  int32_t read = 0;
+  if (!reader->ReadInt(&read) || read < 0) return false;
+  if (static_cast<size_t>(read) > reader->remaining() / kIntItemSize) return false;
+  std::vector<int> list;
+  list.reserve(static_cast<size_t>(read));
+  for (int32_t i = 0; i < read; ++i) {
+    int32_t id = 0;
+    if (!reader->ReadInt(&id)) return false;
+    list.push_back(id);
+  }
+  *count = read;
+  ids->swap(list);
+  return true;
+}
+
+}  // namespace ZQBlog
+}  // namespace Velmora

@@ -1,0 +1,182 @@
+// BaseResourceBatchCmd: what the three write commands on a list of the user's resource
+// ids share (CmdBatchRemove, and CmdCopyResource / CmdMoveResource through
+// BaseResourceTransferCmd):
+//   - the parameters: an album (the one removed from, or the source of a copy or
+//     move), the caller's item count and its ids in order;
+//   - the request: POST to the command's write endpoint on port 80, "Cookie" then
+//     "Content-Type" set as every write does, and a form of at most 4095 bytes: the
+//     command's header (the user id as UTF-8, not escaped, then the numbers in
+//     decimal) followed by "&id_<i>=<id>" for each id; a form that does not fit is
+//     not sent (the request goes out without a body);
+//   - the reply: an XML package whose outcome is its "message" value, read into a
+//     buffer of the command's size; the commands return success from OnReplyPackage
+//     whatever the reply says;
+//   - the end of a reply: outside role 1 the result is delivered; in role 1 a reply
+//     that succeeded is published (change record, then the notice (0, notice code, 0,
+//     0)) and one that did not is neither delivered nor published;
+//   - a transport error: the failure sinks get (album id, operation index, 0, 0), the
+//     album id in first place instead of the connection's error code.
+// The differences between the commands are a Traits row each.
+//
+// Threads: the fields are guarded by the command lock (BaseCmd); the hooks and the
+// BaseBlogCmd operations run with it held.
+#ifndef ZQBLOG_COMMANDS_BASERESOURCEBATCHCMD_H_
+#define ZQBLOG_COMMANDS_BASERESOURCEBATCHCMD_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "commands/BaseBlogCmd.h"
+#include "data/ResultOnBatchOperation.h"
+#include "interfaces/IShareSessionMessage.h"
+#include "interfaces/IXMLNode.h"
+#include "interfaces/IXMLPackage.h"
+#include "platform/atl.h"
+#include "util/RecordItem.h"
+
+namespace Velmora {
+namespace ZQBlog {
+
+class BaseResourceBatchCmd : public BaseBlogCmd {
+ public:
+  // What tells the commands apart.
+  struct Traits {
+    const char* commandName;   // GetCommandName, the registration key
+    int endpointIndex;         // EndpointIndex of the write endpoint
+    int operationIndex;        // OperationIndex
+    int noticeCode;            // NoticeCode of NotifyChange
+    int replyValueBufferSize;  // bytes of the buffer each reply value is read into
+  };
+
+  static constexpr unsigned short kServerPort = 80;
+  // The form is formatted into a buffer of this many bytes, its terminator included.
+  static constexpr int kFormBufferSize = 4096;
+  // The "message" of a reply whose operation the server performed.
+  static const char kSuccessWord[];
+
+  // BaseBlogCmd
+  std::string GetCommandName() override;
+  // Publishes (0, notice code, 0, 0) on the serving channel; nothing without one.
+  void NotifyChange() override;
+
+  // The form GetRequestBody sends, in *form. False (*form empty) when the header or an
+  // id pair does not fit in kFormBufferSize - 1 bytes. Throws ConversionError when the
+  // user id cannot be converted.
+  bool BuildForm(std::string* form);
+
+  // The album the command works on (the source album of a copy or move).
+  int CategoryId();
+  // The caller's item count and ids.
+  int ItemCount();
+  std::vector<int> Ids();
+  // The reply's outcome word as the command kept it (see the commands).
+  std::string Message();
+
+ protected:
+  explicit BaseResourceBatchCmd(const Traits& traits);
+  ~BaseResourceBatchCmd() override;
+
+  // BaseHttpCmd hooks.
+  // The host and path of the command's endpoint (empty until the directory named it).
+  void GetServer(const char** host, unsigned short* port) override;
+  bool GetConnectionParameter(ConnectionParameter* block) override;
+  // POST, the endpoint's path; "Cookie" (BuildCookie of the user id), then
+  // "Content-Type" "application/x-www-form-urlencoded".
+  void GetRequestLine(int* method, std::string* path) override;
+  // BuildForm's text without its terminator; false when it does not fit.
+  bool GetRequestBody(const BYTE** data, int* length) override;
+  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) override;
+  // The host's "IXMLPackageParser".
+  CComPtr<IPackageParser> CreateReplyParser() override;
+  // NotifyFailure(category id, operation index, 0, 0); code is not passed on.
+  void OnTransportError(int code) override;
+
+  // The form's text before the id pairs, given the user id as UTF-8.
+  // REQUIRES: lock held.
+  virtual std::string FormHeader(const std::string& utf8UserId) = 0;
+
+  // Keeps categoryId, count and ids[0, count). False, nothing changed, for a negative
+  // count or a null ids with a positive count. REQUIRES: lock held.
+  bool StoreParameters(int categoryId, int count, const int* ids);
+
+  // The end of a reply: GetShareSessionRole not 1: DeliverResult; 1 with Status 1:
+  // PublishChange, then NotifyChange; 1 with Status 0: nothing. REQUIRES: lock held and
+  // no session lock.
+  void FinishReply();
+
+  // A value of the reply (the root's) or of one of its items, read into a buffer of
+  // the command's size: "" when the reply or item is null or has no such value.
+  std::string ReadReplyValue(IXMLPackage* reply, const char* name);
+  std::string ReadItemValue(IXMLNode* item, const char* name);
+  // The reply's number of items (0 for a null reply) and the item at index (or null).
+  static int ReplyItemCount(IXMLPackage* reply);
+  static CComPtr<IXMLNode> ReplyItem(IXMLPackage* reply, int index);
+
+  // A new batch result with the values every batch result carries: the user id,
+  // the operation index and its title, Status, the text of the kept message word for
+  // the operation, and the category id. Null when it cannot be created. Throws
+  // ConversionError when a text cannot be converted. REQUIRES: lock held.
+  CComPtr<CComObject<ResultOnBatchOperation>> NewBatchResult();
+  // Files result in the blog session under the command id and raises the result event
+  // (command id, 2), both holding the session's ResultLock. A null result does nothing.
+  void FileBatchResult(CComObject<ResultOnBatchOperation>* result);
+
+  // Sends payload on the serving channel; nothing without one.
+  void PublishPayload(const std::vector<BYTE>& payload);
+
+  // Record bytes built by appending items (util/RecordItem.h encoding).
+  class RecordBuilder {
+   public:
+    void Int(int32_t value);
+    void Byte(uint8_t value);
+    void String(const std::string& text);
+    const std::vector<BYTE>& bytes() const { return bytes_; }
+
+   private:
+    std::vector<BYTE> bytes_;
+  };
+  // Copies bytes to the front of message's payload; false when the payload cannot be
+  // had or is too small.
+  static bool CopyToPayload(const std::vector<BYTE>& bytes, IShareSessionMessage* message);
+  // The same into payload[0, size).
+  static bool CopyToBuffer(const std::vector<BYTE>& bytes, BYTE* payload, int size);
+  // message's payload, or false.
+  static bool PayloadOf(IShareSessionMessage* message, const BYTE** payload, int* size);
+  // Reads an item count and that many ids. False for a negative count, one the
+  // remaining bytes cannot hold, or a truncated list.
+  static bool ReadIdList(RecordReader* reader, int32_t* count, std::vector<int>* ids);
+  // Reads a count and that many (int, string(kRecordStringLimit)) pairs into *pairs
+  // (a key already present keeps its text). False as for ReadIdList or when a text is
+  // refused.
+  template <class Map>
+  static bool ReadTextPairs(RecordReader* reader, Map* pairs) {
+    int32_t count = 0;
+    if (!reader->ReadInt(&count) || count < 0) return false;
+    if (static_cast<size_t>(count) > reader->remaining() / (2 * kIntItemSize)) return false;
+    for (int32_t i = 0; i < count; ++i) {
+      int32_t id = 0;
+      std::string text;
+      if (!reader->ReadInt(&id) || !reader->ReadString(&text, kRecordStringLimit)) return false;
+      pairs->emplace(id, text);
+    }
+    return true;
+  }
+
+  const Traits traits_;
+  // Guarded by the command lock.
+  int categoryId_ = 0;
+  int itemCount_ = 0;
+  std::vector<int> ids_;  // ids_.size() == itemCount_
+  std::string message_;
+
+ private:
+  std::string host_;
+  std::string path_;
+  std::string form_;  // what GetRequestBody handed out
+};
+
+}  // namespace ZQBlog
+}  // namespace Velmora
+
+#endif  // ZQBLOG_COMMANDS_BASERESOURCEBATCHCMD_H_

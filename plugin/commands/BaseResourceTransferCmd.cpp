@@ -1,0 +1,280 @@
+#include "commands/BaseResourceTransferCmd.h"
+
+#include "commands/XmlReply.h"
+#include "session/BlogSession.h"
+#include "util/CriticalSection.h"
+#include "util/StringConversion.h"
+
+namespace Velmora {
+namespace ZQBlog {
+namespace {
+
+const char kDone[] = "1";
+
+}  // namespace
+
+BaseResourceTransferCmd::BaseResourceTransferCmd(const Traits& traits, Transfer transfer)
+    : BaseResourceBatchCmd(traits), transfer_(transfer) {}
+
+BaseResourceTransferCmd::~BaseResourceTransferCmd() = default;
+
+// ---------------------------------------------------------------- parameters
+
+bool BaseResourceTransferCmd::SetParameters(int sourceCategoryId, int targetCategoryId,
+                                            bool choice, int count, const int* ids) {
+  CmdLock hold(*this);
+  if (!StoreParameters(sourceCategoryId, count, ids)) return false;
+  targetCategoryId_ = targetCategoryId;
+  choice_ = choice ? 1 : 0;
+  return true;
+}
+
+int BaseResourceTransferCmd::TargetCategoryId() {
+  CmdLock hold(*this);
+  return targetCategoryId_;
+}
+
+int BaseResourceTransferCmd::Choice() {
+  CmdLock hold(*this);
+  return choice_;
+}
+
+std::vector<int> BaseResourceTransferCmd::DoneIds() {
+  CmdLock hold(*this);
+  return doneIds_;
+}
+
+std::vector<int> BaseResourceTransferCmd::FailedIds() {
+  CmdLock hold(*this);
+  return failedIds_;
+}
+
+std::map<int, std::string> BaseResourceTransferCmd::DoneStates() {
+  CmdLock hold(*this);
+  return doneStates_;
+}
+
+std::map<int, std::string> BaseResourceTransferCmd::Failures() {
+  CmdLock hold(*this);
+  return failures_;
+}
+
+std::map<int, int> BaseResourceTransferCmd::NewIds() {
+  CmdLock hold(*this);
+  return newIds_;
+}
+
+std::string BaseResourceTransferCmd::FormHeader(const std::string& utf8UserId) {
+  return "uin=" + utf8UserId + "&category_id_from=" + std::to_string(categoryId_) +
+         "&category_id_to=" + std::to_string(targetCategoryId_) +
+         "&choice=" + std::to_string(choice_) + "&num=" + std::to_string(itemCount_);
+}
+
+// ---------------------------------------------------------------- the reply
+
+HRESULT BaseResourceTransferCmd::OnReplyPackage(IPackage* package) {
+  CComPtr<IXMLPackage> reply = XmlDocumentOf(package);
+  message_ = ReadReplyValue(reply, "message");
+  if (message_ == kSuccessWord) {
+    SetStatus(1);
+    if (!ApplyTransfer(reply)) return S_OK;
+  } else if (ReplyItemCount(reply) > 0) {
+    CComPtr<IXMLNode> first = ReplyItem(reply, 0);
+    message_ = ReadItemValue(first, "message");
+  }
+  FinishReply();
+  return S_OK;
+}
+
+bool BaseResourceTransferCmd::ApplyTransfer(IXMLPackage* reply) {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return false;
+  const std::wstring uin = AnsiToWide(UserId());
+  TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> hold(
+      session->AlbumListLock());
+  AlbumInfo* source = session->FindAlbum(uin, categoryId_);
+  AlbumInfo* target = session->FindAlbum(uin, targetCategoryId_);
+  if (source == nullptr || target == nullptr) return false;
+
+  const bool copy = transfer_ == kTransferCopy;
+  const int count = ReplyItemCount(reply);
+  for (int i = 0; i < count; ++i) {
+    // A copy's items answer the requested ids by position; those beyond are not read.
+    if (copy && static_cast<size_t>(i) >= ids_.size()) break;
+    CComPtr<IXMLNode> item = ReplyItem(reply, i);
+    const std::string done = ReadItemValue(item, "done");
+    const int itemId = ParseDecimal(ReadItemValue(item, "id"));
+    const int key = copy ? ids_[static_cast<size_t>(i)] : itemId;
+    if (done == kDone) {
+      doneIds_.push_back(key);
+      doneStates_.emplace(key, ReadItemValue(item, "state"));
+      if (copy) {
+        newIds_.emplace(key, itemId);
+        copies_.push_back(CopiedResource{key, itemId});
+      }
+    } else {
+      failedIds_.push_back(key);
+      failures_.emplace(key, ReadItemValue(item, "message"));
+    }
+  }
+  if (copy) {
+    ApplyCopiedResources(session, source, target, targetCategoryId_, copies_);
+  } else {
+    ApplyMovedResources(session, source, categoryId_, target, targetCategoryId_, doneIds_);
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- records
+
+std::vector<BYTE> BaseResourceTransferCmd::BuildRequestRecord() {
+  CmdLock hold(*this);
+  RecordBuilder record;
+  record.String(UserId());
+  record.Int(categoryId_);
+  record.Int(targetCategoryId_);
+  record.Byte(static_cast<uint8_t>(choice_));
+  record.Int(itemCount_);
+  for (int id : ids_) record.Int(id);
+  return record.bytes();
+}
+
+int BaseResourceTransferCmd::GetRequestRecordSize() {
+  return static_cast<int>(BuildRequestRecord().size());
+}
+
+bool BaseResourceTransferCmd::WriteRequestRecord(IShareSessionMessage* message) {
+  return CopyToPayload(BuildRequestRecord(), message);
+}
+
+bool BaseResourceTransferCmd::ReadRequestRecord(IShareSessionMessage* message) {
+  const BYTE* payload = nullptr;
+  int size = 0;
+  if (!PayloadOf(message, &payload, &size)) return false;
+  RecordReader reader(payload, static_cast<size_t>(size));
+  std::string userId;
+  int32_t source = 0;
+  int32_t target = 0;
+  uint8_t choice = 0;
+  int32_t count = 0;
+  std::vector<int> ids;
+  if (!reader.ReadString(&userId, kRecordStringLimit) || !reader.ReadInt(&source) ||
+      !reader.ReadInt(&target) || !reader.ReadByte(&choice) ||
+      !ReadIdList(&reader, &count, &ids)) {
+    return false;
+  }
+  // The record is whole: the user id is taken over as its bytes stand.
+  CmdLock hold(*this);
+  if (!ReadUserIdRecord(message)) return false;
+  if (!StoreParameters(source, count, ids.data())) return false;
+  targetCategoryId_ = target;
+  choice_ = choice != 0 ? 1 : 0;
+  return true;
+}
+
+std::vector<BYTE> BaseResourceTransferCmd::BuildChangeRecord() {
+  CmdLock hold(*this);
+  RecordBuilder record;
+  record.String(UserId());
+  record.String(message_);
+  if (message_ == kSuccessWord) {
+    record.Int(categoryId_);
+    record.Int(targetCategoryId_);
+    if (transfer_ == kTransferCopy) {
+      record.Int(static_cast<int32_t>(copies_.size()));
+      for (const CopiedResource& copy : copies_) {
+        record.Int(copy.requestedId);
+        record.Int(copy.newId);
+      }
+    } else {
+      record.Int(static_cast<int32_t>(doneIds_.size()));
+      for (int id : doneIds_) record.Int(id);
+    }
+    record.Int(static_cast<int32_t>(failures_.size()));
+    for (const auto& failure : failures_) {
+      record.Int(failure.first);
+      record.String(failure.second);
+    }
+  }
+  return record.bytes();
+}
+
+int BaseResourceTransferCmd::GetChangeRecordSize() {
+  return static_cast<int>(BuildChangeRecord().size());
+}
+
+void BaseResourceTransferCmd::PublishChange() { PublishPayload(BuildChangeRecord()); }
+
+std::vector<BYTE> BaseResourceTransferCmd::BuildResultRecord() {
+  CmdLock hold(*this);
+  RecordBuilder record;
+  record.Int(Status());
+  record.String(message_);
+  if (Status() == 1) {
+    record.Int(static_cast<int32_t>(doneStates_.size()));
+    for (const auto& state : doneStates_) {
+      record.Int(state.first);
+      record.String(state.second);
+    }
+    record.Int(static_cast<int32_t>(failures_.size()));
+    for (const auto& failure : failures_) {
+      record.Int(failure.first);
+      record.String(failure.second);
+    }
+  }
+  return record.bytes();
+}
+
+int BaseResourceTransferCmd::GetResultRecordSize() {
+  return static_cast<int>(BuildResultRecord().size());
+}
+
+bool BaseResourceTransferCmd::WriteResultRecord(BYTE* payload, int size) {
+  return CopyToBuffer(BuildResultRecord(), payload, size);
+}
+
+bool BaseResourceTransferCmd::ReadResultRecord(const BYTE* payload, int size) {
+  if (payload == nullptr || size < 0) return false;
+  RecordReader reader(payload, static_cast<size_t>(size));
+  int32_t status = 0;
+  std::string message;
+  std::map<int, std::string> states;
+  std::map<int, std::string> failures;
+  if (!reader.ReadInt(&status) || !reader.ReadString(&message, kRecordStringLimit)) {
+    return false;
+  }
+  if (status == 1 && (!ReadTextPairs(&reader, &states) || !ReadTextPairs(&reader, &failures))) {
+    return false;
+  }
+  CmdLock hold(*this);
+  SetStatus(status);
+  message_.swap(message);
+  doneStates_.swap(states);
+  failures_.swap(failures);
+  return true;
+}
+
+// ---------------------------------------------------------------- the result
+
+void BaseResourceTransferCmd::DeliverResult() {
+  CmdLock hold(*this);
+  CComPtr<CComObject<ResultOnBatchOperation>> result = NewBatchResult();
+  if (!result) return;
+  result->SetTargetCategoryId(targetCategoryId_);
+  result->SetFirstCount(static_cast<int>(doneStates_.size()));
+  result->SetSecondCount(static_cast<int>(failures_.size()));
+  if (Status() == 1) {
+    result->AppendFirstIds(doneIds_.begin(), doneIds_.end());
+    result->AppendSecondIds(failedIds_.begin(), failedIds_.end());
+  }
+  for (const auto& state : doneStates_) {
+    result->InsertFirstText(state.first, AnsiToWide(state.second));
+  }
+  for (const auto& failure : failures_) {
+    result->InsertSecondText(failure.first, AnsiToWide(failure.second));
+  }
+  FileBatchResult(result);
+}
+
+}  // namespace ZQBlog
+}  // namespace Velmora

@@ -1,0 +1,139 @@
+// BaseResourceTransferCmd: copy and move of the user's resources from a source album
+// into a target album (CmdCopyResource, CmdMoveResource). Both send the same form to the
+// same endpoint ("resource_batch_move", EndpointIndex 6):
+//   uin=<user id>&category_id_from=<source>&category_id_to=<target>&choice=<0|1>
+//   &num=<item count>&id_0=<id>&id_1=<id>...
+// where choice is the caller's flag; the server answers every resource separately:
+//   <result message="success">
+//     <resource done="1" id="900" state="1"/>
+//     <resource done="0" id="7" message="excess"/>
+//   </result>
+//
+// How copy and move differ:
+//                              copy                         move
+//   command name, operation    "CopyResource", 11           "MoveResource", 10
+//   notice code                8                            9
+//   reply value buffer         4096 bytes                   8192 bytes
+//   items read                 below the package's item count and below the item
+//                              count (copy only)
+//   key of an item             the requested id at the      the item's "id"
+//                              item's position
+//   a done item also records   (key, item "id") as new id   -
+//   cached albums              ApplyCopiedResources         ApplyMovedResources
+//                              (commands/ResourceTransfer.h)
+//
+// Reply handling:
+//   "message" "success"   Status 1. Under AlbumListLock both cached albums of the user
+//                         are looked up; when either is not cached nothing more happens
+//                         (nothing is delivered or published, although the server did
+//                         the work). Otherwise every item is read: "done" exactly "1"
+//                         appends the key to the done ids and stores (key, "state") in
+//                         the done states; any other "done" appends the key to the
+//                         failed ids and stores (key, item "message") in the failures.
+//                         Then the cached albums are updated with the done items.
+//   any other message     when the reply has items, the first item's "message"
+//                         replaces the message; Status stays 0, nothing changes.
+// The reply ends as BaseResourceBatchCmd::FinishReply says.
+//
+// Result (ResultOnBatchOperation, kind 2): the user id, the operation and its title,
+// Status, the text of the message word for the operation, the source as category id,
+// the target as target category id, the number of done states and of failures as the
+// two counts, the done states and the failures as the two tables, and, when Status is
+// 1, the done ids and the failed ids as the two id lists.
+//
+// Share-session records (strings read with the 50-byte limit; a truncated record or
+// one with a refused text is refused whole):
+//   request  user id (string), source (int), target (int), choice (byte), item count
+//            (int), the ids (int each)
+//   result   Status (int), message (string); when Status is 1 also the number of done
+//            states (int) and each (id (int), state (string)) in ascending id order,
+//            then the number of failures (int) and each (id (int), message (string))
+//            in ascending id order
+//   change   user id (string), message (string); when the message is "success" also
+//            source (int), target (int), then
+//              copy: the number of done items (int) and, per done item in reply
+//                    order, the requested id (int) and the id of the copy (int);
+//              move: the number of done ids (int) and each done id (int) in order;
+//            then the number of failures (int) and each (id (int), message (string))
+//            in ascending id order.
+//   The copies go in reply order, one pair per done item, so that a process applying
+//   the broadcast puts them at the front of the target in the same order and with the
+//   same number of pairs as its count says.
+#ifndef ZQBLOG_COMMANDS_BASERESOURCETRANSFERCMD_H_
+#define ZQBLOG_COMMANDS_BASERESOURCETRANSFERCMD_H_
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "commands/BaseResourceBatchCmd.h"
+#include "commands/ResourceTransfer.h"
+
+namespace Velmora {
+namespace ZQBlog {
+
+class BaseResourceTransferCmd : public BaseResourceBatchCmd {
+ public:
+  enum Transfer { kTransferCopy, kTransferMove };
+
+  // The plug-in's parameters: source and target album, the caller's flag (choice 1
+  // when true), its count and ids[0, count). False, nothing changed, for a negative
+  // count or a null ids with a positive count.
+  bool SetParameters(int sourceCategoryId, int targetCategoryId, bool choice, int count,
+                     const int* ids);
+
+  int TargetCategoryId();
+  int Choice();
+  // What the reply said, in reply order (ids) or by id (maps).
+  std::vector<int> DoneIds();
+  std::vector<int> FailedIds();
+  std::map<int, std::string> DoneStates();
+  std::map<int, std::string> Failures();
+  // Copy only: each requested id that was copied to the id of its copy.
+  std::map<int, int> NewIds();
+
+  // BaseBlogCmd
+  int GetRequestRecordSize() override;
+  bool WriteRequestRecord(IShareSessionMessage* message) override;
+  bool ReadRequestRecord(IShareSessionMessage* message) override;
+  void PublishChange() override;
+  int GetChangeRecordSize() override;
+  int GetResultRecordSize() override;
+  bool WriteResultRecord(BYTE* payload, int size) override;
+  bool ReadResultRecord(const BYTE* payload, int size) override;
+  void DeliverResult() override;
+
+ protected:
+  BaseResourceTransferCmd(const Traits& traits, Transfer transfer);
+  ~BaseResourceTransferCmd() override;
+
+  // BaseHttpCmd
+  HRESULT OnReplyPackage(IPackage* package) override;
+  // BaseResourceBatchCmd
+  std::string FormHeader(const std::string& utf8UserId) override;
+
+ private:
+  // Reads the items of a "success" reply and updates the cached albums; false when
+  // either album is not cached. REQUIRES: lock held.
+  bool ApplyTransfer(IXMLPackage* reply);
+
+  std::vector<BYTE> BuildRequestRecord();
+  std::vector<BYTE> BuildChangeRecord();
+  std::vector<BYTE> BuildResultRecord();
+
+  const Transfer transfer_;
+  // Guarded by the command lock. categoryId_ of the base is the source album.
+  int targetCategoryId_ = 0;
+  int choice_ = 0;
+  std::vector<int> doneIds_;
+  std::vector<int> failedIds_;
+  std::map<int, std::string> doneStates_;
+  std::map<int, std::string> failures_;
+  std::map<int, int> newIds_;
+  std::vector<CopiedResource> copies_;  // copy: every done item, in reply order
+};
+
+}  // namespace ZQBlog
+}  // namespace Velmora
+
+#endif  // ZQBLOG_COMMANDS_BASERESOURCETRANSFERCMD_H_

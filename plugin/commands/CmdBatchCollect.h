@@ -1,0 +1,153 @@
+// CmdBatchCollect ("BatchCollect", operation 4): collects a list of resources into one
+// album of a user in a single POST to the "resource_batch_collect" endpoint, and brings
+// the session's cached album and content-id index up to date with what the server took.
+//
+// The form (at most 4095 bytes; a form that does not fit is not sent, the request goes
+// out without a body):
+//   encoder=utf-8&uin=<uin>&category_id=<id>&korrin_version=&peerid=&num=<count>
+//   &neednotifyfriend=0
+// then for each item i (from 0) the eleven fields
+//   &cid_i &gcid_i              ANSI text as it is
+//   &res_name_i                 escaped, UTF-8
+//   &res_type_i                 decimal
+//   &size_i &format_i           escaped, ANSI
+//   &undone_i                   the item's state, decimal
+//   &url_i &original_i &refer_i &desc_i   escaped, UTF-8
+// The uin goes out as UTF-8, not escaped.
+//
+// The reply: <result return="1" message="success"> with one "resource" element per
+// item, in request order: add="1" id state for a collected item, add="0" id message for
+// a refused one. Every value is read into a 4096-byte buffer.
+//   no "return"              nothing changes, nothing is delivered or broadcast
+//   "return" "1"             Status 1. The user's album must be in the session (else
+//                            nothing changes and nothing is delivered or broadcast).
+//                            Element i answers item i (by position) and gives it its
+//                            id. A collected item takes its state, its (cid, album)
+//                            pair goes into the content-id index, and it is appended
+//                            to the album when the album's resources are loaded (the
+//                            album then shares it). Elements beyond the items are not
+//                            read; items beyond the elements stay untouched.
+//   any other "return"       nothing changes, Status 0
+// Then the result is delivered (roles 0 and 2), or, in role 1 and only with Status 1,
+// the change broadcast with notice code 10.
+//
+// HTTP status 500 delivers a Status 0 result at once, before the body is read, in every
+// role. That result is the command's only one: a body that follows is still parsed (a
+// body that is not XML fails the command) but changes nothing and delivers nothing, so
+// the host never hears of a second outcome under the same command id.
+//
+// Share-session records:
+//   operation  string uin, int album id, int item count, one resource record per item.
+//              An operation whose record the serving process could not read back (the
+//              uin above 46 bytes, or a resource text above its record limit) is not
+//              forwarded: WriteRequestRecord refuses it and the command fails at Start.
+//   result     int Status, string message (cut to the 46 bytes its reader takes), int
+//              collected count, int refused count.
+//   change     string uin, string message (cut to 46 bytes); when the message is
+//              "success": int album id, int collected count, the record of each
+//              collected item, int refused count, then per refusal in ascending id
+//              order int id and string message (cut to 46 bytes).
+//
+// A transport error gives the session's failure sinks (code, 4, 0, 0).
+#ifndef ZQBLOG_COMMANDS_CMDBATCHCOLLECT_H_
+#define ZQBLOG_COMMANDS_CMDBATCHCOLLECT_H_
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "commands/BaseBlogCmd.h"
+#include "data/ResourceInfo.h"
+#include "interfaces/IXMLPackage.h"
+#include "interfaces/IZQResInfo.h"
+#include "platform/atl.h"
+
+namespace Velmora {
+namespace ZQBlog {
+
+class CmdBatchCollect : public BaseBlogCmd {
+ public:
+  static constexpr unsigned short kServerPort = 80;
+  // The form buffer; the form holds at most one byte less.
+  static constexpr int kFormBufferSize = 4096;
+  // Every value of the reply is read into a buffer of this size.
+  static constexpr int kReplyValueBufferSize = 4096;
+
+  // The album that receives the resources.
+  void SetCategoryId(int categoryId);
+  int CategoryId();
+  // Copies items[0, count) into new resources of the command's own, in order; the
+  // item count becomes count. E_INVALIDARG for a negative count, E_POINTER for a null
+  // array with a positive count or a null entry (nothing changes then); E_OUTOFMEMORY
+  // when a resource cannot be made.
+  HRESULT SetItems(IZQResInfo* const* items, int count);
+  int ItemCount();
+
+  // BaseBlogCmd
+  std::string GetCommandName() override;
+  int GetRequestRecordSize() override;
+  bool WriteRequestRecord(IShareSessionMessage* message) override;
+  bool ReadRequestRecord(IShareSessionMessage* message) override;
+  void PublishChange() override;
+  int GetChangeRecordSize() override;
+  void NotifyChange() override;
+  int GetResultRecordSize() override;
+  bool WriteResultRecord(BYTE* payload, int size) override;
+  bool ReadResultRecord(const BYTE* payload, int size) override;
+  // A ResultOnBatchOperation: user id, operation 4 and its title, Status, the
+  // translated message, the album id, the collected and refused counts (those of the
+  // result record in a process that forwarded the command), the ids of the collected
+  // items, their states and the refusals; filed under the command id, then the result
+  // event (command id, 2), holding ResultLock.
+  void DeliverResult() override;
+
+ protected:
+  CmdBatchCollect();
+  ~CmdBatchCollect() override;
+
+  // BaseHttpCmd hooks.
+  void GetServer(const char** host, unsigned short* port) override;
+  bool GetConnectionParameter(ConnectionParameter* block) override;
+  void GetRequestLine(int* method, std::string* path) override;
+  bool GetRequestBody(const BYTE** data, int* length) override;
+  // Status 500: Status 0, the result delivered at once, E_FAIL. S_OK otherwise.
+  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) override;
+  // The reply handling above; S_OK in every case.
+  HRESULT OnReplyPackage(IPackage* package) override;
+  CComPtr<IPackageParser> CreateReplyParser() override;
+  void OnTransportError(int code) override;
+
+ private:
+  // The form in form_; false when it does not fit the buffer. REQUIRES: lock held.
+  bool BuildForm();
+  // Applies an accepted reply to the session. REQUIRES: lock held.
+  void ApplyCollected(IXMLPackage* reply, const std::wstring& uin);
+  std::vector<BYTE> BuildChangeRecord();
+
+  int categoryId_ = 0;
+  int itemCount_ = 0;
+  std::vector<CComPtr<ResourceInfo>> items_;
+  std::vector<CComPtr<ResourceInfo>> collected_;
+  std::vector<int> collectedIds_;  // the ids the reply gave the collected items
+  std::map<int, std::string> collectedStates_;
+  std::map<int, std::string> refusals_;
+  std::string message_;
+  // The outcome read from a result record (forwarding process only).
+  bool outcomeFromRecord_ = false;
+  int recordCollected_ = 0;
+  int recordRefused_ = 0;
+  // A 500 reply delivered the command's result already.
+  bool deliveredOnServerError_ = false;
+  std::string host_;
+  std::string path_;
+  const unsigned short port_;
+  // Form fields no operation fills: they go out empty.
+  std::string korrinVersion_;
+  std::string peerId_;
+  std::string form_;
+};
+
+}  // namespace ZQBlog
+}  // namespace Velmora
+
+#endif  // ZQBLOG_COMMANDS_CMDBATCHCOLLECT_H_

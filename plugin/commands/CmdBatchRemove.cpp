@@ -1,0 +1,158 @@
+#include "commands/CmdBatchRemove.h"
+
+#include "commands/ResourceTransfer.h"
+#include "commands/XmlReply.h"
+#include "session/BlogSession.h"
+#include "session/BlogShareSessionDecoder.h"
+#include "util/CriticalSection.h"
+#include "util/StringConversion.h"
+
+namespace Velmora {
+namespace ZQBlog {
+
+const BaseResourceBatchCmd::Traits CmdBatchRemove::kTraits = {
+    "BatchRemove", kEndpointBatchRemove, kOpBatchRemove, kNoticeBatchRemove,
+    kReplyValueBufferSize};
+
+CmdBatchRemove::CmdBatchRemove() : BaseResourceBatchCmd(kTraits) {}
+
+CmdBatchRemove::~CmdBatchRemove() = default;
+
+bool CmdBatchRemove::SetParameters(int categoryId, int count, const int* ids) {
+  CmdLock hold(*this);
+  return StoreParameters(categoryId, count, ids);
+}
+
+std::string CmdBatchRemove::FormHeader(const std::string& utf8UserId) {
+  return "uin=" + utf8UserId + "&category_id=" + std::to_string(categoryId_) +
+         "&num=" + std::to_string(itemCount_);
+}
+
+// ---------------------------------------------------------------- the reply
+
+HRESULT CmdBatchRemove::OnReplyPackage(IPackage* package) {
+  CComPtr<IXMLPackage> reply = XmlDocumentOf(package);
+  message_ = ReadReplyValue(reply, "message");
+  if (message_ == kSuccessWord) {
+    SetStatus(1);
+    if (!ApplyRemoval()) return S_OK;
+  }
+  FinishReply();
+  return S_OK;
+}
+
+bool CmdBatchRemove::ApplyRemoval() {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return false;
+  const std::wstring uin = AnsiToWide(UserId());
+  TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> hold(
+      session->AlbumListLock());
+  AlbumInfo* album = session->FindAlbum(uin, categoryId_);
+  if (album == nullptr) return false;
+  return ApplyRemovedResources(session, album, categoryId_, ids_);
+}
+
+// ---------------------------------------------------------------- records
+
+std::vector<BYTE> CmdBatchRemove::BuildRequestRecord() {
+  CmdLock hold(*this);
+  RecordBuilder record;
+  record.String(UserId());
+  record.Int(categoryId_);
+  record.Int(itemCount_);
+  for (int id : ids_) record.Int(id);
+  return record.bytes();
+}
+
+int CmdBatchRemove::GetRequestRecordSize() {
+  return static_cast<int>(BuildRequestRecord().size());
+}
+
+bool CmdBatchRemove::WriteRequestRecord(IShareSessionMessage* message) {
+  return CopyToPayload(BuildRequestRecord(), message);
+}
+
+bool CmdBatchRemove::ReadRequestRecord(IShareSessionMessage* message) {
+  const BYTE* payload = nullptr;
+  int size = 0;
+  if (!PayloadOf(message, &payload, &size)) return false;
+  RecordReader reader(payload, static_cast<size_t>(size));
+  std::string userId;
+  int32_t categoryId = 0;
+  int32_t count = 0;
+  std::vector<int> ids;
+  if (!reader.ReadString(&userId, kRecordStringLimit) || !reader.ReadInt(&categoryId) ||
+      !ReadIdList(&reader, &count, &ids)) {
+    return false;
+  }
+  // The record is whole: the user id is taken over as its bytes stand.
+  CmdLock hold(*this);
+  if (!ReadUserIdRecord(message)) return false;
+  return StoreParameters(categoryId, count, ids.data());
+}
+
+std::vector<BYTE> CmdBatchRemove::BuildChangeRecord() {
+  CmdLock hold(*this);
+  RecordBuilder record;
+  record.String(UserId());
+  record.String(message_);
+  if (message_ == kSuccessWord) {
+    record.Int(categoryId_);
+    record.Int(itemCount_);
+    for (int id : ids_) record.Int(id);
+  }
+  return record.bytes();
+}
+
+int CmdBatchRemove::GetChangeRecordSize() {
+  return static_cast<int>(BuildChangeRecord().size());
+}
+
+void CmdBatchRemove::PublishChange() { PublishPayload(BuildChangeRecord()); }
+
+std::vector<BYTE> CmdBatchRemove::BuildResultRecord() {
+  CmdLock hold(*this);
+  RecordBuilder record;
+  record.Int(Status());
+  record.String(message_);
+  return record.bytes();
+}
+
+int CmdBatchRemove::GetResultRecordSize() {
+  return static_cast<int>(BuildResultRecord().size());
+}
+
+bool CmdBatchRemove::WriteResultRecord(BYTE* payload, int size) {
+  return CopyToBuffer(BuildResultRecord(), payload, size);
+}
+
+bool CmdBatchRemove::ReadResultRecord(const BYTE* payload, int size) {
+  if (payload == nullptr || size < 0) return false;
+  RecordReader reader(payload, static_cast<size_t>(size));
+  int32_t status = 0;
+  std::string message;
+  if (!reader.ReadInt(&status) || !reader.ReadString(&message, kRecordStringLimit)) {
+    return false;
+  }
+  CmdLock hold(*this);
+  SetStatus(status);
+  message_.swap(message);
+  outcomeFromRecord_ = true;
+  return true;
+}
+
+// ---------------------------------------------------------------- the result
+
+void CmdBatchRemove::DeliverResult() {
+  CmdLock hold(*this);
+  CComPtr<CComObject<ResultOnBatchOperation>> result = NewBatchResult();
+  if (!result) return;
+  if (Status() == 1) {
+    result->SetFirstCount(itemCount_);
+    if (!outcomeFromRecord_) result->AppendFirstIds(ids_.begin(), ids_.end());
+  }
+  FileBatchResult(result);
+}
+
+}  // namespace ZQBlog
+}  // namespace Velmora

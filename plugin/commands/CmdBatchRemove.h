@@ -1,0 +1,90 @@
+// CmdBatchRemove ("BatchRemove", operation 5, notice code 11): deletes resources, named
+// by their ids, from one album of the user.
+//
+// Request: POST to the "resource_batch_remove" endpoint (EndpointIndex 1) with the form
+//   uin=<user id>&category_id=<album>&num=<item count>&id_0=<id>&id_1=<id>...
+// (see BaseResourceBatchCmd for the envelope and the 4095-byte bound).
+//
+// Reply: <result message="..."/>; "message" is read into a 4096-byte buffer.
+//   "success"       Status 1. Under AlbumListLock: the user's cached album is looked up;
+//                   when it is not cached, nothing more happens (nothing is delivered or
+//                   published, although the server removed the resources). Otherwise
+//                   the content-id index loses (cid, album) for every id the album
+//                   holds, then the ids leave the album one by one; at the first id the
+//                   album does not hold (also every id of an album whose list was never
+//                   fetched) it stops there: the ids before it stay removed and nothing
+//                   is delivered or published. Else the reply ends as below.
+//   anything else   Status 0, nothing changes.
+// The reply ends as BaseResourceBatchCmd::FinishReply says (result outside role 1,
+// broadcast in role 1 when Status is 1).
+//
+// Result (ResultOnBatchOperation, kind 2): the user id, operation 5 and its title,
+// Status, the text of the message word for operation 5, the album id; when Status is 1
+// also the item count as first count and every requested id in order as the first id
+// list (the list stays empty in a process that learnt the outcome from a result
+// record).
+//
+// Share-session records (strings read with the 50-byte limit):
+//   request  user id (string), album id (int), item count (int), the ids (int each)
+//   result   Status (int), message (string)
+//   change   user id (string), message (string); when the message is "success" also
+//            the album id (int), the item count (int), the ids (int each)
+// A record that is truncated or has a refused text is refused whole: nothing of it is
+// taken over.
+#ifndef ZQBLOG_COMMANDS_CMDBATCHREMOVE_H_
+#define ZQBLOG_COMMANDS_CMDBATCHREMOVE_H_
+
+#include <string>
+#include <vector>
+
+#include "commands/BaseResourceBatchCmd.h"
+
+namespace Velmora {
+namespace ZQBlog {
+
+class CmdBatchRemove : public BaseResourceBatchCmd {
+ public:
+  static const Traits kTraits;
+  static constexpr int kReplyValueBufferSize = 4096;
+
+  // The plug-in's parameters: the album, the caller's count and its ids[0, count). False,
+  // nothing changed, for a negative count or a null ids with a positive count.
+  bool SetParameters(int categoryId, int count, const int* ids);
+
+  // BaseBlogCmd
+  int GetRequestRecordSize() override;
+  bool WriteRequestRecord(IShareSessionMessage* message) override;
+  bool ReadRequestRecord(IShareSessionMessage* message) override;
+  void PublishChange() override;
+  int GetChangeRecordSize() override;
+  int GetResultRecordSize() override;
+  bool WriteResultRecord(BYTE* payload, int size) override;
+  bool ReadResultRecord(const BYTE* payload, int size) override;
+  void DeliverResult() override;
+
+ protected:
+  CmdBatchRemove();
+  ~CmdBatchRemove() override;
+
+  // BaseHttpCmd
+  HRESULT OnReplyPackage(IPackage* package) override;
+  // BaseResourceBatchCmd
+  std::string FormHeader(const std::string& utf8UserId) override;
+
+ private:
+  // Applies a "success" reply to the session; false when the reply handling stops
+  // (album not cached, or an id it does not hold).
+  bool ApplyRemoval();
+
+  std::vector<BYTE> BuildRequestRecord();
+  std::vector<BYTE> BuildChangeRecord();
+  std::vector<BYTE> BuildResultRecord();
+
+  // The outcome came from a result record (forwarding process): no id list.
+  bool outcomeFromRecord_ = false;
+};
+
+}  // namespace ZQBlog
+}  // namespace Velmora
+
+#endif  // ZQBLOG_COMMANDS_CMDBATCHREMOVE_H_

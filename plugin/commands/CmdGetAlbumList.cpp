@@ -1,0 +1,306 @@
+#include "commands/CmdGetAlbumList.h"
+
+#include <climits>
+#include <set>
+#include <utility>
+
+#include "commands/EntityRemoval.h"
+#include "commands/XmlReply.h"
+#include "data/AlbumListInfo.h"
+#include "data/RecordText.h"
+#include "data/ResultOnAlbum.h"
+#include "data/StringSetter.h"
+#include "session/BlogSession.h"
+#include "session/BlogShareSessionDecoder.h"
+#include "util/CriticalSection.h"
+#include "util/RecordItem.h"
+#include "util/StringConversion.h"
+
+namespace Velmora {
+namespace ZQBlog {
+namespace {
+
+typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
+
+// The selector of the album list in the blog cache (as opposed to an album id).
+constexpr int kAlbumListCacheId = -1;
+
+bool IsFreshStatus(int status) { return status >= 200 && status <= 299; }
+
+std::wstring Utf8Text(const std::string& bytes) {
+  return BaseBlogCmd::Utf8ToWide(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+}  // namespace
+
+CmdGetAlbumList::CmdGetAlbumList() : port_(kServerPort), cache_(new BlogCache()) {}
+
+CmdGetAlbumList::~CmdGetAlbumList() = default;
+
+void CmdGetAlbumList::UseCache(std::unique_ptr<BlogCache> cache) {
+  CmdLock hold(*this);
+  if (cache) cache_ = std::move(cache);
+}
+
+// ---------------------------------------------------------------- HTTP hooks
+
+void CmdGetAlbumList::GetServer(const char** host, unsigned short* port) {
+  host_.clear();
+  path_.clear();
+  BlogSession_* session = BlogSession_::Instance();
+  if (session != nullptr) session->SplitAlbumListUrl(AnsiToWide(UserId()), &host_, &path_);
+  *host = host_.c_str();
+  *port = port_;
+}
+
+bool CmdGetAlbumList::GetConnectionParameter(ConnectionParameter* /*block*/) { return false; }
+
+void CmdGetAlbumList::GetRequestLine(int* method, std::string* path) {
+  *method = kMethodGet;
+  *path = path_;
+  std::wstring stamp;
+  {
+    Hold hold(CacheLock());
+    cache_->Init(AnsiToWide(UserId()));
+    stamp = cache_->GetIfModifiedSince(kAlbumListCacheId);
+  }
+  if (stamp.empty()) stamp = kDefaultValidator;
+  SetHeader("If-Modified-Since", WideToAnsi(stamp).c_str());
+}
+
+bool CmdGetAlbumList::GetRequestBody(const BYTE** /*data*/, int* /*length*/) { return false; }
+
+HRESULT CmdGetAlbumList::OnResponseHeaders(IHttpReplyHeaders* headers) {
+  if (headers == nullptr) return S_OK;
+  int status = 0;
+  if (FAILED(headers->GetStatusCode(&status))) status = 0;
+  if (status == 404) return S_OK;
+  if (status == 304) {
+    SetStatus(1);
+    BlogSession_* session = BlogSession_::Instance();
+    bool inMemory = false;
+    if (session != nullptr) {
+      Hold hold(session->AlbumListLock());
+      inMemory = session->FindAlbumList(AnsiToWide(UserId())) != nullptr;
+    }
+    if (!inMemory || GetShareSessionRole() == kRoleStandAlone) ReplayCachedCopy();
+    return S_OK;
+  }
+  // Only a successful reply replaces the cached list; an error reply's body is still
+  // taken over if it parses, but never cached.
+  if (!IsFreshStatus(status)) return S_OK;
+  cacheUpdate_ = true;
+  StringSetter lastModified;
+  headers->GetHeader("Last-Modified", &lastModified);
+  if (!lastModified.GetString().empty()) cache_->SaveLastModified(lastModified.GetString());
+  return S_OK;
+}
+
+void CmdGetAlbumList::ReplayCachedCopy() {
+  std::string body;
+  if (!cache_->LoadBody(&body) || body.empty() || body.size() > static_cast<size_t>(INT_MAX)) {
+    return;
+  }
+  CComPtr<IPackageParser> parser = CreateReplyParser();
+  if (!parser) return;
+  if (FAILED(parser->Parse(reinterpret_cast<const BYTE*>(body.data()),
+                           static_cast<int>(body.size())))) {
+    return;
+  }
+  int count = 0;
+  if (FAILED(parser->GetPackageCount(&count)) || count < 1) return;
+  CComPtr<IPackage> package;
+  if (FAILED(parser->GetPackage(&package)) || !package) return;
+  OnReplyPackage(package);
+}
+
+CComPtr<IPackageParser> CmdGetAlbumList::CreateReplyParser() { return CreateXmlReplyParser(); }
+
+HRESULT CmdGetAlbumList::OnReplyPackage(IPackage* package) {
+  CComPtr<IXMLPackage> document = XmlDocumentOf(package);
+  std::string text;
+  if (!SerializeXmlReply(document, kReplyTextLimit, &text)) return E_FAIL;
+  RemoveReplyEntities(&text);
+  if (cacheUpdate_) {
+    cache_->SaveBody(text.c_str());
+    cacheUpdate_ = false;
+  }
+  return Reconcile(document);
+}
+
+void CmdGetAlbumList::OnTransportError(int code) {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session != nullptr) session->NotifyFailure(code, kOpAlbumList, 0, 0);
+}
+
+// ---------------------------------------------------------------- the reconcile
+
+CmdGetAlbumList::AlbumEntry CmdGetAlbumList::ReadAlbumEntry(IXMLNode* category) {
+  AlbumEntry entry;
+  entry.id = ParseDecimal(ReadXmlValue(category, "id"));
+  entry.categoryType = ParseDecimal(ReadXmlValue(category, "category_type"));
+  entry.showStatus = ParseDecimal(ReadXmlValue(category, "show_status")) != 0 ? 1 : 0;
+  entry.lastTime = AnsiToWide(ReadXmlValue(category, "last_time"));
+  entry.categoryName = Utf8Text(ReadXmlElementText(category, "category_name"));
+  entry.desc = Utf8Text(ReadXmlElementText(category, "desc"));
+  entry.picUrl = AnsiToWide(ReadXmlElementText(category, "pic_url"));
+  CComPtr<IXMLNode> tags = XmlNamedChild(category, "tags", 0);
+  entry.tagNum = ParseDecimal(ReadXmlValue(tags, "tag_num"));
+  // Tags beyond the album's slots would be dropped by SetTag: they are not read.
+  for (int j = 0; j < AlbumInfo::TagsInUse(entry.tagNum); ++j) {
+    CComPtr<IXMLNode> tag = XmlNamedChild(tags, "tag", j);
+    entry.tags[j] = Utf8Text(ReadXmlText(tag));
+  }
+  return entry;
+}
+
+HRESULT CmdGetAlbumList::Reconcile(IXMLPackage* document) {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr || document == nullptr) return E_FAIL;
+  CComPtr<IXMLNode> root;
+  if (FAILED(document->GetRoot(&root)) || !root) return E_FAIL;
+
+  // The reply is read whole before the session changes, so a conversion failure
+  // leaves the user's list as it was.
+  std::vector<AlbumEntry> entries;
+  const int count = XmlChildCount(root, "category");
+  for (int i = 0; i < count; ++i) {
+    CComPtr<IXMLNode> category = XmlNamedChild(root, "category", i);
+    if (category) entries.push_back(ReadAlbumEntry(category));
+  }
+  const std::wstring uin = AnsiToWide(UserId());
+
+  Hold hold(session->AlbumListLock());
+  AlbumListInfo* list = session->GetOrCreateAlbumList(uin);
+  if (list == nullptr) return E_FAIL;
+  replyIds_.clear();
+  replyAlbums_.clear();
+  for (const AlbumEntry& entry : entries) {
+    replyIds_.push_back(entry.id);
+    AlbumInfo* album = list->FindAlbum(entry.id);
+    if (album == nullptr) {
+      album = list->NewAlbum();
+      if (album == nullptr) return E_OUTOFMEMORY;
+      album->SetId(entry.id);
+      album->SetCategoryType(entry.categoryType);
+      album->SetShowStatus(entry.showStatus);
+      album->SetLastTime(entry.lastTime.c_str());
+      album->SetCategoryName(entry.categoryName.c_str());
+      album->SetDesc(entry.desc.c_str());
+      album->SetPicUrl(entry.picUrl.c_str());
+      album->SetTagNum(entry.tagNum);
+      for (int j = 0; j < AlbumInfo::TagsInUse(entry.tagNum); ++j) {
+        album->SetTag(j, entry.tags[j].c_str());
+      }
+    }
+    replyAlbums_.push_back(album);
+  }
+
+  // Albums the reply does not name are gone from the server.
+  const std::set<int> named(replyIds_.begin(), replyIds_.end());
+  std::vector<int> vanished;
+  int albumCount = 0;
+  list->GetAlbumCount(&albumCount);
+  for (int i = 0; i < albumCount; ++i) {
+    CComPtr<IZQAlbumInfo> album;
+    int id = 0;
+    if (SUCCEEDED(list->GetAlbum(i, &album)) && album && SUCCEEDED(album->GetId(&id)) &&
+        named.count(id) == 0) {
+      vanished.push_back(id);
+    }
+  }
+  for (int id : vanished) list->RemoveAlbum(id);
+
+  SetStatus(1);
+  if (GetShareSessionRole() == kRoleServe) {
+    PublishChange();
+    NotifyChange();
+  } else {
+    DeliverResult();
+  }
+  return S_OK;
+}
+
+// ---------------------------------------------------------------- share-session records
+
+std::string CmdGetAlbumList::GetCommandName() { return "GetAlbumList"; }
+
+int CmdGetAlbumList::GetRequestRecordSize() { return UserIdRecordSize(); }
+
+bool CmdGetAlbumList::WriteRequestRecord(IShareSessionMessage* message) {
+  return WriteUserIdRecord(message);
+}
+
+bool CmdGetAlbumList::ReadRequestRecord(IShareSessionMessage* message) {
+  return ReadUserIdRecord(message);
+}
+
+int CmdGetAlbumList::GetResultRecordSize() { return kStatusRecordSize; }
+
+bool CmdGetAlbumList::WriteResultRecord(BYTE* payload, int size) {
+  return WriteStatusRecord(payload, size);
+}
+
+bool CmdGetAlbumList::ReadResultRecord(const BYTE* payload, int size) {
+  return ReadStatusRecord(payload, size);
+}
+
+std::vector<BYTE> CmdGetAlbumList::BuildChangeRecord() {
+  const std::string userId = UserId();
+  std::vector<BYTE> payload;
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return payload;
+  // The albums belong to the session's list: read them under its lock.
+  Hold hold(session->AlbumListLock());
+  size_t size = static_cast<size_t>(StringItemSize(userId)) + kIntItemSize;
+  for (const CComPtr<AlbumInfo>& album : replyAlbums_) {
+    size += static_cast<size_t>(album->RecordSize());
+  }
+  payload.resize(size);
+  RecordWriter writer(payload.data(), payload.size());
+  writer.WriteString(userId);
+  writer.WriteInt(static_cast<int32_t>(replyAlbums_.size()));
+  for (const CComPtr<AlbumInfo>& album : replyAlbums_) album->WriteRecord(writer);
+  if (!writer.ok() || writer.written() != payload.size()) payload.clear();
+  return payload;
+}
+
+int CmdGetAlbumList::GetChangeRecordSize() {
+  return static_cast<int>(BuildChangeRecord().size());
+}
+
+void CmdGetAlbumList::PublishChange() {
+  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
+  if (!server) return;
+  std::vector<BYTE> payload = BuildChangeRecord();
+  if (payload.empty() || payload.size() > static_cast<size_t>(INT_MAX)) return;
+  server->PublishData(payload.data(), static_cast<int>(payload.size()));
+}
+
+void CmdGetAlbumList::NotifyChange() {
+  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
+  if (server) server->PublishNotice(0, kNoticeAlbumList, 0, 0);
+}
+
+// ---------------------------------------------------------------- the result
+
+void CmdGetAlbumList::DeliverResult() {
+  if (resultDelivered_) return;
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return;
+  CComObject<ResultOnAlbum>* created = nullptr;
+  if (FAILED(CComObject<ResultOnAlbum>::CreateInstance(&created)) || created == nullptr) return;
+  CComPtr<IResultOnAlbum> result(static_cast<IResultOnAlbum*>(created));
+  result->SetUin(AnsiToWide(UserId()).c_str());
+  result->SetOperationIndex(kOpAlbumList);
+  result->SetOperationTitle(AnsiToWide(MakeOperationTitle(kOpAlbumList)).c_str());
+  result->SetStatus(Status());
+  const int commandId = CommandId();
+  resultDelivered_ = true;
+  Hold hold(session->ResultLock());
+  session->StoreResult(commandId, result);
+  session->NotifyResultReady(commandId, kResultKindAlbum);
+}
+
+}  // namespace ZQBlog
+}  // namespace Velmora

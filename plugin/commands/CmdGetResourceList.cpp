@@ -1,0 +1,404 @@
+#include "commands/CmdGetResourceList.h"
+
+#include <climits>
+#include <utility>
+
+#include "commands/EntityRemoval.h"
+#include "commands/XmlReply.h"
+#include "data/AlbumInfo.h"
+#include "data/ResourceInfo.h"
+#include "data/ResultOnAlbum.h"
+#include "data/StringSetter.h"
+#include "session/BlogSession.h"
+#include "session/BlogShareSessionDecoder.h"
+#include "util/CriticalSection.h"
+#include "util/RecordItem.h"
+#include "util/StringConversion.h"
+
+namespace Velmora {
+namespace ZQBlog {
+
+const char CmdGetResourceList::kKeepingUser[] = "www";
+
+namespace {
+
+typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
+
+bool IsFreshStatus(int status) { return status >= 200 && status <= 299; }
+
+std::wstring Utf8Text(const std::string& bytes) {
+  return BaseBlogCmd::Utf8ToWide(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+// resource as a ResourceInfo to write its record: the object itself when it is one,
+// else a copy made through its interface; null when no copy can be made.
+CComPtr<ResourceInfo> RecordSource(IZQResInfo* resource) {
+  CComPtr<ResourceInfo> source(dynamic_cast<ResourceInfo*>(resource));
+  if (source || resource == nullptr) return source;
+  CComObject<ResourceInfo>* copy = nullptr;
+  if (SUCCEEDED(CComObject<ResourceInfo>::CreateInstance(&copy)) && copy != nullptr) {
+    source = copy;
+    source->CopyFrom(resource);
+  }
+  return source;
+}
+
+}  // namespace
+
+CmdGetResourceList::CmdGetResourceList() : port_(kServerPort), cache_(new BlogCache()) {}
+
+CmdGetResourceList::~CmdGetResourceList() = default;
+
+void CmdGetResourceList::SetAlbumId(int albumId) {
+  CmdLock hold(*this);
+  albumId_ = albumId;
+}
+
+int CmdGetResourceList::AlbumId() {
+  CmdLock hold(*this);
+  return albumId_;
+}
+
+void CmdGetResourceList::UseCache(std::unique_ptr<BlogCache> cache) {
+  CmdLock hold(*this);
+  if (cache) cache_ = std::move(cache);
+}
+
+bool CmdGetResourceList::IsKeepingUser() { return UserId() == kKeepingUser; }
+
+// ---------------------------------------------------------------- HTTP hooks
+
+void CmdGetResourceList::GetServer(const char** host, unsigned short* port) {
+  host_.clear();
+  path_.clear();
+  BlogSession_* session = BlogSession_::Instance();
+  if (session != nullptr) {
+    session->SplitResourceListUrl(AnsiToWide(UserId()), albumId_, &host_, &path_);
+  }
+  *host = host_.c_str();
+  *port = port_;
+}
+
+bool CmdGetResourceList::GetConnectionParameter(ConnectionParameter* /*block*/) {
+  return false;
+}
+
+void CmdGetResourceList::GetRequestLine(int* method, std::string* path) {
+  *method = kMethodGet;
+  *path = path_;
+  std::wstring stamp;
+  {
+    Hold hold(CacheLock());
+    cache_->Init(AnsiToWide(UserId()));
+    stamp = cache_->GetIfModifiedSince(albumId_);
+  }
+  if (stamp.empty()) stamp = kDefaultValidator;
+  SetHeader("If-Modified-Since", WideToAnsi(stamp).c_str());
+}
+
+bool CmdGetResourceList::GetRequestBody(const BYTE** /*data*/, int* /*length*/) {
+  return false;
+}
+
+HRESULT CmdGetResourceList::OnResponseHeaders(IHttpReplyHeaders* headers) {
+  if (headers == nullptr) return S_OK;
+  int status = 0;
+  if (FAILED(headers->GetStatusCode(&status))) status = 0;
+  switch (status) {
+    case 404:
+      EmptyAlbum();
+      return S_OK;
+    case 500:
+      SetStatus(0);
+      DeliverResult();
+      return S_OK;
+    case 304: {
+      SetStatus(1);
+      BlogSession_* session = BlogSession_::Instance();
+      if (session == nullptr) return S_OK;
+      bool found = false;
+      bool loaded = false;
+      {
+        Hold hold(session->AlbumListLock());
+        AlbumInfo* album = session->FindAlbum(AnsiToWide(UserId()), albumId_);
+        found = album != nullptr;
+        loaded = found && album->ResourcesLoaded();
+      }
+      if (!found) return S_OK;
+      if (!loaded) {
+        ReplayCachedCopy();
+      } else if (GetShareSessionRole() == kRoleStandAlone) {
+        if (!ReplayCachedCopy()) DeliverResult();
+      }
+      return S_OK;
+    }
+    default:
+      break;
+  }
+  SetStatus(1);
+  // Only a successful reply replaces the cached list; another status's body is still
+  // applied if it parses, but never cached.
+  if (!IsFreshStatus(status)) return S_OK;
+  cacheUpdate_ = true;
+  StringSetter lastModified;
+  headers->GetHeader("Last-Modified", &lastModified);
+  if (!lastModified.GetString().empty()) cache_->SaveLastModified(lastModified.GetString());
+  return S_OK;
+}
+
+void CmdGetResourceList::EmptyAlbum() {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return;
+  // The album belongs to the session's lists: it is changed under their lock, and the
+  // result is delivered inside it (ResultLock after AlbumListLock).
+  Hold hold(session->AlbumListLock());
+  AlbumInfo* album = session->FindAlbum(AnsiToWide(UserId()), albumId_);
+  if (album != nullptr) {
+    // The index must not keep naming this album for resources it no longer holds.
+    if (!IsKeepingUser()) session->RemoveCidEntriesOfAlbum(albumId_);
+    album->ClearResources();
+    album->SetResourcesLoaded(true);
+  }
+  SetStatus(1);
+  DeliverResult();
+}
+
+bool CmdGetResourceList::ReplayCachedCopy() {
+  std::string body;
+  if (!cache_->LoadBody(&body) || body.empty() || body.size() > static_cast<size_t>(INT_MAX)) {
+    return false;
+  }
+  CComPtr<IPackageParser> parser = CreateReplyParser();
+  if (!parser) return false;
+  if (FAILED(parser->Parse(reinterpret_cast<const BYTE*>(body.data()),
+                           static_cast<int>(body.size())))) {
+    return false;
+  }
+  int count = 0;
+  if (FAILED(parser->GetPackageCount(&count)) || count < 1) return false;
+  CComPtr<IPackage> package;
+  if (FAILED(parser->GetPackage(&package)) || !package) return false;
+  OnReplyPackage(package);
+  return true;
+}
+
+CComPtr<IPackageParser> CmdGetResourceList::CreateReplyParser() { return CreateXmlReplyParser(); }
+
+HRESULT CmdGetResourceList::OnReplyPackage(IPackage* package) {
+  CComPtr<IXMLPackage> document = XmlDocumentOf(package);
+  std::string text;
+  if (!SerializeXmlReply(document, kReplyTextLimit, &text)) return E_FAIL;
+  RemoveReplyEntities(&text);
+  if (cacheUpdate_) {
+    cache_->SaveBody(text.c_str());
+    cacheUpdate_ = false;
+  }
+  // An album the session does not know takes nothing, but the reply itself was fine.
+  Apply(document);
+  return S_OK;
+}
+
+void CmdGetResourceList::OnTransportError(int /*code*/) {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session != nullptr) session->NotifyFailure(albumId_, kOpResourceList, 0, 0);
+}
+
+// ---------------------------------------------------------------- the apply
+
+CmdGetResourceList::ResourceEntry CmdGetResourceList::ReadResourceEntry(IXMLNode* resource) {
+  ResourceEntry entry;
+  entry.id = ParseDecimal(ReadXmlValue(resource, "id"));
+  entry.cid = AnsiToWide(ReadXmlValue(resource, "cid"));
+  entry.gcid = AnsiToWide(ReadXmlValue(resource, "gcid"));
+  const int resType = ParseDecimal(ReadXmlValue(resource, "res_type"));
+  entry.resType = (resType == 0 || resType == 1) ? resType : 2;
+  entry.size = AnsiToWide(ReadXmlValue(resource, "size"));
+  entry.format = AnsiToWide(ReadXmlValue(resource, "format"));
+  entry.lastTime = AnsiToWide(ReadXmlValue(resource, "last_time"));
+  entry.state = ParseDecimal(ReadXmlValue(resource, "state"));
+  entry.resName = Utf8Text(ReadXmlElementText(resource, "res_name"));
+  entry.url = Utf8Text(ReadXmlElementText(resource, "url"));
+  entry.original = Utf8Text(ReadXmlElementText(resource, "original"));
+  entry.desc = Utf8Text(ReadXmlElementText(resource, "desc"));
+  return entry;
+}
+
+bool CmdGetResourceList::Apply(IXMLPackage* document) {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr || document == nullptr) return false;
+  CComPtr<IXMLNode> root;
+  if (FAILED(document->GetRoot(&root)) || !root) return false;
+
+  // The reply is read whole before the session changes, so a conversion failure
+  // leaves the album as it was.
+  std::vector<ResourceEntry> entries;
+  const int count = XmlChildCount(root, "resource");
+  for (int i = 0; i < count; ++i) {
+    CComPtr<IXMLNode> resource = XmlNamedChild(root, "resource", i);
+    if (resource) entries.push_back(ReadResourceEntry(resource));
+  }
+  const std::wstring uin = AnsiToWide(UserId());
+  const bool keeping = IsKeepingUser();
+  const int albumId = albumId_;
+
+  {
+    Hold hold(session->AlbumListLock());
+    AlbumInfo* album = session->FindAlbum(uin, albumId);
+    if (album == nullptr) return false;
+    if (!keeping) {
+      session->RemoveCidEntriesOfAlbum(albumId);
+      album->ClearResources();
+    }
+    replyResources_.clear();
+    for (const ResourceEntry& entry : entries) {
+      CComPtr<IZQResInfo> kept(session->FindResourceInAlbum(uin, albumId, entry.id));
+      if (kept) {
+        replyResources_.push_back(kept);
+        continue;
+      }
+      ResourceInfo* resource = album->NewResource();
+      if (resource == nullptr) return false;
+      resource->SetId(entry.id);
+      resource->SetCid(entry.cid.c_str());
+      resource->SetGcid(entry.gcid.c_str());
+      resource->SetResType(entry.resType);
+      resource->SetSize(entry.size.c_str());
+      resource->SetFormat(entry.format.c_str());
+      resource->SetLastTime(entry.lastTime.c_str());
+      resource->SetState(entry.state);
+      resource->SetResName(entry.resName.c_str());
+      resource->SetUrl(entry.url.c_str());
+      resource->SetOriginal(entry.original.c_str());
+      resource->SetDesc(entry.desc.c_str());
+      resource->SetCategoryId(albumId);
+      resource->SetUin(uin.c_str());
+      if (!keeping) session->AddCidEntry(entry.id, albumId, album);
+      replyResources_.push_back(CComPtr<IZQResInfo>(resource));
+    }
+    // Marked while the lock is held: the album is the session's.
+    album->SetResourcesLoaded(true);
+  }
+
+  SetStatus(1);
+  if (GetShareSessionRole() == kRoleServe) {
+    PublishChange();
+    NotifyChange();
+  } else {
+    DeliverResult();
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- share-session records
+
+std::string CmdGetResourceList::GetCommandName() { return "GetResourceList"; }
+
+int CmdGetResourceList::GetRequestRecordSize() { return UserIdRecordSize() + kIntItemSize; }
+
+bool CmdGetResourceList::WriteRequestRecord(IShareSessionMessage* message) {
+  BYTE* payload = nullptr;
+  int size = 0;
+  if (message == nullptr || FAILED(message->GetPayload(&payload, &size)) || size < 0 ||
+      (payload == nullptr && size > 0)) {
+    return false;
+  }
+  RecordWriter writer(payload, static_cast<size_t>(size));
+  writer.WriteString(UserId());
+  writer.WriteInt(AlbumId());
+  return writer.ok();
+}
+
+bool CmdGetResourceList::ReadRequestRecord(IShareSessionMessage* message) {
+  BYTE* payload = nullptr;
+  int size = 0;
+  if (message == nullptr || FAILED(message->GetPayload(&payload, &size)) || size < 0 ||
+      (payload == nullptr && size > 0)) {
+    return false;
+  }
+  RecordReader reader(payload, static_cast<size_t>(size));
+  std::string userId;
+  int32_t albumId = 0;
+  if (!reader.ReadString(&userId, kRecordStringLimit) || !reader.ReadInt(&albumId)) {
+    return false;
+  }
+  // The record is whole: the user id is taken as its bytes by the common reader.
+  if (!ReadUserIdRecord(message)) return false;
+  SetAlbumId(albumId);
+  return true;
+}
+
+int CmdGetResourceList::GetResultRecordSize() { return kStatusRecordSize; }
+
+bool CmdGetResourceList::WriteResultRecord(BYTE* payload, int size) {
+  return WriteStatusRecord(payload, size);
+}
+
+bool CmdGetResourceList::ReadResultRecord(const BYTE* payload, int size) {
+  return ReadStatusRecord(payload, size);
+}
+
+std::vector<BYTE> CmdGetResourceList::BuildChangeRecord() {
+  const std::string userId = UserId();
+  std::vector<BYTE> payload;
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return payload;
+  // The resources belong to the session's album: read them under its lock.
+  Hold hold(session->AlbumListLock());
+  std::vector<CComPtr<ResourceInfo>> sources;
+  size_t size = static_cast<size_t>(StringItemSize(userId)) + 2 * kIntItemSize;
+  for (const CComPtr<IZQResInfo>& resource : replyResources_) {
+    CComPtr<ResourceInfo> source = RecordSource(resource);
+    if (!source) return payload;
+    size += static_cast<size_t>(source->RecordSize());
+    sources.push_back(source);
+  }
+  payload.resize(size);
+  RecordWriter writer(payload.data(), payload.size());
+  writer.WriteString(userId);
+  writer.WriteInt(albumId_);
+  writer.WriteInt(static_cast<int32_t>(sources.size()));
+  for (const CComPtr<ResourceInfo>& source : sources) source->WriteRecord(writer);
+  if (!writer.ok() || writer.written() != payload.size()) payload.clear();
+  return payload;
+}
+
+int CmdGetResourceList::GetChangeRecordSize() {
+  return static_cast<int>(BuildChangeRecord().size());
+}
+
+void CmdGetResourceList::PublishChange() {
+  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
+  if (!server) return;
+  std::vector<BYTE> payload = BuildChangeRecord();
+  if (payload.empty() || payload.size() > static_cast<size_t>(INT_MAX)) return;
+  server->PublishData(payload.data(), static_cast<int>(payload.size()));
+}
+
+void CmdGetResourceList::NotifyChange() {
+  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
+  if (server) server->PublishNotice(0, kNoticeResourceList, 0, 0);
+}
+
+// ---------------------------------------------------------------- the result
+
+void CmdGetResourceList::DeliverResult() {
+  if (resultDelivered_) return;
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return;
+  CComObject<ResultOnAlbum>* created = nullptr;
+  if (FAILED(CComObject<ResultOnAlbum>::CreateInstance(&created)) || created == nullptr) return;
+  CComPtr<IResultOnAlbum> result(static_cast<IResultOnAlbum*>(created));
+  result->SetUin(AnsiToWide(UserId()).c_str());
+  result->SetOperationIndex(kOpResourceList);
+  result->SetOperationTitle(AnsiToWide(MakeOperationTitle(kOpResourceList)).c_str());
+  result->SetStatus(Status());
+  result->SetCategoryId(AlbumId());
+  const int commandId = CommandId();
+  resultDelivered_ = true;
+  Hold hold(session->ResultLock());
+  session->StoreResult(commandId, result);
+  session->NotifyResultReady(commandId, kResultKindAlbum);
+}
+
+}  // namespace ZQBlog
+}  // namespace Velmora

@@ -1,0 +1,155 @@
+// CmdGetResourceList ("GetResourceList", operation 3): fetches the resources of one
+// album of a user, replaces the album's resources in the blog session with them, keeps
+// the session's content-id index up to date and caches the reply per album.
+//
+// The request is a conditional GET of the user's ResourceListUrl with the album id in
+// its placeholder, carrying "If-Modified-Since" from the album's cached copy (or
+// "Fri, 1 Jun 1000 01:01:01 GMT"). The reply status decides:
+//   404   the album has no resources: when the session has it, its resources are
+//         cleared (and, but for the user "www", its content-id entries removed) and
+//         marked loaded; Status 1 and the result is delivered (every role)
+//   500   Status 0 and the result is delivered (every role)
+//   304   Status 1. No album in the session: nothing. Resources never loaded: the cached
+//         copy is parsed and applied (even in roles 0 and 1). Loaded and stand-alone
+//         (role 2): the same, and a result with Status 1 when the copy gives nothing.
+//         Loaded in role 0 or 1: nothing.
+//   2xx   Status 1; the body is cached (after entity removal) and its "Last-Modified"
+//         value stored once the body is
+//   other Status 1; the body is applied if it parses but not cached
+// A body that comes with a 404 or 500 reply is still applied if it parses; the command
+// files and announces one result at most, the first.
+//
+// Reply: the root holds one "resource" element per resource:
+//   <resource id cid gcid res_type size format last_time state>   (named values)
+//     <res_name/> <url/> <original/> <desc/>                      (UTF-8 texts)
+// Named values are ANSI; id and state plain decimal, res_type 0, 1 or 2 for any other
+// value. Each value is read into an 8192-byte buffer. The reply document is serialized
+// into a buffer of 64 KiB that doubles while too small, up to 512 KiB; a longer reply
+// fails the command (nothing cached or applied, no result).
+//
+// Apply, holding the session's AlbumListLock: the album must be in the session (else
+// nothing changes and no result is delivered). But for the user "www", the album's
+// content-id entries are removed and its resources cleared. For each "resource" in
+// order, a resource the album already holds is kept unchanged; any other id gives a new
+// resource at the front of the album (so the album lists new resources in the reverse of
+// reply order), filled from the reply with the album id and the user id, and added to
+// the content-id index (not for "www"). The album is marked loaded. Then Status 1 and,
+// after the lock is released, the result is delivered (roles 0 and 2) or the reply
+// resources broadcast with notice code 3 (role 1).
+//
+// Share-session records: the operation record is the user id (string, read with the
+// 50-byte limit) and the album id (int); the result record is Status (int); the change
+// record is the user id (string), the album id (int), the number of reply resources
+// (int) and each reply resource's record in reply order (ResourceInfo's layout).
+//
+// A transport error gives the session's failure sinks (album id, 3, 0, 0): the album id
+// comes first, the error code is not passed on.
+#ifndef ZQBLOG_COMMANDS_CMDGETRESOURCELIST_H_
+#define ZQBLOG_COMMANDS_CMDGETRESOURCELIST_H_
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "commands/BaseBlogCmd.h"
+#include "interfaces/IXMLNode.h"
+#include "interfaces/IXMLPackage.h"
+#include "interfaces/IZQResInfo.h"
+#include "session/BlogCache.h"
+
+namespace Velmora {
+namespace ZQBlog {
+
+class CmdGetResourceList : public BaseBlogCmd {
+ public:
+  static constexpr unsigned short kServerPort = 80;
+  // The serialized reply must stay below this many bytes (the largest buffer tried is
+  // half of it).
+  static constexpr size_t kReplyTextLimit = 1048576;
+  // The user whose albums keep their resources and leave the content-id index alone.
+  static const char kKeepingUser[];
+
+  // The album whose resources are fetched; set by the plug-in right after creation.
+  void SetAlbumId(int albumId);
+  int AlbumId();
+
+  // Replaces the command's blog cache (the host's settings store and user path) by
+  // cache, for other hosts and tests. REQUIRES: called before Start; cache not null.
+  void UseCache(std::unique_ptr<BlogCache> cache);
+
+  // BaseBlogCmd
+  std::string GetCommandName() override;
+  // 4 + the user id's length + 4.
+  int GetRequestRecordSize() override;
+  bool WriteRequestRecord(IShareSessionMessage* message) override;
+  // Reads the user id (50-byte limit) and the album id; false, both unchanged, when
+  // either is refused or missing.
+  bool ReadRequestRecord(IShareSessionMessage* message) override;
+  void PublishChange() override;
+  int GetChangeRecordSize() override;
+  void NotifyChange() override;
+  int GetResultRecordSize() override;
+  bool WriteResultRecord(BYTE* payload, int size) override;
+  bool ReadResultRecord(const BYTE* payload, int size) override;
+  // A ResultOnAlbum (user id, operation 3 and its title, Status, the album id as
+  // category id) filed under the command id, then the result event (command id, 0).
+  // Only the first call files and announces; later calls do nothing.
+  void DeliverResult() override;
+
+ protected:
+  CmdGetResourceList();
+  ~CmdGetResourceList() override;
+
+  // BaseHttpCmd hooks.
+  void GetServer(const char** host, unsigned short* port) override;
+  bool GetConnectionParameter(ConnectionParameter* block) override;
+  void GetRequestLine(int* method, std::string* path) override;
+  bool GetRequestBody(const BYTE** data, int* length) override;
+  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) override;
+  HRESULT OnReplyPackage(IPackage* package) override;
+  CComPtr<IPackageParser> CreateReplyParser() override;
+  void OnTransportError(int code) override;
+
+ private:
+  // One "resource" of the reply, as read.
+  struct ResourceEntry {
+    int id = 0;
+    std::wstring cid;
+    std::wstring gcid;
+    int resType = 0;
+    std::wstring size;
+    std::wstring format;
+    std::wstring lastTime;
+    int state = 0;
+    std::wstring resName;
+    std::wstring url;
+    std::wstring original;
+    std::wstring desc;
+  };
+
+  static ResourceEntry ReadResourceEntry(IXMLNode* resource);
+  bool IsKeepingUser();
+  // The 404 answer: the album emptied and marked loaded.
+  void EmptyAlbum();
+  // The 304 answer: the cached copy parsed and applied as a reply. False when the copy
+  // gives no package.
+  bool ReplayCachedCopy();
+  // Applies the reply in document to the album and dispatches by role; false when the
+  // album is not in the session.
+  bool Apply(IXMLPackage* document);
+  std::vector<BYTE> BuildChangeRecord();
+
+  int albumId_ = 0;
+  std::string host_;
+  std::string path_;
+  const unsigned short port_;
+  std::unique_ptr<BlogCache> cache_;
+  bool cacheUpdate_ = false;
+  bool resultDelivered_ = false;
+  std::vector<CComPtr<IZQResInfo>> replyResources_;
+};
+
+}  // namespace ZQBlog
+}  // namespace Velmora
+
+#endif  // ZQBLOG_COMMANDS_CMDGETRESOURCELIST_H_
