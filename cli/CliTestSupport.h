@@ -1,0 +1,155 @@
+// Test support for the command-line host: runs the built zqblog program with arguments
+// and standard input, collecting its output, exit status and run time; and the ports
+// the failure tests need. Used by tests only.
+#ifndef ZQBLOG_CLI_CLITESTSUPPORT_H_
+#define ZQBLOG_CLI_CLITESTSUPPORT_H_
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace Velmora {
+namespace ZQCli {
+
+struct ProgramRun {
+  int status = -1;        // exit status; -1 when it did not exit normally
+  bool killed = false;    // still running at the limit, killed
+  std::string out;
+  std::string err;
+  double seconds = 0;
+};
+
+// Runs program with args; feeds input on stdin, then closes it. Kills the program after
+// limit_seconds (a hang is a failure of its own, not a stuck test).
+inline ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                             const std::string& input = std::string(),
+                             double limit_seconds = 60) {
+  ProgramRun run;
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return run;
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
+      close(fd);
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  signal(SIGPIPE, SIG_IGN);
+  size_t written = 0;
+  if (input.empty()) {
+    close(in_pipe[1]);
+    in_pipe[1] = -1;
+  } else {
+    fcntl(in_pipe[1], F_SETFL, O_NONBLOCK);
+  }
+  bool out_open = true, err_open = true;
+  while (out_open || err_open) {
+    pollfd fds[3];
+    int count = 0;
+    if (out_open) fds[count++] = {out_pipe[0], POLLIN, 0};
+    if (err_open) fds[count++] = {err_pipe[0], POLLIN, 0};
+    if (in_pipe[1] >= 0) fds[count++] = {in_pipe[1], POLLOUT, 0};
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (elapsed > limit_seconds) {
+      kill(pid, SIGKILL);
+      run.killed = true;
+      break;
+    }
+    poll(fds, count, 100);
+    for (int i = 0; i < count; ++i) {
+      if (fds[i].revents == 0) continue;
+      if (fds[i].fd == in_pipe[1]) {
+        ssize_t n = write(in_pipe[1], input.data() + written, input.size() - written);
+        if (n > 0) written += static_cast<size_t>(n);
+        if (n < 0 || written == input.size()) {
+          close(in_pipe[1]);
+          in_pipe[1] = -1;
+        }
+        continue;
+      }
+      char buffer[4096];
+      ssize_t n = read(fds[i].fd, buffer, sizeof(buffer));
+      if (n <= 0) {
+        if (fds[i].fd == out_pipe[0]) out_open = false;
+        if (fds[i].fd == err_pipe[0]) err_open = false;
+        continue;
+      }
+      (fds[i].fd == out_pipe[0] ? run.out : run.err).append(buffer, static_cast<size_t>(n));
+    }
+  }
+  if (in_pipe[1] >= 0) close(in_pipe[1]);
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  int wait_status = 0;
+  waitpid(pid, &wait_status, 0);
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (WIFEXITED(wait_status)) run.status = WEXITSTATUS(wait_status);
+  return run;
+}
+
+// A loopback port that accepts connections (from the kernel's backlog) and never
+// answers.
+class SilentPort {
+ public:
+  SilentPort() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    listen(fd_, 16);
+    socklen_t size = sizeof(address);
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentPort() { close(fd_); }
+  SilentPort(const SilentPort&) = delete;
+  SilentPort& operator=(const SilentPort&) = delete;
+  uint16_t port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+};
+
+// A loopback port nothing listens on.
+inline uint16_t ClosedPort() {
+  SilentPort probe;
+  return probe.port();
+}
+
+// The number of lines of text (a last line without "\n" counts).
+inline size_t LineCount(const std::string& text) {
+  size_t lines = 0;
+  for (char c : text) lines += c == '\n' ? 1 : 0;
+  if (!text.empty() && text.back() != '\n') ++lines;
+  return lines;
+}
+
+}  // namespace ZQCli
+}  // namespace Velmora
+
+#endif  // ZQBLOG_CLI_CLITESTSUPPORT_H_
