@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine and passes every test:
-#   1. the build with warnings, all tests;
-#   2. the tests again under AddressSanitizer + UndefinedBehaviorSanitizer;
-#   3. the multi-threaded tests under ThreadSanitizer;
-#   4. the 32-bit Windows DLL cross-compiled with mingw-w64, its exports checked.
+#   1. every test, built with warnings, under AddressSanitizer + UndefinedBehaviorSanitizer;
+#   2. the multi-threaded tests under ThreadSanitizer;
+#   3. the 32-bit Windows DLL cross-compiled with mingw-w64, its exports checked.
+# ZQBLOG_PLAIN_BUILD=1 adds the tests in an optimised build without sanitizers first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,10 +11,12 @@ cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
-echo "== build and test"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure -j "$jobs"
+if [ "${ZQBLOG_PLAIN_BUILD:-0}" = 1 ]; then
+  echo "== build and test"
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build -j "$jobs"
+  ctest --test-dir build --output-on-failure -j "$jobs"
+fi
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQBLOG_SANITIZE=address >/dev/null
