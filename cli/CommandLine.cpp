@@ -287,7 +287,7 @@ bool Build(CLI::App* sub, CommandKind kind, RawArgs& raw, CliRequest* out, std::
 
 // The one-line text of a CLI11 parse error, naming the unknown command where there is
 // one.
-std::string ParseErrorText(const CLI::ParseError& e, CLI::App& app, const RawArgs& raw,
+std::string ParseErrorText(const CLI::ParseError& e, const RawArgs& raw,
                            const std::vector<std::string>& args) {
   const std::string what = e.what();
   bool has_command = false;
@@ -315,7 +315,6 @@ std::string ParseErrorText(const CLI::ParseError& e, CLI::App& app, const RawArg
       return "no command given (see --help)";
     }
   }
-  (void)app;
   std::string text = what;
   if (text.find("was not expected") != std::string::npos ||
       text.find("were not expected") != std::string::npos) {
@@ -345,7 +344,7 @@ ParsedCommandLine Parse(CLI::App& app, RawArgs& raw, std::vector<std::string> ar
     return out;
   } catch (const CLI::ParseError& e) {
     out.kind = ParsedCommandLine::Kind::kUsageError;
-    out.text = ParseErrorText(e, app, raw, args);
+    out.text = ParseErrorText(e, raw, args);
     return out;
   }
   for (const auto& command : raw.commands) {

@@ -422,6 +422,10 @@ void HostApplication::Shutdown() {
     workshop_->WaitForAll(kShutdownGrace);
     workshop_.reset();
   }
+  pending_.Release();
+  // Signing out: the session lets go of its results, albums and resources, so the
+  // library has no live objects left and can be unloaded.
+  if (started_ && loader_ && loader_->Blog() != nullptr) loader_->Blog()->ClearSession();
   if (platform_) {
     PluginRegistry* registry = PluginRegistry::FromInterface(platform_->PluginRegistryObject());
     if (registry != nullptr) registry->Clear();
@@ -433,7 +437,6 @@ void HostApplication::Shutdown() {
     loader_->Unload();
     loader_.reset();
   }
-  pending_.Release();
   platform_.Release();
   manager_.Release();
   hub_.reset();

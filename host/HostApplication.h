@@ -128,7 +128,8 @@ class HostApplication {
   bool Start(std::string* error);
 
   // Stops in this order: sinks unadvised, HTTP service stopped (open connections fail),
-  // the workshop stopped after its commands had a moment to end, the plug-in registry
+  // the workshop stopped after its commands had a moment to end, the session cleared
+  // (ClearSession: the plug-in lets go of its results and albums), the plug-in registry
   // cleared, the share session shut down, the plug-in unloaded (it stays loaded when
   // it still has live objects), the helper library and the settings store released.
   // Idempotent.

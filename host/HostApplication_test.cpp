@@ -161,8 +161,12 @@ TEST_F(HostApplicationTest, StartAssemblesTheDataRootRegistryAndPlugin) {
   const std::wstring expected = std::wstring(root_.begin(), root_.end()) + L"/data/users/";
   EXPECT_EQ(expected, std::wstring(path));
 
+  // Shutdown signs out and stops everything, so the plug-in has no live objects left
+  // and both libraries are unloaded.
   host.Shutdown();
   EXPECT_EQ(nullptr, host.Blog());
+  EXPECT_EQ(nullptr, dlopen(ZQHOST_TEST_PLUGIN, RTLD_NOW | RTLD_NOLOAD));
+  EXPECT_EQ(nullptr, GetModuleHandleW(kElvatrixModuleName));
   host.Shutdown();  // idempotent
   OperationOutcome after = Refresh(&host, 1);
   EXPECT_EQ(OperationOutcome::Kind::kRefused, after.kind);
@@ -227,6 +231,12 @@ TEST_F(HostApplicationTest, ResultsArriveUnderTheCommandIdsOfTheirOperations) {
   bool opened = false;
   EXPECT_EQ(S_OK, host.Blog()->IsBlogOpened(L"10001", &opened));
   EXPECT_TRUE(opened);
+
+  // The results the session held do not keep the library loaded past Shutdown.
+  first.result.Release();
+  second.result.Release();
+  host.Shutdown();
+  EXPECT_EQ(nullptr, dlopen(ZQHOST_TEST_PLUGIN, RTLD_NOW | RTLD_NOLOAD));
 }
 
 TEST_F(HostApplicationTest, TransportErrorsComeBackAsFailures) {
