@@ -196,8 +196,7 @@ void BaseAlbumCmd::OnTransportError(int code) {
 // ---------------------------------------------------------------- the end of a reply
 
 void BaseAlbumCmd::NotifyChange() {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (server) server->PublishNotice(0, noticeCode_, 0, 0);
+  PublishNoticeCode(noticeCode_);
 }
 
 void BaseAlbumCmd::Dispatch() {
@@ -229,8 +228,7 @@ void BaseAlbumCmd::DeliverAlbumResult(int categoryId, const std::wstring& catego
 }
 
 void BaseAlbumCmd::PublishPayload(const std::vector<BYTE>& payload) {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (server) server->PublishData(payload.data(), static_cast<int>(payload.size()));
+  PublishChangeRecord(payload);
 }
 
 }  // namespace ZQBlog

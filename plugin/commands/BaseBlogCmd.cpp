@@ -203,6 +203,16 @@ CComPtr<IShareSessionServer> BaseBlogCmd::GetShareSessionServerChannel() {
   return server;
 }
 
+void BaseBlogCmd::PublishChangeRecord(const std::vector<BYTE>& payload) {
+  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
+  if (server) server->PublishData(payload.data(), static_cast<int>(payload.size()));
+}
+
+void BaseBlogCmd::PublishNoticeCode(int noticeCode) {
+  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
+  if (server) server->PublishNotice(0, noticeCode, 0, 0);
+}
+
 CComPtr<IShareSessionChannel> BaseBlogCmd::GetShareSessionChannel() {
   CComPtr<IShareSessionChannel> channel;
   CComPtr<IShareSessionManager> manager = ShareSessionManager();

@@ -25,6 +25,7 @@
 #define ZQBLOG_COMMANDS_BASEBLOGCMD_H_
 
 #include <string>
+#include <vector>
 
 #include "framework/BaseHttpCmd.h"
 #include "interfaces/IPackageParser.h"
@@ -180,6 +181,13 @@ class BaseBlogCmd : public BaseHttpCmd {
 
   // REQUIRES: the command lock is held (the hooks and operations run with it).
   void SetStatus(int status);
+
+  // Broadcasts payload as the command's change record on the serving channel (nothing
+  // when there is no channel). REQUIRES: payload is at most INT_MAX bytes.
+  void PublishChangeRecord(const std::vector<BYTE>& payload);
+  // Broadcasts the notice (0, noticeCode, 0, 0) on the serving channel (nothing when
+  // there is no channel).
+  void PublishNoticeCode(int noticeCode);
 
   // ---- the record of the commands whose parameters are only the user id.
   // 4 + the byte length of the user id.

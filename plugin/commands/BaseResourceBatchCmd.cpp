@@ -185,14 +185,11 @@ void BaseResourceBatchCmd::FileBatchResult(CComObject<ResultOnBatchOperation>* r
 // ---------------------------------------------------------------- share session
 
 void BaseResourceBatchCmd::PublishPayload(const std::vector<BYTE>& payload) {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (!server) return;
-  server->PublishData(payload.data(), static_cast<int>(payload.size()));
+  PublishChangeRecord(payload);
 }
 
 void BaseResourceBatchCmd::NotifyChange() {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (server) server->PublishNotice(0, traits_.noticeCode, 0, 0);
+  PublishNoticeCode(traits_.noticeCode);
 }
 
 void BaseResourceBatchCmd::RecordBuilder::Int(int32_t value) {

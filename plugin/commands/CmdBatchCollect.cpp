@@ -468,15 +468,11 @@ int CmdBatchCollect::GetChangeRecordSize() {
 }
 
 void CmdBatchCollect::PublishChange() {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (!server) return;
-  std::vector<BYTE> payload = BuildChangeRecord();
-  server->PublishData(payload.data(), static_cast<int>(payload.size()));
+  PublishChangeRecord(BuildChangeRecord());
 }
 
 void CmdBatchCollect::NotifyChange() {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (server) server->PublishNotice(0, kNoticeBatchCollect, 0, 0);
+  PublishNoticeCode(kNoticeBatchCollect);
 }
 
 }  // namespace ZQBlog

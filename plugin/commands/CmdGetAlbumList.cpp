@@ -270,16 +270,13 @@ int CmdGetAlbumList::GetChangeRecordSize() {
 }
 
 void CmdGetAlbumList::PublishChange() {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (!server) return;
   std::vector<BYTE> payload = BuildChangeRecord();
   if (payload.empty() || payload.size() > static_cast<size_t>(INT_MAX)) return;
-  server->PublishData(payload.data(), static_cast<int>(payload.size()));
+  PublishChangeRecord(payload);
 }
 
 void CmdGetAlbumList::NotifyChange() {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (server) server->PublishNotice(0, kNoticeAlbumList, 0, 0);
+  PublishNoticeCode(kNoticeAlbumList);
 }
 
 // ---------------------------------------------------------------- the result

@@ -216,16 +216,13 @@ int CmdGetCidDat::GetChangeRecordSize() {
 }
 
 void CmdGetCidDat::PublishChange() {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (!server) return;
   std::vector<BYTE> payload = BuildChangeRecord(BlogSession_::Instance(), UserId());
   if (payload.empty()) return;  // too large for one payload
-  server->PublishData(payload.data(), static_cast<int>(payload.size()));
+  PublishChangeRecord(payload);
 }
 
 void CmdGetCidDat::NotifyChange() {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (server) server->PublishNotice(0, kNoticeCidData, 0, 0);
+  PublishNoticeCode(kNoticeCidData);
 }
 
 // ---------------------------------------------------------------- the result

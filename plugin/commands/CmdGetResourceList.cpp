@@ -367,16 +367,13 @@ int CmdGetResourceList::GetChangeRecordSize() {
 }
 
 void CmdGetResourceList::PublishChange() {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (!server) return;
   std::vector<BYTE> payload = BuildChangeRecord();
   if (payload.empty() || payload.size() > static_cast<size_t>(INT_MAX)) return;
-  server->PublishData(payload.data(), static_cast<int>(payload.size()));
+  PublishChangeRecord(payload);
 }
 
 void CmdGetResourceList::NotifyChange() {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (server) server->PublishNotice(0, kNoticeResourceList, 0, 0);
+  PublishNoticeCode(kNoticeResourceList);
 }
 
 // ---------------------------------------------------------------- the result

@@ -337,15 +337,11 @@ int CmdModifyResource::GetChangeRecordSize() {
 }
 
 void CmdModifyResource::PublishChange() {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (!server) return;
-  std::vector<BYTE> payload = BuildChangeRecord();
-  server->PublishData(payload.data(), static_cast<int>(payload.size()));
+  PublishChangeRecord(BuildChangeRecord());
 }
 
 void CmdModifyResource::NotifyChange() {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (server) server->PublishNotice(0, kNoticeModifyResource, 0, 0);
+  PublishNoticeCode(kNoticeModifyResource);
 }
 
 }  // namespace ZQBlog

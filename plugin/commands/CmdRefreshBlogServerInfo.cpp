@@ -262,15 +262,11 @@ int CmdRefreshBlogServerInfo::GetChangeRecordSize() {
 }
 
 void CmdRefreshBlogServerInfo::PublishChange() {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (!server) return;
-  std::vector<BYTE> payload = BuildChangeRecord();
-  server->PublishData(payload.data(), static_cast<int>(payload.size()));
+  PublishChangeRecord(BuildChangeRecord());
 }
 
 void CmdRefreshBlogServerInfo::NotifyChange() {
-  CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
-  if (server) server->PublishNotice(0, kNoticeServerDirectory, 0, 0);
+  PublishNoticeCode(kNoticeServerDirectory);
 }
 
 // ---------------------------------------------------------------- the result
