@@ -8,8 +8,8 @@
 #include <exception>
 
 #include "BlogService.h"
-#include "cli/AlbumDraft.h"
-#include "cli/ResourceDraft.h"
+#include "host/AlbumDraft.h"
+#include "host/ResourceDraft.h"
 #include "cli/ResultJson.h"
 #include "cli/Utf8Text.h"
 #include "host/HttpResolverTable.h"
@@ -17,7 +17,9 @@
 namespace Velmora {
 namespace ZQCli {
 
+using ZQHost::AlbumDraft;
 using ZQHost::OperationOutcome;
+using ZQHost::ResourceDraft;
 
 namespace {
 

@@ -1,8 +1,8 @@
-// AlbumDraft: the host's own album object (IZQAlbumInfo), filled by the command line and
-// handed to CreateAlbum and ModifyAlbum, which copy it at once. Plain values, no
-// resources; not locked (it is filled and read on one thread).
-#ifndef ZQBLOG_CLI_ALBUMDRAFT_H_
-#define ZQBLOG_CLI_ALBUMDRAFT_H_
+// AlbumDraft: the host's own album object (IZQAlbumInfo), filled by the host (the
+// command line, tests) and handed to CreateAlbum and ModifyAlbum, which copy it at once.
+// Plain values, no resources; not locked (it is filled and read on one thread).
+#ifndef ZQBLOG_HOST_ALBUMDRAFT_H_
+#define ZQBLOG_HOST_ALBUMDRAFT_H_
 
 #include <string>
 
@@ -10,7 +10,7 @@
 #include "platform/atl.h"
 
 namespace Velmora {
-namespace ZQCli {
+namespace ZQHost {
 
 class AlbumDraft : public CComObjectRootEx<CComMultiThreadModel>, public IZQAlbumInfo {
  public:
@@ -63,7 +63,7 @@ class AlbumDraft : public CComObjectRootEx<CComMultiThreadModel>, public IZQAlbu
   int newly_added_res_num_ = 0;
 };
 
-}  // namespace ZQCli
+}  // namespace ZQHost
 }  // namespace Velmora
 
-#endif  // ZQBLOG_CLI_ALBUMDRAFT_H_
+#endif  // ZQBLOG_HOST_ALBUMDRAFT_H_

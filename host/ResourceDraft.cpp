@@ -1,7 +1,7 @@
-#include "cli/ResourceDraft.h"
+#include "host/ResourceDraft.h"
 
 namespace Velmora {
-namespace ZQCli {
+namespace ZQHost {
 
 namespace {
 
@@ -78,5 +78,5 @@ STDMETHODIMP ResourceDraft::SetCategoryId(int categoryId) {
 STDMETHODIMP ResourceDraft::GetUin(BSTR* uin) { return CopyOut(uin_, uin); }
 STDMETHODIMP ResourceDraft::SetUin(LPCWSTR uin) { return CopyIn(uin, &uin_); }
 
-}  // namespace ZQCli
+}  // namespace ZQHost
 }  // namespace Velmora

@@ -1,8 +1,9 @@
-// ResourceDraft: the host's own resource object (IZQResInfo), filled from a --resource
-// option or a --from-json entry and handed to BatchCollect, which copies it at once.
-// Plain values; not locked (filled and read on one thread).
-#ifndef ZQBLOG_CLI_RESOURCEDRAFT_H_
-#define ZQBLOG_CLI_RESOURCEDRAFT_H_
+// ResourceDraft: the host's own resource object (IZQResInfo), filled by the host (the
+// command line fills it from a --resource option or a --from-json entry) and handed to
+// BatchCollect, which copies it at once. Plain values; not locked (filled and read on
+// one thread).
+#ifndef ZQBLOG_HOST_RESOURCEDRAFT_H_
+#define ZQBLOG_HOST_RESOURCEDRAFT_H_
 
 #include <string>
 
@@ -10,7 +11,7 @@
 #include "platform/atl.h"
 
 namespace Velmora {
-namespace ZQCli {
+namespace ZQHost {
 
 class ResourceDraft : public CComObjectRootEx<CComMultiThreadModel>, public IZQResInfo {
  public:
@@ -62,7 +63,7 @@ class ResourceDraft : public CComObjectRootEx<CComMultiThreadModel>, public IZQR
   std::wstring uin_;
 };
 
-}  // namespace ZQCli
+}  // namespace ZQHost
 }  // namespace Velmora
 
-#endif  // ZQBLOG_CLI_RESOURCEDRAFT_H_
+#endif  // ZQBLOG_HOST_RESOURCEDRAFT_H_

@@ -1,7 +1,7 @@
-#include "cli/AlbumDraft.h"
+#include "host/AlbumDraft.h"
 
 namespace Velmora {
-namespace ZQCli {
+namespace ZQHost {
 
 namespace {
 
@@ -128,5 +128,5 @@ STDMETHODIMP AlbumDraft::SetNewlyAddedResNum(int count) {
 STDMETHODIMP AlbumDraft::GetResourceCount(int* count) { return IntOut(0, count); }
 STDMETHODIMP AlbumDraft::GetResource(int, IZQResInfo**) { return E_INVALIDARG; }
 
-}  // namespace ZQCli
+}  // namespace ZQHost
 }  // namespace Velmora
