@@ -309,8 +309,36 @@ bool ApplyResourceList(BlogSession_* session, RecordReader* reader) {
 
 namespace {
 
-// The word of a write broadcast that carries a change.
+// Every write broadcast (codes 4 to 11) begins with the user id (string(50)) and the
+// server's word (string(50)); only "success" carries a change.
 const char kWriteSuccessWord[] = "success";
+
+// The head of a write broadcast; false when either item is refused or the user id is
+// empty.
+bool ReadWriteNoticeHead(RecordReader* reader, std::wstring* uin, std::string* word) {
+  const int kLimit = BlogShareSessionDecoder_::kUinLimit;
+  return ReadTextItem(reader, kLimit, uin) && reader->ReadString(word, kLimit) && !uin->empty();
+}
+
+// The refusals that end a batch broadcast (codes 8, 9 and 10): int M, then M times
+// int id and string(50) message; read past, not used. False when M is negative or more
+// than the rest can hold, or an item is refused.
+bool SkipRefusals(RecordReader* reader) {
+  int32_t count = 0;
+  if (!reader->ReadInt(&count) || count < 0 ||
+      static_cast<size_t>(count) > reader->remaining() / (2 * kIntItemSize)) {
+    return false;
+  }
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t id = 0;
+    std::string message;
+    if (!reader->ReadInt(&id) ||
+        !reader->ReadString(&message, BlogShareSessionDecoder_::kUinLimit)) {
+      return false;
+    }
+  }
+  return true;
+}
 
 // Notice code 7, resource modify: string(50) uin, string(50) word; when the word is
 // "success": int source album, int target album, int resource id, string name, string
@@ -324,12 +352,10 @@ const char kWriteSuccessWord[] = "success";
 // album, the resource is appended to the target and removed from the source, and its
 // name and description are set. REQUIRES: the caller holds AlbumListLock.
 bool ApplyModifyResource(BlogSession_* session, RecordReader* reader) {
-  const int kLimit = BlogShareSessionDecoder_::kUinLimit;
   const int kText = BlogShareSessionDecoder_::kListTextLimit;
   std::wstring uin;
   std::string word;
-  if (!ReadTextItem(reader, kLimit, &uin) || !reader->ReadString(&word, kLimit)) return false;
-  if (uin.empty()) return false;
+  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
   if (word != kWriteSuccessWord) return true;
   int32_t sourceId = 0;
   int32_t targetId = 0;
@@ -373,11 +399,9 @@ bool ApplyModifyResource(BlogSession_* session, RecordReader* reader) {
 // show a few collected resources as if they were all it holds).
 // REQUIRES: the caller holds AlbumListLock.
 bool ApplyBatchCollect(BlogSession_* session, RecordReader* reader) {
-  const int kLimit = BlogShareSessionDecoder_::kUinLimit;
   std::wstring uin;
   std::string word;
-  if (!ReadTextItem(reader, kLimit, &uin) || !reader->ReadString(&word, kLimit)) return false;
-  if (uin.empty()) return false;
+  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
   if (word != kWriteSuccessWord) return true;
   int32_t albumId = 0;
   int32_t count = 0;
@@ -391,16 +415,7 @@ bool ApplyBatchCollect(BlogSession_* session, RecordReader* reader) {
     records.emplace_back();
     if (!ReadResourceRecord(reader, &records.back())) return false;
   }
-  int32_t refused = 0;
-  if (!reader->ReadInt(&refused) || refused < 0 ||
-      static_cast<size_t>(refused) > reader->remaining() / (2 * kIntItemSize)) {
-    return false;
-  }
-  for (int32_t i = 0; i < refused; ++i) {
-    int32_t id = 0;
-    std::string message;
-    if (!reader->ReadInt(&id) || !reader->ReadString(&message, kLimit)) return false;
-  }
+  if (!SkipRefusals(reader)) return false;
 
   AlbumInfo* album = session->FindAlbum(uin, albumId);
   if (album == nullptr) return false;
@@ -416,21 +431,6 @@ bool ApplyBatchCollect(BlogSession_* session, RecordReader* reader) {
     if (album->ResourcesLoaded()) album->InsertResource(-1, resource);
   }
   return true;
-}
-
-}  // namespace
-
-namespace {
-
-// The album write broadcasts (codes 4, 5 and 6) begin with the user id and the server's
-// word; only "success" carries a change.
-const char kAlbumSuccessWord[] = "success";
-
-// The user id (string(50)) and the word (string(50)) of an album write broadcast;
-// false when either is refused or the user id is empty.
-bool ReadAlbumNoticeHead(RecordReader* reader, std::wstring* uin, std::string* word) {
-  const int kLimit = BlogShareSessionDecoder_::kUinLimit;
-  return ReadTextItem(reader, kLimit, uin) && reader->ReadString(word, kLimit) && !uin->empty();
 }
 
 // The description the serving process copied into its cached album (AlbumInfo's
@@ -455,8 +455,8 @@ void ApplyAlbumDescription(const AlbumRecord& record, AlbumInfo* album) {
 bool ApplyAlbumModify(BlogSession_* session, RecordReader* reader) {
   std::wstring uin;
   std::string word;
-  if (!ReadAlbumNoticeHead(reader, &uin, &word)) return false;
-  if (word != kAlbumSuccessWord) return true;
+  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
+  if (word != kWriteSuccessWord) return true;
   AlbumRecord record;
   int32_t newlyAdded = 0;
   if (!ReadAlbumRecord(reader, &record) || !reader->ReadInt(&newlyAdded)) return false;
@@ -472,8 +472,8 @@ bool ApplyAlbumModify(BlogSession_* session, RecordReader* reader) {
 bool ApplyAlbumCreate(BlogSession_* session, RecordReader* reader) {
   std::wstring uin;
   std::string word;
-  if (!ReadAlbumNoticeHead(reader, &uin, &word)) return false;
-  if (word != kAlbumSuccessWord) return true;
+  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
+  if (word != kWriteSuccessWord) return true;
   AlbumRecord record;
   if (!ReadAlbumRecord(reader, &record)) return false;
   AlbumListInfo* list = session->GetOrCreateAlbumList(uin);
@@ -488,8 +488,8 @@ bool ApplyAlbumCreate(BlogSession_* session, RecordReader* reader) {
 bool ApplyAlbumRemove(BlogSession_* session, RecordReader* reader) {
   std::wstring uin;
   std::string word;
-  if (!ReadAlbumNoticeHead(reader, &uin, &word)) return false;
-  if (word != kAlbumSuccessWord) return true;
+  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
+  if (word != kWriteSuccessWord) return true;
   int32_t albumId = 0;
   if (!reader->ReadInt(&albumId)) return false;
   AlbumListInfo* list = session->FindAlbumList(uin);
@@ -500,23 +500,11 @@ bool ApplyAlbumRemove(BlogSession_* session, RecordReader* reader) {
   return list->RemoveAlbum(albumId);
 }
 
-}  // namespace
-
-namespace {
-
-// The copy, move and batch remove broadcasts (codes 8, 9 and 11) begin with the user id
-// (string(50)) and the server's word (string(50)); only "success" carries a change. The
-// whole payload is read before anything changes: one that ends early, lies about a
-// count or a length, or names an empty user id changes nothing and gives false. The
-// change is applied through the functions the serving process used on the reply
-// (commands/ResourceTransfer.h), so both end with the same albums, resources and
-// content-id index.
-const char kTransferSuccessWord[] = "success";
-
-bool ReadTransferNoticeHead(RecordReader* reader, std::wstring* uin, std::string* word) {
-  const int kLimit = BlogShareSessionDecoder_::kUinLimit;
-  return ReadTextItem(reader, kLimit, uin) && reader->ReadString(word, kLimit) && !uin->empty();
-}
+// The copy, move and batch remove broadcasts (codes 8, 9 and 11). The whole payload is
+// read before anything changes: one that ends early, lies about a count or a length, or
+// names an empty user id changes nothing and gives false. The change is applied through
+// the functions the serving process used on the reply (commands/ResourceTransfer.h),
+// so both end with the same albums, resources and content-id index.
 
 // int N, then N resource ids; false when N is negative or more than the rest can hold.
 bool ReadTransferIds(RecordReader* reader, std::vector<int>* ids) {
@@ -534,25 +522,6 @@ bool ReadTransferIds(RecordReader* reader, std::vector<int>* ids) {
   return true;
 }
 
-// The trailing refusals of codes 8 and 9: int M, then M times int id and string(50)
-// message; read past, not used.
-bool SkipTransferRefusals(RecordReader* reader) {
-  int32_t count = 0;
-  if (!reader->ReadInt(&count) || count < 0 ||
-      static_cast<size_t>(count) > reader->remaining() / (2 * kIntItemSize)) {
-    return false;
-  }
-  for (int32_t i = 0; i < count; ++i) {
-    int32_t id = 0;
-    std::string message;
-    if (!reader->ReadInt(&id) ||
-        !reader->ReadString(&message, BlogShareSessionDecoder_::kUinLimit)) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // Notice code 8, copy: when the word is "success": int source album, int target album,
 // int N, N pairs (requested id, id of the copy) in the order the server answered them,
 // then the refusals. Both albums must be here (else false, nothing changed). Each copy
@@ -562,8 +531,8 @@ bool SkipTransferRefusals(RecordReader* reader) {
 bool ApplyCopyResource(BlogSession_* session, RecordReader* reader) {
   std::wstring uin;
   std::string word;
-  if (!ReadTransferNoticeHead(reader, &uin, &word)) return false;
-  if (word != kTransferSuccessWord) return true;
+  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
+  if (word != kWriteSuccessWord) return true;
   int32_t sourceId = 0;
   int32_t targetId = 0;
   int32_t count = 0;
@@ -579,7 +548,7 @@ bool ApplyCopyResource(BlogSession_* session, RecordReader* reader) {
     if (!reader->ReadInt(&requestedId) || !reader->ReadInt(&newId)) return false;
     copies.push_back(CopiedResource{requestedId, newId});
   }
-  if (!SkipTransferRefusals(reader)) return false;
+  if (!SkipRefusals(reader)) return false;
   AlbumInfo* source = session->FindAlbum(uin, sourceId);
   AlbumInfo* target = session->FindAlbum(uin, targetId);
   if (source == nullptr || target == nullptr) return false;
@@ -594,13 +563,13 @@ bool ApplyCopyResource(BlogSession_* session, RecordReader* reader) {
 bool ApplyMoveResource(BlogSession_* session, RecordReader* reader) {
   std::wstring uin;
   std::string word;
-  if (!ReadTransferNoticeHead(reader, &uin, &word)) return false;
-  if (word != kTransferSuccessWord) return true;
+  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
+  if (word != kWriteSuccessWord) return true;
   int32_t sourceId = 0;
   int32_t targetId = 0;
   std::vector<int> ids;
   if (!reader->ReadInt(&sourceId) || !reader->ReadInt(&targetId) ||
-      !ReadTransferIds(reader, &ids) || !SkipTransferRefusals(reader)) {
+      !ReadTransferIds(reader, &ids) || !SkipRefusals(reader)) {
     return false;
   }
   AlbumInfo* source = session->FindAlbum(uin, sourceId);
@@ -619,8 +588,8 @@ bool ApplyMoveResource(BlogSession_* session, RecordReader* reader) {
 bool ApplyBatchRemove(BlogSession_* session, RecordReader* reader) {
   std::wstring uin;
   std::string word;
-  if (!ReadTransferNoticeHead(reader, &uin, &word)) return false;
-  if (word != kTransferSuccessWord) return true;
+  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
+  if (word != kWriteSuccessWord) return true;
   int32_t albumId = 0;
   std::vector<int> ids;
   if (!reader->ReadInt(&albumId) || !ReadTransferIds(reader, &ids)) return false;
