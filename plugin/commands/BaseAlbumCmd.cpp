@@ -133,14 +133,29 @@ void BaseAlbumCmd::CopyAlbumDescription(IZQAlbumInfo* from, AlbumInfo* to) {
   to->SetShowStatus(showStatus == 1 ? 1 : 0);
 }
 
-void BaseAlbumCmd::AppendTagFields(AlbumInfo* album, Form* form) {
+void BaseAlbumCmd::AppendAlbumFields(AlbumInfo* album, const std::string& idField,
+                                     Form* form) {
+  int categoryType = 0;
+  int showStatus = 0;
   int tagNum = 0;
+  album->GetCategoryType(&categoryType);
+  album->GetShowStatus(&showStatus);
   album->GetTagNum(&tagNum);
+  ScopedBstr desc;
+  ScopedBstr picUrl;
+  album->GetDesc(desc.Receive());
+  album->GetPicUrl(picUrl.Receive());
+  form->Append("encoder=utf-8&uin=" + AnsiToUtf8(UserId()) + idField +
+               "&category_name=" + FormText(AlbumName(album)) +
+               "&category_type=" + std::to_string(categoryType) +
+               "&show_status=" + std::to_string(showStatus == 1 ? 1 : 0));
   for (int i = 0; i < AlbumInfo::TagsInUse(tagNum); ++i) {
     ScopedBstr tag;
     album->GetTag(i, tag.Receive());
     form->Append("&tag" + std::to_string(i) + "=" + FormText(tag.ToWide()));
   }
+  form->Append("&category_desc=" + FormText(desc.ToWide()) +
+               "&pic_url=" + FormText(picUrl.ToWide()));
 }
 
 std::wstring BaseAlbumCmd::AlbumName(AlbumInfo* album) {

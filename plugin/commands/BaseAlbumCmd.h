@@ -128,8 +128,12 @@ class BaseAlbumCmd : public BaseBlogCmd {
   // interface), then holds the show status as 1 when it is 1 and 0 for any other value:
   // the form sends exactly that, so the cached album shows what the server stored.
   static void CopyAlbumDescription(IZQAlbumInfo* from, AlbumInfo* to);
-  // "&tag<i>=<tag>" for each tag slot in use, in slot order.
-  static void AppendTagFields(AlbumInfo* album, Form* form);
+  // The fields both album forms begin with: "encoder=utf-8&uin=<user id>", then
+  // idField as given (the modify form's "&category_id=<id>"; empty for a new album),
+  // "&category_name=", "&category_type=", "&show_status=" (1 when the album's is 1,
+  // else 0), "&tag<i>=" for each tag slot in use in slot order, "&category_desc=" and
+  // "&pic_url=". The command appends what its form has beyond them.
+  void AppendAlbumFields(AlbumInfo* album, const std::string& idField, Form* form);
   // The album's name ("" when it cannot be read).
   static std::wstring AlbumName(AlbumInfo* album);
 

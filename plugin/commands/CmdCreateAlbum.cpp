@@ -54,24 +54,7 @@ int CmdCreateAlbum::CreatedCategoryId() {
 
 // ---------------------------------------------------------------- request
 
-void CmdCreateAlbum::BuildForm(Form* form) {
-  AlbumInfo* album = OwnAlbum();
-  int categoryType = 0;
-  int showStatus = 0;
-  album->GetCategoryType(&categoryType);
-  album->GetShowStatus(&showStatus);
-  ScopedBstr desc;
-  ScopedBstr picUrl;
-  album->GetDesc(desc.Receive());
-  album->GetPicUrl(picUrl.Receive());
-  form->Append("encoder=utf-8&uin=" + AnsiToUtf8(UserId()) +
-               "&category_name=" + FormText(AlbumName(album)) +
-               "&category_type=" + std::to_string(categoryType) +
-               "&show_status=" + std::to_string(showStatus == 1 ? 1 : 0));
-  AppendTagFields(album, form);
-  form->Append("&category_desc=" + FormText(desc.ToWide()) + "&pic_url=" +
-               FormText(picUrl.ToWide()));
-}
+void CmdCreateAlbum::BuildForm(Form* form) { AppendAlbumFields(OwnAlbum(), "", form); }
 
 // ---------------------------------------------------------------- reply
 
