@@ -4,7 +4,6 @@
 
 #include "commands/XmlReply.h"
 #include "data/AlbumListInfo.h"
-#include "data/BstrText.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
 #include "util/CriticalSection.h"

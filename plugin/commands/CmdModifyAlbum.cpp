@@ -2,7 +2,6 @@
 
 #include <new>
 
-#include "data/BstrText.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
 #include "util/CriticalSection.h"
