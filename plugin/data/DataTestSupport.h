@@ -9,33 +9,15 @@
 
 #include "data/BstrText.h"
 #include "platform/atl.h"
+#include "util/ComTestSupport.h"
 #include "util/RecordItem.h"
 
 namespace Velmora {
 namespace ZQBlog {
 namespace testing_support {
 
-// The current reference count of object, read through AddRef and Release.
-inline ULONG RefCount(IUnknown* object) {
-  object->AddRef();
-  return object->Release();
-}
-
-// Watches the module lock count from construction on. Uses the binary's module when
-// there is one, else makes a module of its own for its lifetime.
-class ModuleLockWatch {
- public:
-  ModuleLockWatch() {
-    if (_pAtlModule == nullptr) own_.emplace();
-    start_ = _pAtlModule->GetLockCount();
-  }
-  // Locks taken since construction and not yet released.
-  LONG Delta() const { return _pAtlModule->GetLockCount() - start_; }
-
- private:
-  std::optional<CAtlModule> own_;
-  LONG start_ = 0;
-};
+using com_testing::ModuleLockWatch;
+using com_testing::RefCount;
 
 // Calls a BSTR getter and returns the text; the call must succeed.
 template <class Object, class Getter>

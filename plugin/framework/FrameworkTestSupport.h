@@ -25,67 +25,20 @@
 #include "interfaces/IPackageParser.h"
 #include "interfaces/IWorkshopCmd.h"
 #include "platform/atl.h"
+#include "util/ComTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {
 namespace framework_testing {
 
-// The current reference count of object, read through AddRef and Release.
-inline ULONG RefCount(IUnknown* object) {
-  object->AddRef();
-  return object->Release();
-}
-
-// Watches the module lock count from construction on. Uses the binary's module when
-// there is one, else makes a module of its own for its lifetime.
-class ModuleLockWatch {
- public:
-  ModuleLockWatch() {
-    if (_pAtlModule == nullptr) own_.emplace();
-    start_ = _pAtlModule->GetLockCount();
-  }
-  // Locks taken since construction and not yet released.
-  LONG Delta() const { return _pAtlModule->GetLockCount() - start_; }
-
- private:
-  std::optional<CAtlModule> own_;
-  LONG start_ = 0;
-};
+using com_testing::ModuleLockWatch;
+using com_testing::RefCount;
 
 inline std::string TextOf(const CountedString& text) {
   return std::string(text.text, static_cast<size_t>(text.length));
 }
 
-// The IUnknown part of a fake host object: an interlocked count, deletion at zero,
-// QueryInterface for IUnknown and I.
-template <class I>
-class Fake : public I {
- public:
-  Fake() = default;
-  Fake(const Fake&) = delete;
-  Fake& operator=(const Fake&) = delete;
-  virtual ~Fake() = default;
-
-  STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IidOf<I>())) {
-      *ppv = static_cast<I*>(this);
-      this->AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-  STDMETHOD_(ULONG, Release)() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-
- private:
-  std::atomic<ULONG> refs_{0};
-};
+using com_testing::Fake;
 
 // A byte buffer. Counts the calls it gets; GetData can be made to fail.
 class FakeBuffer : public Fake<IHttpBuffer> {

@@ -23,6 +23,7 @@
 #include "platform/atl.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
+#include "util/ComTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {
@@ -42,35 +43,7 @@ class TestDecoder : public BlogShareSessionDecoder_ {
   ~TestDecoder() override = default;
 };
 
-// The IUnknown part of a fake host object owned by the test: an interlocked count that
-// the test reads, never deleting the object.
-template <class I>
-class Counted : public I {
- public:
-  Counted() = default;
-  Counted(const Counted&) = delete;
-  Counted& operator=(const Counted&) = delete;
-  virtual ~Counted() = default;
-
-  STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IidOf<I>())) {
-      *ppv = static_cast<I*>(this);
-      this->AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-  STDMETHOD_(ULONG, Release)() override { return --refs_; }
-
-  // References held by others than the test.
-  ULONG refs() const { return refs_; }
-
- private:
-  std::atomic<ULONG> refs_{0};
-};
+using com_testing::Counted;
 
 // Records every OnResultReady; runs an optional action inside the call.
 class RecordingResultSink : public Counted<IZQBlogResultSink> {
