@@ -106,6 +106,31 @@ TEST(ParseCommandLineTest, CommandsBecomeCheckedRequests) {
   EXPECT_EQ("create-album: --name is not valid UTF-8", parsed.text);
 }
 
+TEST(ParseCommandLineTest, BadInputIsAUsageErrorNamingWhatIsWrong) {
+  const std::string missing = std::filesystem::temp_directory_path() / "zqcli-missing.json";
+  std::filesystem::remove(missing);
+  struct Case {
+    std::vector<std::string> args;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {{"frobnicate"}, "unknown command 'frobnicate' (see --help)"},
+      {{"albums", "--bogus"}, "albums: unexpected argument: --bogus (see --help)"},
+      {{"resources"}, "resources: ALBUM is required (see --help)"},
+      {{"resources", "abc"}, "resources: ALBUM 'abc' is not an id (a number from 1 to 2147483647)"},
+      {{"remove-resources", "5"}, "remove-resources: ID is required (see --help)"},
+      {{"collect", "5"}, "collect: collect needs --resource or --from-json"},
+      {{"collect", "5", "--from-json", missing},
+       "collect: --from-json: cannot read '" + missing + "'"},
+  };
+  for (const Case& c : cases) {
+    const ParsedCommandLine parsed = Parse(c.args);
+    EXPECT_EQ(ParsedCommandLine::Kind::kUsageError, parsed.kind) << c.text;
+    EXPECT_EQ(c.text, parsed.text);
+    EXPECT_EQ(std::string::npos, parsed.text.find('\n')) << parsed.text;
+  }
+}
+
 TEST(ParseShellLineTest, LinesOfTheShell) {
   EXPECT_EQ(ParsedCommandLine::Kind::kEmpty, ParseShellLine("").kind);
   EXPECT_EQ(ParsedCommandLine::Kind::kEmpty, ParseShellLine("   # note").kind);

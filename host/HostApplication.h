@@ -158,6 +158,9 @@ class HostApplication {
   HttpConnectionService* Http() const { return http_.get(); }
   HostPlatform* Platform() const { return platform_; }
   ISettingsStore* SettingsStore() const { return settings_; }
+  // The share session the plug-in's participant joined; other participants made from
+  // it (CreateShareSessionManager) play the host's other processes.
+  ShareSessionHub* ShareSession() const { return hub_.get(); }
 
   // The data root with a trailing separator, and the files Start put there.
   const std::string& DataRoot() const { return data_root_; }
