@@ -209,7 +209,11 @@ HRESULT CmdGetAlbumList::Reconcile(IXMLPackage* document) {
       vanished.push_back(id);
     }
   }
-  for (int id : vanished) list->RemoveAlbum(id);
+  // Their content-id pairs go with them, so the index never names an album that is gone.
+  for (int id : vanished) {
+    list->RemoveAlbum(id);
+    session->RemoveCidEntriesOfAlbum(id);
+  }
 
   SetStatus(1);
   if (GetShareSessionRole() == kRoleServe) {

@@ -37,6 +37,7 @@ using session_testing::TestDecoder;
 using session_testing::TestSession;
 using xml_testing::AlbumsOf;
 using xml_testing::AlbumState;
+using xml_testing::CidPairsOf;
 using xml_testing::ElementPtr;
 using xml_testing::FakeHeaders;
 using xml_testing::IdsOf;
@@ -347,6 +348,17 @@ TEST_F(CmdGetAlbumListTest, ReconcileKeepsKnownAlbumsAppendsNewOnesAndDropsVanis
   two->GetCategoryName(&name);
   EXPECT_EQ(L"two", TakeText(name));
   EXPECT_EQ(1, FiledStatus(kCommandId + 1));
+}
+
+TEST_F(CmdGetAlbumListTest, AVanishedAlbumLeavesTheContentIdIndex) {
+  ASSERT_EQ(BaseCmd::kStateSucceeded,
+            Fetch(200, ListOf({Category(1, "one"), Category(2, "two")})));
+  session->AddCidPair(L"AA", 2);
+  session->AddCidPair(L"AA", 1);
+  session->AddCidPair(L"BB", 2);
+  ASSERT_EQ(BaseCmd::kStateSucceeded,
+            Fetch(200, ListOf({Category(1, "one")}), "", kCommandId + 1));
+  EXPECT_EQ((std::vector<std::pair<std::wstring, int>>{{L"AA", 1}}), CidPairsOf(session));
 }
 
 TEST_F(CmdGetAlbumListTest, AReplyWithoutCategoriesEmptiesTheListAndStillDelivers) {
@@ -695,9 +707,13 @@ TEST_F(AlbumListBroadcastTest, TheServingProcessPublishesWhatTheForwardingOneApp
   const std::vector<BYTE> second = ServeFetch(
       ListOf({Category(3, "renamed"), Category(4, "four"), Category(1, "one")}), kCommandId + 1);
   ASSERT_FALSE(second.empty());
+  forwarding.AddCidPair(L"CC", 2);
+  forwarding.AddCidPair(L"CC", 3);
   ASSERT_TRUE(Forward(second));
   EXPECT_EQ((std::vector<int>{1, 3, 4}), IdsOf(AlbumsOf(&forwarding, kUin)));
   EXPECT_EQ(AlbumsOf(session, kUin), AlbumsOf(&forwarding, kUin));
+  EXPECT_EQ((std::vector<std::pair<std::wstring, int>>{{L"CC", 3}}), CidPairsOf(&forwarding))
+      << "the vanished album's pairs go with it";
 }
 
 TEST_F(AlbumListBroadcastTest, AForwardingListIsOverwrittenNotDuplicated) {
@@ -741,6 +757,56 @@ TEST_F(AlbumListBroadcastTest, BrokenBroadcastsChangeNothing) {
   // An empty list is fine.
   EXPECT_TRUE(Forward(Record().Text("10001").Int(0).bytes()));
   EXPECT_NE(nullptr, forwarding.FindAlbumList(kUin));
+}
+
+// ---------------------------------------------------------------- odd tag counts
+
+TEST_F(CmdGetAlbumListTest, NegativeTagCountsAndMissingTagsGiveNoTags) {
+  ElementPtr negative = Category(1, "negative");
+  negative->children[3]->attributes[0].second = "-3";
+  ElementPtr bare = MakeElement("category");  // no tags element, no other child either
+  bare->Attr("id", "2").Child("category_name", "bare");
+  ElementPtr hollow = Category(3, "hollow");
+  hollow->children[3]->attributes[0].second = "3";
+  hollow->children[3]->children.clear();  // a count of 3 without tag elements
+  ElementPtr lowest = Category(4, "lowest");
+  lowest->children[3]->attributes[0].second = "-2147483648";
+  ASSERT_EQ(BaseCmd::kStateSucceeded, Fetch(200, ListOf({negative, bare, hollow, lowest})));
+
+  const std::vector<AlbumState> albums = AlbumsOf(session, kUin);
+  ASSERT_EQ((std::vector<int>{1, 2, 3, 4}), IdsOf(albums));
+  EXPECT_EQ(-3, albums[0].tagNum);
+  EXPECT_EQ(0, albums[1].tagNum);
+  EXPECT_EQ(L"bare", albums[1].categoryName);
+  EXPECT_EQ(L"", albums[1].desc);
+  EXPECT_EQ(L"", albums[1].picUrl);
+  EXPECT_EQ(3, albums[2].tagNum);
+  EXPECT_EQ(-2147483647 - 1, albums[3].tagNum);
+  for (const AlbumState& album : albums) {
+    for (const std::wstring& tag : album.tags) EXPECT_EQ(L"", tag) << album.id;
+  }
+  EXPECT_EQ(1, FiledStatus());
+}
+
+TEST_F(AlbumListBroadcastTest, OddTagCountsTravelToTheForwardingProcessUnchanged) {
+  ElementPtr negative = Category(1, "negative");
+  negative->children[3]->attributes[0].second = "-3";
+  ElementPtr many = Category(2, "many");
+  many->children[3]->attributes[0].second = "100";
+  many->children[3]->Child("tag", "second");
+  ElementPtr hollow = Category(3, "hollow");
+  hollow->children[3]->attributes[0].second = "3";
+  hollow->children[3]->children.clear();
+  const std::vector<BYTE> payload = ServeFetch(ListOf({negative, many, hollow}), kCommandId);
+  ASSERT_FALSE(payload.empty());
+  ASSERT_TRUE(Forward(payload));
+  EXPECT_EQ(AlbumsOf(session, kUin), AlbumsOf(&forwarding, kUin));
+  const std::vector<AlbumState> forwarded = AlbumsOf(&forwarding, kUin);
+  ASSERT_EQ(3u, forwarded.size());
+  EXPECT_EQ(-3, forwarded[0].tagNum);
+  EXPECT_EQ(100, forwarded[1].tagNum);
+  EXPECT_EQ(L"second", forwarded[1].tags[1]);
+  EXPECT_EQ(3, forwarded[2].tagNum);
 }
 
 }  // namespace

@@ -459,6 +459,59 @@ TEST_F(CmdGetResourceListTest, TheReplyTextStaysBelowOneMebibyte) {
   EXPECT_EQ(1, FiledStatus(kCommandId + 1));
 }
 
+// ---------------------------------------------------------------- more bad input
+
+TEST_F(CmdGetResourceListTest, AListWithoutResourcesEmptiesTheAlbumAndItsIndexEntries) {
+  ASSERT_EQ(BaseCmd::kStateSucceeded, Fetch(200, ListOf({Resource(1), Resource(2)})));
+  session->AddCidPair(L"OTHER", 13);
+  ElementPtr root = MakeElement("resources");
+  root->Child("total", "0");  // other elements are no resources
+  ASSERT_EQ(BaseCmd::kStateSucceeded, Fetch(200, XmlText(*root), "", kCommandId + 1));
+  const AlbumState album = AlbumNow();
+  EXPECT_TRUE(album.resources.empty());
+  EXPECT_TRUE(album.resourcesLoaded);
+  EXPECT_EQ((CidPairs{{L"OTHER", 13}}), CidPairsOf(session));
+  EXPECT_EQ(1, FiledStatus(kCommandId + 1));
+}
+
+TEST_F(CmdGetResourceListTest, LongValuesAreCutToTheReadBuffer) {
+  ElementPtr resource = Resource(1, std::string(10000, 'n'));
+  resource->attributes[1].second = std::string(9000, 'C');  // cid
+  resource->attributes[4].second = std::string(8192, '9');  // size
+  resource->children[3]->text = std::string(8192, 'd');     // desc
+  ASSERT_EQ(BaseCmd::kStateSucceeded, Fetch(200, ListOf({resource})));
+  const AlbumState album = AlbumNow();
+  ASSERT_EQ(1u, album.resources.size());
+  EXPECT_EQ(std::wstring(8191, L'n'), album.resources[0].resName);
+  EXPECT_EQ(std::wstring(8191, L'C'), album.resources[0].cid);
+  EXPECT_EQ(std::wstring(8191, L'9'), album.resources[0].size);
+  EXPECT_EQ(std::wstring(8191, L'd'), album.resources[0].desc);
+  EXPECT_EQ((CidPairs{{std::wstring(8191, L'C'), kAlbum}}), CidPairsOf(session));
+  EXPECT_EQ(1, FiledStatus());
+}
+
+TEST_F(CmdGetResourceListTest, BytesNoCodePageReadsAreReplacedNotFatal) {
+  ElementPtr resource = Resource(1);
+  resource->attributes[1].second = "ab\xFF";     // cid: no such byte in the ANSI code page
+  resource->children[0]->text = "x\xC3\x28y";  // res_name: broken UTF-8
+  ASSERT_EQ(BaseCmd::kStateSucceeded, Fetch(200, ListOf({resource, Resource(2)})));
+  const AlbumState album = AlbumNow();
+  ASSERT_EQ((std::vector<int>{2, 1}), IdsOf(album.resources));
+  const ResourceState& odd = album.resources[1];
+  EXPECT_EQ(0u, odd.cid.find(L"ab")) << "the readable part is kept";
+  EXPECT_EQ(3u, odd.cid.size());
+  EXPECT_EQ(L'x', odd.resName.front());
+  EXPECT_EQ(L'y', odd.resName.back());
+  EXPECT_EQ(1, FiledStatus());
+  EXPECT_EQ((std::vector<int>{kAlbum}), [&] {
+    std::vector<int> ids;
+    for (const auto& pair : CidPairsOf(session)) {
+      if (pair.first == odd.cid) ids.push_back(pair.second);
+    }
+    return ids;
+  }());
+}
+
 // ---------------------------------------------------------------- failures and records
 
 TEST_F(CmdGetResourceListTest, TransportErrorReportsTheAlbumIdFirst) {

@@ -191,7 +191,8 @@ bool ApplyAlbumList(BlogSession_* session, RecordReader* reader) {
       album->SetTag(i, i < AlbumInfo::TagsInUse(record.tagNum) ? record.tags[i].c_str() : L"");
     }
   }
-  // The serving process removed the albums its reply no longer had.
+  // The serving process removed the albums its reply no longer had, and their
+  // content-id pairs.
   std::vector<int> vanished;
   int albumCount = 0;
   list->GetAlbumCount(&albumCount);
@@ -203,7 +204,10 @@ bool ApplyAlbumList(BlogSession_* session, RecordReader* reader) {
       vanished.push_back(id);
     }
   }
-  for (int id : vanished) list->RemoveAlbum(id);
+  for (int id : vanished) {
+    list->RemoveAlbum(id);
+    session->RemoveCidEntriesOfAlbum(id);
+  }
   return true;
 }
 
