@@ -131,6 +131,10 @@ void BaseAlbumCmd::CopyAlbumDescription(IZQAlbumInfo* from, AlbumInfo* to) {
   int showStatus = 0;
   to->GetShowStatus(&showStatus);
   to->SetShowStatus(showStatus == 1 ? 1 : 0);
+  // Only the three tag slots are copied and sent; the cached album says so too.
+  int tagNum = 0;
+  to->GetTagNum(&tagNum);
+  to->SetTagNum(AlbumInfo::TagsInUse(tagNum));
 }
 
 void BaseAlbumCmd::AppendAlbumFields(AlbumInfo* album, const std::string& idField,

@@ -125,8 +125,9 @@ class BaseAlbumCmd : public BaseBlogCmd {
   // A new empty album. Throws std::bad_alloc when it cannot be made.
   static CComPtr<AlbumInfo> MakeAlbum();
   // Copies the description of from into to (AlbumInfo::CopyFrom through the
-  // interface), then holds the show status as 1 when it is 1 and 0 for any other value:
-  // the form sends exactly that, so the cached album shows what the server stored.
+  // interface), then holds the show status as 1 when it is 1 and 0 for any other value,
+  // and the tag count as the number of tag slots in use (0 to 3): the form sends exactly
+  // that, so the cached album shows what the server stored.
   static void CopyAlbumDescription(IZQAlbumInfo* from, AlbumInfo* to);
   // The fields both album forms begin with: "encoder=utf-8&uin=<user id>", then
   // idField as given (the modify form's "&category_id=<id>"; empty for a new album),

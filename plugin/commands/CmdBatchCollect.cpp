@@ -283,6 +283,9 @@ void CmdBatchCollect::ApplyCollected(IXMLPackage* reply, const std::wstring& uin
       const std::string state = NodeValue(element, "state");
       collectedStates_.emplace(id, state);
       item->SetState(ParseDecimal(state));
+      // The item now belongs to this album and user, whatever the caller's copy said.
+      item->SetCategoryId(categoryId_);
+      item->SetUin(uin.c_str());
       session->AddCidPair(CidOf(item), categoryId_);
       if (album->ResourcesLoaded()) album->InsertResource(-1, item);
       collected_.push_back(item);

@@ -261,6 +261,8 @@ TEST_F(CmdBatchCollectTest, CollectedAndRefusedItemsOfAnAcceptedReply) {
   EXPECT_EQ(2, collected.state);
   EXPECT_EQ(L"CID-new", collected.cid);
   EXPECT_EQ(L"name new", collected.resName);
+  EXPECT_EQ(kAlbum, collected.categoryId) << "the caller's copy named no album";
+  EXPECT_EQ(L"10001", collected.uin);
   EXPECT_EQ((Pairs{{L"CID-new", kAlbum}, {L"CID-old", kAlbum}}), CidPairsOf(session));
 
   EXPECT_EQ((std::vector<std::pair<int, int>>{{kCommandId, 2}}), results.calls());
@@ -479,8 +481,9 @@ TEST_F(CmdBatchCollectTest, ServingProcessPublishesTheChangeInsteadOfDelivering)
             platform->manager->server->notices());
 
   // uin, word, album, the collected items' records, the refusals in ascending id order.
-  // The command collected its own copy of the item, with the id and state of the reply.
-  CComPtr<ResourceInfo> collected = MakeResource(501, L"new");
+  // The command collected its own copy of the item, with the id and state of the reply,
+  // in this album.
+  CComPtr<ResourceInfo> collected = MakeResource(501, L"new", kAlbum);
   collected->SetState(2);
   std::vector<BYTE> expected = Record().Text("10001").Text("success").Int(kAlbum).Int(1).bytes();
   Append(&expected, RecordOf(collected));

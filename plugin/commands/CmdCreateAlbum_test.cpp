@@ -204,6 +204,19 @@ TEST_F(CmdCreateAlbumTest, AUserWithoutAListGetsOneHoldingTheNewAlbum) {
   EXPECT_EQ(77, Result()->categoryId) << "the leading number, blanks skipped";
 }
 
+TEST_F(CmdCreateAlbumTest, ATagCountBeyondTheSlotsIsCachedAsTheTagsSent) {
+  AlbumSpec spec;
+  spec.name = L"tagged";
+  spec.tags = {L"a", L"b", L"c"};
+  spec.tagNum = 5;
+  EXPECT_EQ(BaseCmd::kStateSucceeded,
+            Run(spec, ResultReply({{"return", "1"}, {"message", "success"},
+                                   {"category_id", "78"}})));
+  EXPECT_EQ((Picture{"album 78 name=tagged show=0 type=0 desc= last= pic= tagnum=3 tags=a|b|c "
+                     "new=0 loaded=0 res="}),
+            Albums());
+}
+
 TEST_F(CmdCreateAlbumTest, CategoryIdWithoutDigitsIsZero) {
   AlbumSpec spec;
   spec.name = L"n";
