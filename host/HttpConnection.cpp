@@ -428,6 +428,12 @@ void HttpSession::ReadBody() {
   piece_.resize(std::max<size_t>(1, core_->read_piece_bytes.load()));
   parser_->get().body().data = piece_.data();
   parser_->get().body().size = piece_.size();
+  // Let one read take up to a whole piece from the socket: the read buffer, left small by
+  // the header read, would otherwise take the body a few hundred bytes at a time, each
+  // read one OnData and one Continue round trip through the client.
+  if (buffer_.capacity() - buffer_.size() < piece_.size()) {
+    buffer_.reserve(buffer_.size() + piece_.size());
+  }
   auto self = shared_from_this();
   stream_.expires_after(StallTimeout());
   http::async_read_some(stream_, buffer_, *parser_,

@@ -18,7 +18,8 @@ namespace ZQBlog {
 // Cuts out of *text, while there is one, the first occurrence of pattern[0, length),
 // searching again from the beginning after each cut. An empty pattern changes nothing.
 // Linear in text->size(): one pass that keeps the kept text in place and, after each
-// character, checks whether the kept text now ends with the pattern.
+// occurrence of the pattern's last character, checks whether the kept text now ends
+// with the pattern.
 void RemoveEveryOccurrence(std::string* text, const char* pattern, size_t length);
 
 // Removes from *text every "&#10;", then every "&#09;", then every "&amp;nbsp;", each

@@ -9,16 +9,23 @@ namespace Velmora {
 namespace ZQBlog {
 namespace {
 
-// Calls read with a zeroed buffer of kXmlValueBufferSize bytes and takes its text up to
-// the first zero byte, whatever the host wrote (the last byte stays zero).
+// Calls read with a buffer of kXmlValueBufferSize bytes that is zero throughout, and
+// takes its text up to the first zero byte, whatever the host wrote (the last byte stays
+// zero). The buffer is one per thread and kept zero between reads: once the text is
+// taken, the bytes up to the first zero are cleared again, so a host that writes its
+// text without a terminator still ends at the first byte it did not write. (Clearing
+// the whole buffer before each of the dozen values of each resource of a long list cost
+// more than reading them.)
 template <class Read>
 std::string ReadBounded(Read read) {
-  char buffer[kXmlValueBufferSize];
-  std::memset(buffer, 0, sizeof(buffer));
+  thread_local char buffer[kXmlValueBufferSize] = {};
   HRESULT hr = read(buffer, kXmlValueBufferSize - 1);
-  if (FAILED(hr)) return std::string();
   buffer[kXmlValueBufferSize - 1] = '\0';
-  return std::string(buffer, std::strlen(buffer));
+  const size_t length = std::strlen(buffer);
+  std::string text;
+  if (SUCCEEDED(hr)) text.assign(buffer, length);
+  std::memset(buffer, 0, length);
+  return text;
 }
 
 }  // namespace

@@ -100,7 +100,7 @@ bool AlbumInfo::RemoveResource(int id) {
 ResourceInfo* AlbumInfo::NewResource() {
   CComObject<ResourceInfo>* resource = nullptr;
   if (FAILED(CComObject<ResourceInfo>::CreateInstance(&resource))) return nullptr;
-  resources_.insert(resources_.begin(), CComPtr<IZQResInfo>(resource));
+  resources_.push_front(CComPtr<IZQResInfo>(resource));
   return resource;
 }
 
@@ -114,7 +114,7 @@ bool AlbumInfo::InsertResource(int position, IZQResInfo* resource) {
 void AlbumInfo::ClearResources() {
   // Move the list out first: a resource released here may not call back into a list
   // that is half destroyed.
-  std::vector<CComPtr<IZQResInfo>> released;
+  std::deque<CComPtr<IZQResInfo>> released;
   released.swap(resources_);
 }
 

@@ -10,6 +10,7 @@
 #ifndef ZQBLOG_DATA_ALBUMINFO_H_
 #define ZQBLOG_DATA_ALBUMINFO_H_
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -118,7 +119,9 @@ class AlbumInfo : public CComObjectRootEx<CComMultiThreadModel>, public IZQAlbum
   int newly_added_res_num_ = 0;
   std::wstring tags_[kTagSlots];
   bool resources_loaded_ = false;
-  std::vector<CComPtr<IZQResInfo>> resources_;  // one reference on each
+  // One reference on each. A deque: a resource list reply puts every new resource at
+  // the front, which a vector would pay for with a move of all the others each time.
+  std::deque<CComPtr<IZQResInfo>> resources_;
 };
 
 }  // namespace ZQBlog

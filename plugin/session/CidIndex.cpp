@@ -2,10 +2,67 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <iterator>
+#include <stdexcept>
+#include <utility>
 
 namespace Velmora {
 namespace ZQBlog {
+
+namespace {
+
+const char kUpperDigits[] = "0123456789ABCDEF";
+const char kLowerDigits[] = "0123456789abcdef";
+
+// The value of a hexadecimal digit and its case; -1 for any other character.
+// *letterCase: 0 for a decimal digit, 1 for A-F, 2 for a-f.
+int DigitValue(wchar_t c, int* letterCase) {
+  if (c >= L'0' && c <= L'9') {
+    *letterCase = 0;
+    return static_cast<int>(c - L'0');
+  }
+  if (c >= L'A' && c <= L'F') {
+    *letterCase = 1;
+    return static_cast<int>(c - L'A') + 10;
+  }
+  if (c >= L'a' && c <= L'f') {
+    *letterCase = 2;
+    return static_cast<int>(c - L'a') + 10;
+  }
+  return -1;
+}
+
+uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof(v));
+  return v;
+}
+
+uint32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, sizeof(v));
+  return v;
+}
+
+// The first 8 bytes as a big-endian number: its order is the order of the bytes.
+uint64_t BigEndianPrefix(const uint8_t* p) {
+  uint64_t v = 0;
+  for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+// The smallest table (a power of two, at least 16 slots) that holds count entries at a
+// load of one half at most.
+size_t SlotsFor(size_t count) {
+  size_t slots = 16;
+  while (slots / 2 < count) slots *= 2;
+  return slots;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- album ids of text keys
 
 void CidIndex::AlbumIds::erase(size_t i) {
   if (i == 0) {
@@ -35,30 +92,252 @@ size_t CidIndex::AlbumIds::EraseAll(int32_t albumId, bool* all) {
   return before - kept;
 }
 
-void CidIndex::Add(const std::wstring& cid, int32_t albumId) {
-  auto found = table_.find(cid);
-  if (found == table_.end()) {
-    table_.emplace(cid, AlbumIds(albumId));
+// ---------------------------------------------------------------- compact keys
+
+bool CidIndex::ParseCompact(const std::wstring& cid, CompactKey* key) {
+  if (cid.size() != 40) return false;
+  bool sawUpper = false;
+  bool sawLower = false;
+  for (size_t i = 0; i < 20; ++i) {
+    int caseHigh = 0;
+    int caseLow = 0;
+    const int high = DigitValue(cid[2 * i], &caseHigh);
+    const int low = DigitValue(cid[2 * i + 1], &caseLow);
+    if (high < 0 || low < 0) return false;
+    sawUpper = sawUpper || caseHigh == 1 || caseLow == 1;
+    sawLower = sawLower || caseHigh == 2 || caseLow == 2;
+    key->bytes[i] = static_cast<uint8_t>((high << 4) | low);
+  }
+  if (sawUpper && sawLower) return false;  // mixed case: only the text keeps it
+  key->lower = sawLower;
+  return true;
+}
+
+size_t CidIndex::HashOf(const uint8_t* bytes, bool lower) {
+  uint64_t h = Load64(bytes) * 0x9E3779B97F4A7C15ull;
+  h ^= (Load64(bytes + 8) + 0x632BE59BD9B4E019ull) * 0xC2B2AE3D27D4EB4Full;
+  h ^= (static_cast<uint64_t>(Load32(bytes + 16)) << 1 | (lower ? 1u : 0u)) *
+       0x165667B19E3779F9ull;
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 32;
+  return static_cast<size_t>(h);
+}
+
+bool CidIndex::SameKey(const Entry& entry, const CompactKey& key) {
+  return LowerOf(entry) == key.lower && std::memcmp(entry.bytes, key.bytes, 20) == 0;
+}
+
+void CidIndex::WriteHex(const Entry& entry, wchar_t* out) {
+  const char* digits = LowerOf(entry) ? kLowerDigits : kUpperDigits;
+  for (size_t i = 0; i < 20; ++i) {
+    out[2 * i] = static_cast<wchar_t>(digits[entry.bytes[i] >> 4]);
+    out[2 * i + 1] = static_cast<wchar_t>(digits[entry.bytes[i] & 15]);
+  }
+}
+
+int CidIndex::CompareEntries(const Entry& a, const Entry& b) {
+  if (LowerOf(a) == LowerOf(b)) return std::memcmp(a.bytes, b.bytes, 20);
+  // Letters of different cases: compare the texts digit by digit.
+  wchar_t ta[40];
+  wchar_t tb[40];
+  WriteHex(a, ta);
+  WriteHex(b, tb);
+  for (size_t i = 0; i < 40; ++i) {
+    if (ta[i] != tb[i]) return ta[i] < tb[i] ? -1 : 1;
+  }
+  return 0;
+}
+
+size_t CidIndex::IdCount(const Entry& entry) const {
+  const uint32_t more = entry.more & kMoreMask;
+  return more == 0 ? 1 : 1 + extra_[more - 1].size();
+}
+
+int32_t CidIndex::IdAt(const Entry& entry, size_t i) const {
+  return i == 0 ? entry.first : extra_[(entry.more & kMoreMask) - 1][i - 1];
+}
+
+uint32_t CidIndex::FindSlot(const CompactKey& key) const {
+  if (slots_.empty()) return kNoEntry;
+  const size_t mask = slots_.size() - 1;
+  for (size_t s = HashOf(key.bytes, key.lower) & mask;; s = (s + 1) & mask) {
+    const uint32_t v = slots_[s];
+    if (v == 0) return kNoEntry;
+    if (SameKey(At(v - 1), key)) return static_cast<uint32_t>(s);
+  }
+}
+
+uint32_t CidIndex::SlotOfEntry(uint32_t e) const {
+  const size_t mask = slots_.size() - 1;
+  const Entry& entry = At(e);
+  size_t s = HashOf(entry.bytes, LowerOf(entry)) & mask;
+  while (slots_[s] != e + 1) s = (s + 1) & mask;
+  return static_cast<uint32_t>(s);
+}
+
+void CidIndex::InsertSlot(uint32_t e) {
+  const size_t mask = slots_.size() - 1;
+  const Entry& entry = At(e);
+  size_t s = HashOf(entry.bytes, LowerOf(entry)) & mask;
+  while (slots_[s] != 0) s = (s + 1) & mask;
+  slots_[s] = e + 1;
+}
+
+void CidIndex::EraseSlot(uint32_t s) {
+  const size_t mask = slots_.size() - 1;
+  size_t hole = s;
+  for (size_t next = (s + 1) & mask; slots_[next] != 0; next = (next + 1) & mask) {
+    const Entry& entry = At(slots_[next] - 1);
+    const size_t home = HashOf(entry.bytes, LowerOf(entry)) & mask;
+    // The entry at next may move back into the hole unless its home lies cyclically in
+    // (hole, next]: then it would be placed before its home.
+    const bool stays = hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+    if (stays) continue;
+    slots_[hole] = slots_[next];
+    hole = next;
+  }
+  slots_[hole] = 0;
+}
+
+void CidIndex::Rehash(size_t slotCount) {
+  std::vector<uint32_t>().swap(slots_);  // the old table goes before the new one comes
+  if (compactCount_ == 0) return;
+  slots_.assign(slotCount, 0);
+  for (uint32_t e = 0; e < compactCount_; ++e) InsertSlot(e);
+}
+
+uint32_t CidIndex::AppendEntry(const CompactKey& key, int32_t albumId) {
+  if (compactCount_ >= kNoEntry - 1) throw std::length_error("CidIndex: too many keys");
+  if (compactCount_ == blocks_.size() * kBlockSize) {
+    std::unique_ptr<Entry[]> block(new Entry[kBlockSize]);
+    blocks_.push_back(std::move(block));
+  }
+  const uint32_t e = static_cast<uint32_t>(compactCount_++);
+  Entry& entry = At(e);
+  std::memcpy(entry.bytes, key.bytes, 20);
+  entry.first = albumId;
+  entry.more = key.lower ? kLowerFlag : 0;
+  return e;
+}
+
+uint32_t CidIndex::NewExtra() {
+  if (!freeExtra_.empty()) {
+    const uint32_t index = freeExtra_.back();
+    freeExtra_.pop_back();
+    return index;
+  }
+  if (extra_.size() >= kMoreMask - 1) throw std::length_error("CidIndex: too many shared keys");
+  extra_.emplace_back();
+  return static_cast<uint32_t>(extra_.size() - 1);
+}
+
+void CidIndex::FreeExtra(uint32_t index) {
+  std::vector<int32_t>().swap(extra_[index]);
+  freeExtra_.push_back(index);
+}
+
+void CidIndex::RemoveEntry(uint32_t e) {
+  EraseSlot(SlotOfEntry(e));
+  const uint32_t more = At(e).more & kMoreMask;
+  if (more != 0) FreeExtra(more - 1);
+  const uint32_t last = static_cast<uint32_t>(compactCount_ - 1);
+  if (e != last) {
+    slots_[SlotOfEntry(last)] = e + 1;
+    At(e) = At(last);
+  }
+  --compactCount_;
+  // Keep one spare block at most, so that adding and removing at a block's edge does not
+  // allocate every time.
+  while (blocks_.size() * kBlockSize >= compactCount_ + 2 * kBlockSize) blocks_.pop_back();
+}
+
+void CidIndex::AddCompact(const CompactKey& key, int32_t albumId) {
+  const uint32_t s = FindSlot(key);
+  if (s != kNoEntry) {
+    Entry& entry = At(slots_[s] - 1);
+    uint32_t more = entry.more & kMoreMask;
+    if (more == 0) {
+      more = NewExtra() + 1;
+      entry.more |= more;
+    }
+    extra_[more - 1].push_back(albumId);
+    return;
+  }
+  if (compactCount_ + 1 > slots_.size() / 2) Rehash(SlotsFor(compactCount_ + 1));
+  const uint32_t e = AppendEntry(key, albumId);
+  if (slots_.empty()) slots_.assign(SlotsFor(compactCount_), 0);
+  InsertSlot(e);
+}
+
+void CidIndex::AddText(const std::wstring& cid, int32_t albumId) {
+  auto found = text_.find(cid);
+  if (found == text_.end()) {
+    text_.emplace(cid, AlbumIds(albumId));
   } else {
     found->second.push_back(albumId);
+  }
+}
+
+// ---------------------------------------------------------------- the pairs
+
+void CidIndex::Add(const std::wstring& cid, int32_t albumId) {
+  CompactKey key;
+  if (ParseCompact(cid, &key)) {
+    AddCompact(key, albumId);
+  } else {
+    AddText(cid, albumId);
   }
   ++size_;
 }
 
 void CidIndex::AddAll(const std::vector<Pair>& pairs) {
-  // A first fill (the content-id table of a user) knows its size: one rehash at most.
-  if (table_.empty()) table_.reserve(pairs.size());
+  // A first fill (the content-id table of a user) knows its size: the table gets its
+  // final size once instead of doubling its way there.
+  if (empty() && slots_.size() / 2 < pairs.size()) {
+    slots_.assign(SlotsFor(pairs.size()), 0);
+  }
   for (const Pair& pair : pairs) Add(pair.first, pair.second);
 }
 
 bool CidIndex::RemoveFirst(const std::wstring& cid, int32_t albumId) {
-  auto found = table_.find(cid);
-  if (found == table_.end()) return false;
+  CompactKey key;
+  if (ParseCompact(cid, &key)) {
+    const uint32_t s = FindSlot(key);
+    if (s == kNoEntry) return false;
+    const uint32_t e = slots_[s] - 1;
+    Entry& entry = At(e);
+    const size_t count = IdCount(entry);
+    for (size_t i = 0; i < count; ++i) {
+      if (IdAt(entry, i) != albumId) continue;
+      if (count == 1) {
+        RemoveEntry(e);
+      } else {
+        const uint32_t more = (entry.more & kMoreMask) - 1;
+        std::vector<int32_t>& rest = extra_[more];
+        if (i == 0) {
+          entry.first = rest.front();
+          rest.erase(rest.begin());
+        } else {
+          rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(i - 1));
+        }
+        if (rest.empty()) {
+          FreeExtra(more);
+          entry.more &= kLowerFlag;
+        }
+      }
+      --size_;
+      return true;
+    }
+    return false;
+  }
+  auto found = text_.find(cid);
+  if (found == text_.end()) return false;
   AlbumIds& ids = found->second;
   for (size_t i = 0; i < ids.size(); ++i) {
     if (ids.at(i) != albumId) continue;
     if (ids.size() == 1) {
-      table_.erase(found);
+      text_.erase(found);
     } else {
       ids.erase(i);
     }
@@ -70,42 +349,132 @@ bool CidIndex::RemoveFirst(const std::wstring& cid, int32_t albumId) {
 
 size_t CidIndex::RemoveAlbum(int32_t albumId) {
   size_t removed = 0;
-  for (auto it = table_.begin(); it != table_.end();) {
+  for (auto it = text_.begin(); it != text_.end();) {
     bool all = false;
     removed += it->second.EraseAll(albumId, &all);
-    it = all ? table_.erase(it) : std::next(it);
+    it = all ? text_.erase(it) : std::next(it);
+  }
+
+  // Compact keys: the survivors move down in place, then the table is built anew.
+  size_t kept = 0;
+  std::vector<int32_t> survivors;
+  for (size_t read = 0; read < compactCount_; ++read) {
+    Entry entry = At(static_cast<uint32_t>(read));
+    const uint32_t more = entry.more & kMoreMask;
+    if (more == 0) {
+      if (entry.first == albumId) {
+        ++removed;
+        continue;
+      }
+    } else {
+      std::vector<int32_t>& rest = extra_[more - 1];
+      survivors.clear();
+      if (entry.first != albumId) survivors.push_back(entry.first);
+      for (int32_t id : rest) {
+        if (id != albumId) survivors.push_back(id);
+      }
+      removed += rest.size() + 1 - survivors.size();
+      if (survivors.empty()) {
+        FreeExtra(more - 1);
+        continue;
+      }
+      entry.first = survivors.front();
+      if (survivors.size() == 1) {
+        FreeExtra(more - 1);
+        entry.more &= kLowerFlag;
+      } else {
+        rest.assign(survivors.begin() + 1, survivors.end());
+      }
+    }
+    At(static_cast<uint32_t>(kept++)) = entry;
+  }
+  if (kept != compactCount_) {
+    compactCount_ = kept;
+    while (blocks_.size() * kBlockSize >= compactCount_ + 2 * kBlockSize) blocks_.pop_back();
+    Rehash(SlotsFor(compactCount_));
   }
   size_ -= removed;
   return removed;
 }
 
 void CidIndex::Clear() {
-  table_.clear();
+  std::vector<std::unique_ptr<Entry[]>>().swap(blocks_);
+  std::vector<uint32_t>().swap(slots_);
+  compactCount_ = 0;
+  std::vector<std::vector<int32_t>>().swap(extra_);
+  std::vector<uint32_t>().swap(freeExtra_);
+  std::unordered_map<std::wstring, AlbumIds>().swap(text_);
   size_ = 0;
 }
 
 size_t CidIndex::Count(const std::wstring& cid) const {
-  auto found = table_.find(cid);
-  return found == table_.end() ? 0 : found->second.size();
+  CompactKey key;
+  if (ParseCompact(cid, &key)) {
+    const uint32_t s = FindSlot(key);
+    return s == kNoEntry ? 0 : IdCount(At(slots_[s] - 1));
+  }
+  auto found = text_.find(cid);
+  return found == text_.end() ? 0 : found->second.size();
 }
 
 void CidIndex::CopyAlbumIds(const std::wstring& cid, int32_t* out) const {
-  auto found = table_.find(cid);
-  if (found == table_.end()) return;
+  CompactKey key;
+  if (ParseCompact(cid, &key)) {
+    const uint32_t s = FindSlot(key);
+    if (s == kNoEntry) return;
+    const Entry& entry = At(slots_[s] - 1);
+    out[0] = entry.first;
+    const uint32_t more = entry.more & kMoreMask;
+    if (more != 0) std::copy(extra_[more - 1].begin(), extra_[more - 1].end(), out + 1);
+    return;
+  }
+  auto found = text_.find(cid);
+  if (found == text_.end()) return;
   const AlbumIds& ids = found->second;
   for (size_t i = 0; i < ids.size(); ++i) out[i] = ids.at(i);
 }
 
 void CidIndex::ForEach(const std::function<void(const std::wstring&, int32_t)>& visit) const {
-  typedef std::unordered_map<std::wstring, AlbumIds>::value_type Entry;
-  std::vector<const Entry*> entries;
-  entries.reserve(table_.size());
-  for (const Entry& entry : table_) entries.push_back(&entry);
-  std::sort(entries.begin(), entries.end(),
-            [](const Entry* a, const Entry* b) { return a->first < b->first; });
-  for (const Entry* entry : entries) {
-    for (size_t i = 0; i < entry->second.size(); ++i) visit(entry->first, entry->second.at(i));
+  // The compact keys in order. Keys of one case compare as their bytes; the first eight
+  // of them, kept beside the entry number, settle nearly every comparison without
+  // touching the entries.
+  struct Item {
+    uint64_t prefix;
+    uint32_t entry;
+    uint32_t lower;
+  };
+  std::vector<Item> items;
+  items.reserve(compactCount_);
+  for (uint32_t e = 0; e < compactCount_; ++e) {
+    const Entry& entry = At(e);
+    items.push_back(Item{BigEndianPrefix(entry.bytes), e, LowerOf(entry) ? 1u : 0u});
   }
+  std::sort(items.begin(), items.end(), [this](const Item& a, const Item& b) {
+    if (a.lower == b.lower && a.prefix != b.prefix) return a.prefix < b.prefix;
+    return CompareEntries(At(a.entry), At(b.entry)) < 0;
+  });
+
+  typedef std::unordered_map<std::wstring, AlbumIds>::value_type TextEntry;
+  std::vector<const TextEntry*> texts;
+  texts.reserve(text_.size());
+  for (const TextEntry& entry : text_) texts.push_back(&entry);
+  std::sort(texts.begin(), texts.end(),
+            [](const TextEntry* a, const TextEntry* b) { return a->first < b->first; });
+
+  // Merge the two orders. No text key equals a compact key's text.
+  std::wstring hex(40, L'0');
+  size_t t = 0;
+  auto visitText = [&visit](const TextEntry* entry) {
+    for (size_t i = 0; i < entry->second.size(); ++i) visit(entry->first, entry->second.at(i));
+  };
+  for (const Item& item : items) {
+    const Entry& entry = At(item.entry);
+    WriteHex(entry, &hex[0]);
+    while (t < texts.size() && texts[t]->first < hex) visitText(texts[t++]);
+    const size_t count = IdCount(entry);
+    for (size_t i = 0; i < count; ++i) visit(hex, IdAt(entry, i));
+  }
+  while (t < texts.size()) visitText(texts[t++]);
 }
 
 }  // namespace ZQBlog

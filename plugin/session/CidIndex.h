@@ -2,12 +2,21 @@
 // the order of an ordered multimap: keys in ordinary string order, and the pairs of one
 // key in the order they were added. Duplicate pairs are kept.
 //
-// Layout: a hash table from the key to the album ids of that key in insertion order,
-// the first id stored inline (most keys are held by one album) and the rest in a vector.
-// Adding and looking a key up cost one hash of the key instead of the O(log n) string
-// comparisons of a tree, and a key's ids are contiguous. Only ForEach, which must hand
-// the pairs out in key order, sorts: it sorts pointers to the keys, O(k log k) for k
-// distinct keys. Removing every pair of an album scans the whole table.
+// Layout. Content ids are nearly always 40 hexadecimal digits (a 20-byte id written out,
+// upper case from the content-id table, as the service sends them in resource lists).
+// Such a key, when all its letters have the same case, is kept as its 20 raw bytes plus
+// a case flag in a compact entry: 28 bytes with its first album id, no heap block of its
+// own. The compact entries sit in fixed-size blocks (growth never copies them) and an
+// open-addressing table of 32-bit entry numbers finds them by a hash of the bytes. Any
+// other key (another length, a non-hexadecimal character, digits of mixed case) is kept
+// as text in a hash table of its own, so no key loses anything; a key in upper case and
+// the same digits in lower case stay two different keys, as two strings would.
+//
+// The album ids of one key are kept in insertion order, the first one inline and the
+// rest (a content id held by several albums) in a vector. Adding and looking a key up
+// cost one hash of the key instead of the O(log n) string comparisons of a tree. Only
+// ForEach, which must hand the pairs out in key order, sorts: O(k log k) for k distinct
+// keys. Removing every pair of an album scans the whole index.
 //
 // No lock of its own: the blog session guards it with its CidLock.
 #ifndef ZQBLOG_SESSION_CIDINDEX_H_
@@ -16,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -42,7 +52,7 @@ class CidIndex {
   bool RemoveFirst(const std::wstring& cid, int32_t albumId);
   // Removes every pair whose album id is albumId; returns how many.
   size_t RemoveAlbum(int32_t albumId);
-  // Removes every pair.
+  // Removes every pair and gives the memory back.
   void Clear();
 
   // The number of pairs held, duplicates counted.
@@ -57,8 +67,28 @@ class CidIndex {
   // not change the index.
   void ForEach(const std::function<void(const std::wstring&, int32_t)>& visit) const;
 
+  // The number of distinct keys kept compact (20 raw bytes) and as text. For tests and
+  // measurements.
+  size_t CompactKeyCount() const { return compactCount_; }
+  size_t TextKeyCount() const { return text_.size(); }
+
  private:
-  // The album ids of one key in insertion order; never empty while in the table.
+  // A key of 40 hexadecimal digits of one case, decoded.
+  struct CompactKey {
+    uint8_t bytes[20];
+    bool lower;  // the letters a-f were lower case (keys without letters count as upper)
+  };
+
+  // One compact key with its album ids. more: bit 31 is the key's lower-case flag; the
+  // rest is 0 when the key has one album id, else 1 + the index in extra_ of the vector
+  // holding the ids after the first.
+  struct Entry {
+    uint8_t bytes[20];
+    int32_t first;
+    uint32_t more;
+  };
+
+  // The album ids of one text key in insertion order; never empty while in the table.
   class AlbumIds {
    public:
     explicit AlbumIds(int32_t first) : first_(first) {}
@@ -76,7 +106,58 @@ class CidIndex {
     std::vector<int32_t> rest_;
   };
 
-  std::unordered_map<std::wstring, AlbumIds> table_;
+  static constexpr uint32_t kLowerFlag = 0x80000000u;
+  static constexpr uint32_t kMoreMask = 0x7FFFFFFFu;
+  static constexpr size_t kBlockShift = 10;  // 1024 entries (28 KiB) a block
+  static constexpr size_t kBlockSize = size_t(1) << kBlockShift;
+  static constexpr uint32_t kNoEntry = 0xFFFFFFFFu;
+
+  // True (and *key filled) when cid is 40 hexadecimal digits with letters of one case.
+  static bool ParseCompact(const std::wstring& cid, CompactKey* key);
+  static size_t HashOf(const uint8_t* bytes, bool lower);
+  static bool LowerOf(const Entry& entry) { return (entry.more & kLowerFlag) != 0; }
+  static bool SameKey(const Entry& entry, const CompactKey& key);
+  // Writes the 40 digits of entry's key into out[0, 40).
+  static void WriteHex(const Entry& entry, wchar_t* out);
+  // Ordinary string order of the two keys' texts: negative, zero or positive.
+  static int CompareEntries(const Entry& a, const Entry& b);
+
+  Entry& At(uint32_t i) { return blocks_[i >> kBlockShift][i & (kBlockSize - 1)]; }
+  const Entry& At(uint32_t i) const { return blocks_[i >> kBlockShift][i & (kBlockSize - 1)]; }
+  // The number of ids of entry, and the id at i.
+  size_t IdCount(const Entry& entry) const;
+  int32_t IdAt(const Entry& entry, size_t i) const;
+
+  // The slot holding key's entry, or kNoEntry.
+  uint32_t FindSlot(const CompactKey& key) const;
+  // The slot holding entry number e (which is in the table).
+  uint32_t SlotOfEntry(uint32_t e) const;
+  // Puts entry number e into the table. REQUIRES: room for it, its key not there yet.
+  void InsertSlot(uint32_t e);
+  // Empties slot s, shifting later entries of its probe run back (no tombstones).
+  void EraseSlot(uint32_t s);
+  // Builds the table anew with the given number of slots (a power of two).
+  void Rehash(size_t slotCount);
+  // Appends a compact entry and returns its number.
+  uint32_t AppendEntry(const CompactKey& key, int32_t albumId);
+  // Removes entry number e (its slot and its extra ids), moving the last entry into its
+  // place.
+  void RemoveEntry(uint32_t e);
+  void AddCompact(const CompactKey& key, int32_t albumId);
+  void AddText(const std::wstring& cid, int32_t albumId);
+  uint32_t NewExtra();
+  void FreeExtra(uint32_t index);
+
+  // Compact keys: entries 0 .. compactCount_-1 in blocks_, found through slots_ (each
+  // slot holds an entry number + 1, 0 when empty; at most half of them are used).
+  std::vector<std::unique_ptr<Entry[]>> blocks_;
+  std::vector<uint32_t> slots_;
+  size_t compactCount_ = 0;
+  // The ids after the first of compact keys with several; freed vectors are reused.
+  std::vector<std::vector<int32_t>> extra_;
+  std::vector<uint32_t> freeExtra_;
+  // Every other key.
+  std::unordered_map<std::wstring, AlbumIds> text_;
   size_t size_ = 0;
 };
 

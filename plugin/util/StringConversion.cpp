@@ -12,15 +12,47 @@ namespace {
   AtlThrow(HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER));
 }
 
+// Whether the code page gives every byte below 0x80 the character of the same value:
+// UTF-8, and the ANSI code pages (all of them supersets of ASCII).
+bool KeepsAscii(UINT codePage) {
+  return codePage == CP_UTF8 || codePage == CP_ACP || codePage == ZqGetConversionACP();
+}
+
+bool IsAscii(const char* text, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::wstring MultiByteToWide(UINT codePage, const char* text, size_t length) {
   if (length == 0) return std::wstring();
   if (text == nullptr || length > static_cast<size_t>(INT_MAX)) ThrowInvalidLength();
+  std::wstring result;
+  try {
+    // Most texts of the replies (ids, content ids, sizes, URLs) are plain ASCII: each
+    // byte is its character, no system call needed.
+    if (KeepsAscii(codePage) && IsAscii(text, length)) {
+      result.resize(length);
+      for (size_t i = 0; i < length; ++i) result[i] = static_cast<wchar_t>(text[i]);
+      return result;
+    }
+    // No code page makes more characters than bytes, so one call with room for length
+    // characters converts the text; the two-call form is the fallback.
+    result.resize(length);
+  } catch (const std::bad_alloc&) {
+    AtlThrow(E_OUTOFMEMORY);
+  }
   int source = static_cast<int>(length);
+  int written = MultiByteToWideChar(codePage, 0, text, source, &result[0], source);
+  if (written > 0) {
+    result.resize(static_cast<size_t>(written));
+    return result;
+  }
   int needed = MultiByteToWideChar(codePage, 0, text, source, nullptr, 0);
   if (needed == 0) AtlThrowLastWin32();
-  std::wstring result;
   try {
     result.resize(static_cast<size_t>(needed));
   } catch (const std::bad_alloc&) {

@@ -67,6 +67,43 @@ TEST(StringConversionTest, AtlConversionsAgreeAroundTheInlineBuffer) {
   EXPECT_EQ(longAnsi, std::string(back));
 }
 
+// What the system's conversion gives, called directly.
+std::wstring SystemToWide(UINT codePage, const std::string& text) {
+  int needed = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                   nullptr, 0);
+  std::wstring wide(static_cast<size_t>(needed), L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], needed);
+  return wide;
+}
+
+// Plain ASCII takes a short way; it must give what the system gives, for every byte
+// below 0x80 and for texts that mix ASCII with other characters.
+TEST(StringConversionTest, AsciiAndMixedTextsConvertAsTheSystemDoes) {
+  std::string ascii;
+  for (int c = 0; c < 0x80; ++c) ascii += static_cast<char>(c);
+  for (UINT codePage : {static_cast<UINT>(CP_UTF8), static_cast<UINT>(CP_ACP), 936u}) {
+    EXPECT_EQ(SystemToWide(codePage, ascii), MultiByteToWide(codePage, ascii.data(), ascii.size()))
+        << codePage;
+  }
+  EXPECT_EQ(L"id=501 " + kWide + L" end", AnsiToWide("id=501 " + kAnsi + " end"));
+  const std::string utf8 = "name: \xe8\x8e\xb7\xe5\x8f\x96.zip";  // "获取"
+  EXPECT_EQ(L"name: 获取.zip", MultiByteToWide(CP_UTF8, utf8.data(), utf8.size()));
+  // A byte that is no character still becomes what the system makes of it.
+  const std::string broken = "ab\xff" "cd";
+  EXPECT_EQ(SystemToWide(CP_UTF8, broken), MultiByteToWide(CP_UTF8, broken.data(), broken.size()));
+  EXPECT_EQ(SystemToWide(936, broken), MultiByteToWide(936, broken.data(), broken.size()));
+  // Long texts, ASCII and not.
+  const std::string longAscii(5000, 'x');
+  EXPECT_EQ(std::wstring(5000, L'x'), AnsiToWide(longAscii));
+  std::string longAnsi;
+  std::wstring longWide;
+  for (int i = 0; i < 300; ++i) {
+    longAnsi += kAnsi + "/";
+    longWide += kWide + L"/";
+  }
+  EXPECT_EQ(longWide, AnsiToWide(longAnsi));
+}
+
 }  // namespace
 }  // namespace ZQBlog
 }  // namespace Velmora

@@ -1,0 +1,323 @@
+// GetResourceList end to end: the plug-in loaded into the substitute host
+// (HostApplication: workshop, HTTP connection service, XML parser, settings store),
+// talking to the reference blog service on a loopback port. The service holds one album
+// whose resource list is about 500 KB of XML: kResources resources with names and
+// descriptions partly in Chinese, URLs, and line feeds, tabs and "&nbsp;" in the
+// descriptions, which the reply carries as entities; just under the command's 512 KiB
+// reply limit.
+//
+//   BM_Host_GetResourceList_Fresh     each fetch gets 200 and the whole list: the
+//                                     album's change time is moved on the service
+//                                     before each one (untimed), so the conditional
+//                                     GET cannot be answered with 304
+//   BM_Host_GetResourceList_NotModified  each fetch gets 304, and the stand-alone
+//                                     process rebuilds the album from its cached copy
+//   BM_Baseline_FetchAndParse         the same body fetched with the host's HTTP
+//                                     connection service alone (a new connection, GET,
+//                                     every body piece collected) and parsed with
+//                                     pugixml, every resource element visited
+//
+// The honest comparison is Fresh against the baseline: both fetch and parse the full
+// body; the command also serializes the document, removes the entities, writes the
+// cache, builds the resources, updates the content-id index and delivers a result.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <pugixml.hpp>
+
+#include "BlogService.h"
+#include "host/HostApplication.h"
+#include "host/HttpConnectionService.h"
+#include "host/HttpTestClient.h"
+#include "interfaces/IHttpConnectionFactory.h"
+#include "interfaces/IZQAlbumInfo.h"
+
+namespace {
+
+using Velmora::ZQBlog::Service::AlbumFields;
+using Velmora::ZQBlog::Service::BlogService;
+using Velmora::ZQBlog::Service::ResourceFields;
+using Velmora::ZQHost::HostApplication;
+using Velmora::ZQHost::HostApplicationOptions;
+using Velmora::ZQHost::HttpConnectionService;
+using Velmora::ZQHost::HttpTestClient;
+using Velmora::ZQHost::OperationOutcome;
+
+constexpr int kResources = 1010;
+const char kUin[] = "30001";
+const wchar_t kWideUin[] = L"30001";
+
+std::string Hex40(unsigned seed) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string hex;
+  unsigned long long x = 0x9E3779B97F4A7C15ull * (seed + 1);
+  for (int i = 0; i < 40; ++i) {
+    x ^= x >> 31;
+    x *= 0xBF58476D1CE4E5B9ull;
+    hex += kDigits[(x >> 60) & 15];
+  }
+  return hex;
+}
+
+// The service with the user's album, the host with the plug-in signed in, the
+// directory and album list fetched. Built once; state() says what went wrong.
+class World {
+ public:
+  static World& Get() {
+    static World world;
+    return world;
+  }
+
+  const std::string& error() const { return error_; }
+  HostApplication* host() { return host_.get(); }
+  BlogService& service() { return service_; }
+  int album() const { return album_; }
+  int anyResource() const { return anyResource_; }
+  const std::string& path() const { return path_; }
+  uint16_t port() const { return service_.port(); }
+
+  OperationOutcome FetchResourceList() {
+    const int album = album_;
+    return host_->RunOperation([album](IZQBlogOperation* operation, IWorkshopCmd** command) {
+      return operation->GetResourceList(kWideUin, album, nullptr, command);
+    });
+  }
+
+  // Moves the album's change time on, so that the next conditional GET gets 200.
+  void TouchAlbum() { service_.store().SetResourceFlags(anyResource_, false, false); }
+
+  // The size of the plug-in's cached copy of the list (the serialized reply after
+  // entity removal), 0 when there is none.
+  double CachedKiB() const {
+    std::error_code ignored;
+    const std::string name = "Album_" + std::to_string(album_) + ".xml";
+    for (auto it = std::filesystem::recursive_directory_iterator(root_, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+      if (it->path().filename() == name) {
+        return static_cast<double>(std::filesystem::file_size(it->path(), ignored)) / 1024.0;
+      }
+    }
+    return 0;
+  }
+
+  // The number of resources the plug-in's session holds for the album.
+  int SessionResourceCount() {
+    CComPtr<IZQAlbumInfo> album;
+    if (host_->Blog()->GetAlbumInfo(kWideUin, album_, &album) != S_OK || !album) return -1;
+    int count = -1;
+    album->GetResourceCount(&count);
+    return count;
+  }
+
+ private:
+  World() {
+    if (!Build()) Teardown();
+  }
+  ~World() { Teardown(); }
+
+  void Teardown() {
+    if (host_) host_->Shutdown();
+    host_.reset();
+    service_.Stop();
+    if (!root_.empty()) {
+      std::error_code ignored;
+      std::filesystem::remove_all(root_, ignored);
+    }
+  }
+
+  bool Build() {
+    char pattern[] = "/tmp/zqblog-bench-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (made == nullptr) return Fail("no temporary folder");
+    root_ = made;
+    std::string error;
+    if (!service_.Open(&error)) return Fail(error);
+    auto& store = service_.store();
+    store.AddUser(kUin);
+    AlbumFields albumFields;
+    albumFields.name = "bench album";
+    album_ = store.AddAlbum(kUin, albumFields);
+    for (int i = 0; i < kResources; ++i) {
+      ResourceFields r;
+      r.cid = Hex40(2 * i);
+      r.gcid = Hex40(2 * i + 1);
+      r.name = "resource number " + std::to_string(i) + " - \xe5\x81\x87\xe6\x9c\x9f\xe7\x85\xa7\xe7\x89\x87 holiday pictures.zip";
+      r.format = "zip";
+      r.size = std::to_string(1048576 + i);
+      r.url = "http://dl.velmora.cn/files/" + r.cid + "/holiday-pictures.zip";
+      r.original = "http://www.example.cn/share/" + std::to_string(i);
+      r.desc = "first line \xe7\xac\xac\xe4\xb8\x80\xe8\xa1\x8c\nsecond line\twith a tab&nbsp;and a space";
+      r.res_type = i % 3;
+      const int id = store.AddResource(album_, r);
+      if (i == 0) anyResource_ = id;
+    }
+    if (!service_.Start("127.0.0.1", 0, &error)) return Fail(error);
+    path_ = "/blog/" + std::string(kUin) + "/album/" + std::to_string(album_) + ".xml";
+
+    HostApplicationOptions options;
+    options.data_root = root_ + "/host";
+    options.helper_library_path = ZQBENCH_ELVATRIX;
+    options.plugin_library_path = ZQBENCH_PLUGIN;
+    options.connect_to = {"127.0.0.1", service_.port()};
+    options.operation_timeout = std::chrono::seconds(60);
+    options.share_session_role = 2;
+    host_.reset(new HostApplication(options));
+    if (!host_->Start(&error)) return Fail("host: " + error);
+    if (host_->Blog()->ClearSession() != S_OK || host_->SignIn(kWideUin) != S_OK) {
+      return Fail("sign-in failed");
+    }
+    OperationOutcome outcome =
+        host_->RunOperation([](IZQBlogOperation* operation, IWorkshopCmd** command) {
+          return operation->RefreshBlogServerInfo(kWideUin, 0, nullptr, command);
+        });
+    if (outcome.kind != OperationOutcome::Kind::kResult) {
+      return Fail("directory: " + outcome.Describe());
+    }
+    outcome = host_->RunOperation([](IZQBlogOperation* operation, IWorkshopCmd** command) {
+      return operation->GetAlbumList(kWideUin, nullptr, command);
+    });
+    if (outcome.kind != OperationOutcome::Kind::kResult) {
+      return Fail("album list: " + outcome.Describe());
+    }
+    outcome = FetchResourceList();
+    if (outcome.kind != OperationOutcome::Kind::kResult) {
+      return Fail("resource list: " + outcome.Describe());
+    }
+    if (SessionResourceCount() != kResources) {
+      return Fail("the session holds " + std::to_string(SessionResourceCount()) +
+                  " resources instead of " + std::to_string(kResources));
+    }
+    return true;
+  }
+
+  bool Fail(const std::string& message) {
+    error_ = message;
+    return false;
+  }
+
+  std::string root_;
+  std::string error_;
+  BlogService service_;
+  std::unique_ptr<HostApplication> host_;
+  int album_ = 0;
+  int anyResource_ = 0;
+  std::string path_;
+};
+
+// Status of a result outcome, -1 for any other outcome.
+int StatusOf(const OperationOutcome& outcome) {
+  if (outcome.kind != OperationOutcome::Kind::kResult || !outcome.result) return -1;
+  int status = -1;
+  outcome.result->GetStatus(&status);
+  return status;
+}
+
+void BM_Host_GetResourceList_Fresh(benchmark::State& state) {
+  World& world = World::Get();
+  if (!world.error().empty()) {
+    state.SkipWithError(world.error().c_str());
+    return;
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    world.TouchAlbum();
+    state.ResumeTiming();
+    OperationOutcome outcome = world.FetchResourceList();
+    if (StatusOf(outcome) != 1) {
+      state.SkipWithError(("fetch failed: " + outcome.Describe()).c_str());
+      break;
+    }
+  }
+  if (world.SessionResourceCount() != kResources) {
+    state.SkipWithError("the album lost resources");
+  }
+  state.counters["resources"] = kResources;
+  state.counters["cached_KiB"] = world.CachedKiB();
+}
+BENCHMARK(BM_Host_GetResourceList_Fresh)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+
+void BM_Host_GetResourceList_NotModified(benchmark::State& state) {
+  World& world = World::Get();
+  if (!world.error().empty()) {
+    state.SkipWithError(world.error().c_str());
+    return;
+  }
+  // One fresh fetch, so that the cache holds the list and its stamp.
+  world.TouchAlbum();
+  if (StatusOf(world.FetchResourceList()) != 1) {
+    state.SkipWithError("the priming fetch failed");
+    return;
+  }
+  for (auto _ : state) {
+    OperationOutcome outcome = world.FetchResourceList();
+    if (StatusOf(outcome) != 1) {
+      state.SkipWithError(("fetch failed: " + outcome.Describe()).c_str());
+      break;
+    }
+  }
+  if (world.SessionResourceCount() != kResources) {
+    state.SkipWithError("the album lost resources");
+  }
+}
+BENCHMARK(BM_Host_GetResourceList_NotModified)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+
+void BM_Baseline_FetchAndParse(benchmark::State& state) {
+  World& world = World::Get();
+  if (!world.error().empty()) {
+    state.SkipWithError(world.error().c_str());
+    return;
+  }
+  HttpConnectionService http;
+  http.ResolverTable().Map("data.velmora.cn", 80, {"127.0.0.1", world.port()});
+  CComPtr<IHttpConnectionFactory> factory;
+  if (http.GetFactory(&factory) != S_OK) {
+    state.SkipWithError("no connection factory");
+    return;
+  }
+  size_t bodyBytes = 0;
+  size_t resources = 0;
+  for (auto _ : state) {
+    auto client = HttpTestClient::Create();
+    CComPtr<IHttpConnection> connection;
+    CComPtr<IHttpRequest> request;
+    bool ok = factory->CreateConnection(0, nullptr, &connection) == S_OK &&
+              connection->Advise(client) == S_OK;
+    if (ok) {
+      client->AutoContinue(connection);
+      ok = connection->SetServer(MakeCountedString("data.velmora.cn"), 80) == S_OK &&
+           connection->Open() == S_OK && client->WaitForCount(1, std::chrono::seconds(10)) &&
+           client->Events()[0].error == 0 &&
+           factory->CreateRequest(&request, MakeCountedString("GET"),
+                                  MakeCountedString(world.path().c_str()),
+                                  MakeCountedString("1.1")) == S_OK &&
+           connection->Send(request, nullptr) == S_OK &&
+           client->WaitForEnd(std::chrono::seconds(10));
+      connection->Unadvise(client);
+      connection->Close();
+    }
+    const std::string body = ok ? client->Body() : std::string();
+    pugi::xml_document document;
+    if (body.empty() || !document.load_buffer(body.data(), body.size())) {
+      state.SkipWithError("the baseline fetch or parse failed");
+      break;
+    }
+    resources = 0;
+    for (pugi::xml_node node : document.document_element().children("resource")) {
+      resources += node.attribute("id").as_int() != 0 ? 1 : 0;
+    }
+    bodyBytes = body.size();
+  }
+  if (resources != static_cast<size_t>(kResources)) {
+    state.SkipWithError("the baseline did not see every resource");
+  }
+  state.counters["body_KiB"] = static_cast<double>(bodyBytes) / 1024.0;
+}
+BENCHMARK(BM_Baseline_FetchAndParse)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+
+}  // namespace
