@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+
+#include "platform/win32/classes_root_override.h"
 
 namespace {
 
@@ -48,7 +51,12 @@ std::wstring Value(const std::wstring& path, const wchar_t* name) {
 class RegistrarTest : public ::testing::Test {
  protected:
   void SetUp() override {
+#if defined(_WIN32)
+    classesRoot_ = std::make_unique<zq_test::ClassesRootOverride>();  // a private HKCR
+    ASSERT_TRUE(classesRoot_->ok());
+#else
     ASSERT_EQ(ERROR_SUCCESS, ZqRegistrySetFile(nullptr));  // a fresh in-memory registry
+#endif
     ASSERT_EQ(S_OK, registrar_.AddReplacement(L"APPID", kAppId));
   }
   void TearDown() override {
@@ -57,6 +65,9 @@ class RegistrarTest : public ::testing::Test {
   }
 
   ATL::CRegObject registrar_;
+#if defined(_WIN32)
+  std::unique_ptr<zq_test::ClassesRootOverride> classesRoot_;
+#endif
 };
 
 TEST_F(RegistrarTest, RegisterWritesKeysAndValuesWithReplacements) {

@@ -12,6 +12,12 @@ dll=build-win32/plugin/ZQBlog.dll
 test -f "$dll"
 i686-w64-mingw32-objdump -f "$dll" | grep -q 'file format pei-i386'
 echo "win32: $dll is a 32-bit PE DLL"
+# A host loads the DLL with nothing beside it: it may import system DLLs only.
+if i686-w64-mingw32-objdump -p "$dll" | sed -n 's/.*DLL Name: *//p' |
+     grep -iE '^lib|mingw'; then
+  echo "win32: $dll imports a mingw runtime DLL (above)" >&2
+  exit 1
+fi
 if [ -f plugin/module/ZQBlog.def ]; then
   ./scripts/check-dll-exports.sh "$dll"
 fi

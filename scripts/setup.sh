@@ -1,30 +1,60 @@
 #!/usr/bin/env bash
-# Installs every package the build, the tests and the cross-compile need, with apt-get.
+# Installs every package the build, the tests and the cross-compile need, with apt-get,
+# and the zh_CN.UTF-8 locale with which Wine runs the Windows tests in code page 936.
 # Idempotent and quiet: it installs only what is missing.
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev googletest
   libboost-dev libpugixml-dev libsqlite3-dev
   libcli11-dev nlohmann-json3-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
+  locales wine wine32:i386
 )
-
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
+# 64-bit Wine and compiler, for a kernel that cannot run 32-bit programs (see below).
+packages64=(wine64 g++-mingw-w64-x86-64-posix)
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+missing_of() {
+  local p
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      printf '%s\n' "$p"
+    fi
+  done
+}
+
+updated=0
+install_missing() {
+  local missing
+  mapfile -t missing < <(missing_of "$@")
+  if [ ${#missing[@]} -eq 0 ]; then return 0; fi
+  echo "setup: installing ${missing[*]}"
+  if [ "$updated" = 0 ]; then
+    $sudo apt-get update -qq
+    updated=1
+  fi
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# wine32 is an i386 package.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
+install_missing "${packages[@]}"
+
+# Some kernels run no 32-bit programs (no IA-32 emulation), so no 32-bit Wine: the
+# Windows tests then also run as 64-bit programs, which need these.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  install_missing "${packages64[@]}"
+fi
+
+# Wine takes its ANSI code page from the locale: zh_CN.UTF-8 gives 936.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  echo "setup: generating the zh_CN.UTF-8 locale"
+  $sudo localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+fi

@@ -2,7 +2,8 @@
 # Sets up a fresh machine and passes every test:
 #   1. every test, built with warnings, under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   2. the multi-threaded tests under ThreadSanitizer;
-#   3. the 32-bit Windows DLL cross-compiled with mingw-w64, its exports checked.
+#   3. the 32-bit Windows DLL cross-compiled with mingw-w64, its exports checked;
+#   4. the plug-in's tests built for Windows and run under Wine in code page 936.
 # ZQBLOG_PLAIN_BUILD=1 adds the tests in an optimised build without sanitizers first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,5 +34,8 @@ TSAN_OPTIONS=halt_on_error=1 \
 
 echo "== Windows DLL (i686-w64-mingw32)"
 ./scripts/cross-windows.sh
+
+echo "== Windows tests under Wine"
+./scripts/wine-tests.sh
 
 echo "== all tests passed"

@@ -371,6 +371,9 @@ TEST(InterfaceSlotsTest, ShareSessionAndSettings) {
 
 // ---------------------------------------------------------------- counted strings
 
+// Not on 64-bit Windows, whose calls pass a 16-byte struct by reference: the form is
+// that of 32-bit Windows (and holds on 64-bit Linux too).
+#if !defined(_WIN64)
 // A request whose header operation takes the two words of each text as four separate
 // arguments: what a host built without CountedString would declare.
 struct WordsRequest {
@@ -408,6 +411,7 @@ TEST(CountedStringTest, PassesAsLengthThenPointer) {
             S_OK);
   EXPECT_EQ(request.seen, "Content-Type|application/x-www-form-urlencoded");
 }
+#endif  // !_WIN64
 
 TEST(CountedStringTest, MakeCountedString) {
   const char* host = "blog.velmora.cn";

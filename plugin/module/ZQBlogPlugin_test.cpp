@@ -367,7 +367,11 @@ TEST(ZQCPWarpperTest, InstanceRecordsThisProgramsFolder) {
   EXPECT_TRUE(wrapper->Initialize(0));
   const std::wstring& dir = wrapper->ProgramDirectory();
   ASSERT_FALSE(dir.empty());
+#if defined(_WIN32)
+  EXPECT_EQ(L'\\', dir.back());
+#else
   EXPECT_EQ(L'/', dir.back());
+#endif
 }
 
 }  // namespace

@@ -2,42 +2,73 @@
 #include <gtest/gtest.h>
 
 #if defined(ZQBLOG_TEST_LIBRARY)
+#if !defined(_WIN32)
 #include <dlfcn.h>
+#endif
 
+#include <memory>
 #include <string>
 
 #include "interfaces/IZQBlog.h"
 #include "interfaces/IZQBlogOperation.h"
+#include "platform/win32/classes_root_override.h"
 
 namespace {
 
-typedef HRESULT (*NoArgExport)();
-typedef HRESULT (*GetClassObjectExport)(REFCLSID, REFIID, void**);
-typedef HRESULT (*GetPluginObjectExport)(void**);
+// The exports are __stdcall on 32-bit Windows.
+typedef HRESULT(STDMETHODCALLTYPE* NoArgExport)();
+typedef HRESULT(STDMETHODCALLTYPE* GetClassObjectExport)(REFCLSID, REFIID, void**);
+typedef HRESULT(STDMETHODCALLTYPE* GetPluginObjectExport)(void**);
+
+#if defined(_WIN32)
+typedef HMODULE Library;
+Library Load(const char* path) { return LoadLibraryA(path); }
+void* Symbol(Library library, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(library, name));
+}
+std::string LoadError() { return "LoadLibrary failed: " + std::to_string(GetLastError()); }
+#else
+typedef void* Library;
+Library Load(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+void* Symbol(Library library, const char* name) { return dlsym(library, name); }
+std::string LoadError() { return dlerror(); }
+#endif
 
 class ExportsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    library_ = dlopen(ZQBLOG_TEST_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(nullptr, library_) << dlerror();
+    library_ = Load(ZQBLOG_TEST_LIBRARY);
+    ASSERT_NE(nullptr, library_) << LoadError();
   }
   static void TearDownTestSuite() {
     // The plug-in stays loaded, as a host keeps it while it may call it.
   }
   template <class F>
   static F Export(const char* name) {
-    return reinterpret_cast<F>(dlsym(library_, name));
+    return reinterpret_cast<F>(Symbol(library_, name));
   }
-  static void* library_;
+  static Library library_;
 };
-void* ExportsTest::library_ = nullptr;
+Library ExportsTest::library_ = nullptr;
 
 TEST_F(ExportsTest, AllFiveAreThere) {
   for (const char* name : {"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
                            "DllUnregisterServer", "GetPluginObject"}) {
-    EXPECT_NE(nullptr, dlsym(library_, name)) << name;
+    EXPECT_NE(nullptr, Symbol(library_, name)) << name;
   }
 }
+
+#if defined(_WIN32)
+TEST_F(ExportsTest, OrdinalsOneToFive) {
+  const char* names[] = {"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
+                         "DllUnregisterServer", "GetPluginObject"};
+  for (int ordinal = 1; ordinal <= 5; ++ordinal) {
+    FARPROC byOrdinal = GetProcAddress(library_, MAKEINTRESOURCEA(ordinal));
+    EXPECT_NE(nullptr, byOrdinal) << ordinal;
+    EXPECT_EQ(byOrdinal, GetProcAddress(library_, names[ordinal - 1])) << ordinal;
+  }
+}
+#endif
 
 TEST_F(ExportsTest, GetPluginObjectHandsOutOneObjectWithoutAddingReferences) {
   auto get = Export<GetPluginObjectExport>("GetPluginObject");
@@ -77,7 +108,12 @@ TEST_F(ExportsTest, CanUnloadAndNoClassObjects) {
 }
 
 TEST_F(ExportsTest, RegisterAndUnregisterTheAppId) {
+#if defined(_WIN32)
+  zq_test::ClassesRootOverride classesRoot;  // a private HKCR
+  ASSERT_TRUE(classesRoot.ok());
+#else
   ASSERT_EQ(ERROR_SUCCESS, ZqRegistrySetFile(nullptr));
+#endif
   ASSERT_EQ(S_OK, Export<NoArgExport>("DllRegisterServer")());
   HKEY key = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L"AppID\\ZQBlog.DLL", 0, KEY_READ,

@@ -13,6 +13,7 @@
 #include <memory>
 #include <random>
 #include <system_error>
+#include <thread>
 
 #include "module/HostPlatform.h"
 #include "session/FileSystemToolbox.h"
@@ -115,6 +116,20 @@ std::wstring TemporarySuffix() {
     return value;
   }();
   return L"." + Hex(token) + L"." + Hex(counter.fetch_add(1) + 1) + L".tmp";
+}
+
+// Puts the written temporary file in the target's place at once. On Windows the
+// replace is refused for a moment while another writer replaces the same file or a
+// reader holds it open: it is tried again for a while before it counts as failed.
+void ReplaceWith(const std::filesystem::path& temporary, const std::filesystem::path& target,
+                 std::error_code& error) {
+  std::filesystem::rename(temporary, target, error);
+#if defined(_WIN32)
+  for (int attempt = 1; error && attempt < 50; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(attempt < 10 ? 1 : 10));
+    std::filesystem::rename(temporary, target, error);
+  }
+#endif
 }
 
 }  // namespace
@@ -249,7 +264,7 @@ bool BlogCache::SaveBody(const char* text) {
     }
   }
   if (written) {
-    std::filesystem::rename(temporary, target, error);
+    ReplaceWith(temporary, target, error);
     written = !error;
   }
   if (!written) {
