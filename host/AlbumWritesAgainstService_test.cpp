@@ -34,22 +34,6 @@ constexpr int kOpModify = 7;
 constexpr int kOpRemove = 8;
 constexpr int kStateSucceeded = 5;
 
-// UTF-8 (as the service stores text) to a wide string.
-std::wstring Wide(const std::string& utf8) {
-  std::wstring out;
-  for (size_t i = 0; i < utf8.size();) {
-    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-    int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    unsigned value = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < utf8.size(); ++k) {
-      value = (value << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    }
-    out += static_cast<wchar_t>(value);
-    i += 1 + extra;
-  }
-  return out;
-}
-
 // A 40-digit content id made from a small number.
 std::string ContentId(int n, char kind = 'C') {
   std::string hex = std::to_string(n);
@@ -195,12 +179,12 @@ class AlbumWritesAgainstServiceTest : public BlogServiceFixture {
     AlbumSpec spec;
     if (!album) return spec;
     spec.id = id;
-    spec.name = Wide(album->fields.name);
-    spec.desc = Wide(album->fields.desc);
-    spec.pic_url = Wide(album->fields.pic_url);
+    spec.name = WideFromUtf8(album->fields.name);
+    spec.desc = WideFromUtf8(album->fields.desc);
+    spec.pic_url = WideFromUtf8(album->fields.pic_url);
     spec.category_type = album->fields.category_type;
     spec.show_status = album->fields.show_status;
-    for (const std::string& tag : album->fields.tags) spec.tags.push_back(Wide(tag));
+    for (const std::string& tag : album->fields.tags) spec.tags.push_back(WideFromUtf8(tag));
     spec.newly_added = album->fields.newly_added_res_num;
     return spec;
   }
@@ -256,13 +240,13 @@ class AlbumWritesAgainstServiceTest : public BlogServiceFixture {
       const SessionAlbum& have = session[i];
       SCOPED_TRACE("album " + std::to_string(want.id));
       EXPECT_EQ(want.id, have.id);
-      EXPECT_EQ(Wide(want.fields.name), have.name);
-      EXPECT_EQ(Wide(want.fields.desc), have.desc);
-      EXPECT_EQ(Wide(want.fields.pic_url), have.pic_url);
+      EXPECT_EQ(WideFromUtf8(want.fields.name), have.name);
+      EXPECT_EQ(WideFromUtf8(want.fields.desc), have.desc);
+      EXPECT_EQ(WideFromUtf8(want.fields.pic_url), have.pic_url);
       EXPECT_EQ(want.fields.category_type, have.category_type);
       EXPECT_EQ(want.fields.show_status, have.show_status);
       std::vector<std::wstring> tags;
-      for (const std::string& tag : want.fields.tags) tags.push_back(Wide(tag));
+      for (const std::string& tag : want.fields.tags) tags.push_back(WideFromUtf8(tag));
       EXPECT_EQ(tags, have.tags);
       EXPECT_EQ(static_cast<int>(tags.size()), have.tag_num);
     }
@@ -281,7 +265,7 @@ class AlbumWritesAgainstServiceTest : public BlogServiceFixture {
       }
       want[cid].push_back(entry.album_id);
     }
-    for (const std::string& cid : extra_cids) want[Wide(cid)];
+    for (const std::string& cid : extra_cids) want[WideFromUtf8(cid)];
     for (auto& [cid, albums] : want) {
       std::vector<int> have = AlbumsByCid(cid);
       std::sort(have.begin(), have.end());
@@ -523,7 +507,7 @@ TEST_F(AlbumWritesAgainstServiceTest, ModifyOfAnAlbumGoneFromTheServiceDropsIt) 
   for (const auto& r : music->resources) ids.push_back(r.id);
   ASSERT_TRUE(store().RemoveResources(kUser, music_, ids).ok());
   ASSERT_TRUE(store().RemoveAlbum(kUser, music_).ok());
-  ASSERT_EQ((std::vector<int>{music_}), AlbumsByCid(Wide(ContentId(3))));
+  ASSERT_EQ((std::vector<int>{music_}), AlbumsByCid(WideFromUtf8(ContentId(3))));
 
   AlbumSpec spec;
   spec.id = music_;
@@ -611,7 +595,7 @@ TEST_F(AlbumWritesAgainstServiceTest, RemoveDropsTheAlbumAndItsIndexEntries) {
   // has its content-id pair.
   auto music = store().GetResourceList(kUser, music_);
   ASSERT_TRUE(store().RemoveResources(kUser, music_, {music->resources[0].id}).ok());
-  ASSERT_EQ((std::vector<int>{music_}), AlbumsByCid(Wide(ContentId(3))));
+  ASSERT_EQ((std::vector<int>{music_}), AlbumsByCid(WideFromUtf8(ContentId(3))));
 
   AlbumResult result = ReadAlbumResult(RemoveAlbum(music_));
   EXPECT_EQ(1, result.status);

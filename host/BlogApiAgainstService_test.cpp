@@ -25,8 +25,6 @@ using ZQBlog::Service::ResourceRecord;
 const char kUser[] = "demo";
 const wchar_t kWideUser[] = L"demo";
 
-std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
-
 int Status(ICommonResult* result) {
   int status = -1;
   result->GetStatus(&status);
@@ -115,7 +113,7 @@ TEST_F(BlogApiAgainstServiceTest, AnotherUsersBlogIsReadThroughTheFourFetches) {
   ASSERT_EQ(OperationOutcome::Kind::kResult, out.kind) << out.Describe();
   EXPECT_EQ(L"other", Uin(out.result));
   EXPECT_EQ(1, OperationIndex(out.result));
-  EXPECT_EQ(std::vector<int>{travel.id}, AlbumsByCid(Wide(resources[0].fields.cid)));
+  EXPECT_EQ(std::vector<int>{travel.id}, AlbumsByCid(WideFromUtf8(resources[0].fields.cid)));
 
   bool loaded = true;
   ASSERT_EQ(S_OK, blog()->IsResourceListLoaded(L"other", travel.id, &loaded));
@@ -131,11 +129,11 @@ TEST_F(BlogApiAgainstServiceTest, AnotherUsersBlogIsReadThroughTheFourFetches) {
   CComPtr<IZQResInfo> first;
   ASSERT_EQ(S_OK, blog()->GetResourceInfo(L"other", resources[0].id, &first));
   SessionResource resource = ReadSessionResource(first);
-  EXPECT_EQ(Wide(resources[0].fields.cid), resource.cid);
+  EXPECT_EQ(WideFromUtf8(resources[0].fields.cid), resource.cid);
   EXPECT_EQ(travel.id, resource.category_id);
 
   // The resource list replaces the album's pairs in the content-id index with its own.
-  EXPECT_EQ(std::vector<int>{travel.id}, AlbumsByCid(Wide(resources[0].fields.cid)));
+  EXPECT_EQ(std::vector<int>{travel.id}, AlbumsByCid(WideFromUtf8(resources[0].fields.cid)));
 
   // The signed-in user's blog was never fetched: the argument chose the user.
   CComPtr<IZQAlbumListInfo> mine;
@@ -308,19 +306,19 @@ TEST_F(BlogApiAgainstServiceTest, AlbumsByCidAnswersTheNeededCountWhenTheArrayIs
   int ids[4] = {-7, -7, -7, -7};
   int count = 4;
   // No content-id table yet: the index is empty.
-  EXPECT_EQ(E_FAIL, blog()->GetAlbumsByCid(Wide(cid).c_str(), ids, &count));
+  EXPECT_EQ(E_FAIL, blog()->GetAlbumsByCid(WideFromUtf8(cid).c_str(), ids, &count));
 
   ASSERT_EQ(OperationOutcome::Kind::kResult, RefreshDirectory(kWideUser).kind);
   const OperationOutcome out = FetchCidDat(kWideUser);
   ASSERT_EQ(OperationOutcome::Kind::kResult, out.kind) << out.Describe();
   count = 0;
-  EXPECT_EQ(E_OUTOFMEMORY, blog()->GetAlbumsByCid(Wide(cid).c_str(), ids, &count));
+  EXPECT_EQ(E_OUTOFMEMORY, blog()->GetAlbumsByCid(WideFromUtf8(cid).c_str(), ids, &count));
   EXPECT_EQ(2, count);
   count = 1;
-  EXPECT_EQ(E_OUTOFMEMORY, blog()->GetAlbumsByCid(Wide(cid).c_str(), ids, &count));
+  EXPECT_EQ(E_OUTOFMEMORY, blog()->GetAlbumsByCid(WideFromUtf8(cid).c_str(), ids, &count));
   EXPECT_EQ(2, count);
   count = 2;
-  ASSERT_EQ(S_OK, blog()->GetAlbumsByCid(Wide(cid).c_str(), ids, &count));
+  ASSERT_EQ(S_OK, blog()->GetAlbumsByCid(WideFromUtf8(cid).c_str(), ids, &count));
   ASSERT_EQ(2, count);
   std::vector<int> found(ids, ids + 2);
   std::sort(found.begin(), found.end());

@@ -14,6 +14,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -49,6 +50,22 @@ struct SessionAlbum {
   std::vector<std::wstring> tags;  // the tag_num first slots (at most three)
   std::vector<SessionResource> resources;
 };
+
+// UTF-8 (as the service stores texts) to a wide string as the plug-in returns it.
+inline std::wstring WideFromUtf8(const std::string& utf8) {
+  std::wstring out;
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+    uint32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
+    for (int k = 1; k <= extra && i + k < utf8.size(); ++k) {
+      code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    }
+    out += static_cast<wchar_t>(code);
+    i += static_cast<size_t>(extra) + 1;
+  }
+  return out;
+}
 
 inline std::wstring TakeBstr(BSTR text) {
   std::wstring value = text != nullptr ? std::wstring(text) : std::wstring();

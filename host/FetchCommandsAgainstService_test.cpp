@@ -198,22 +198,6 @@ class RecordingRelay {
 
 // ---------------------------------------------------------------- helpers
 
-// UTF-8 (as the service stores texts) to a wide string as the plug-in returns it.
-std::wstring Wide(const std::string& utf8) {
-  std::wstring out;
-  for (size_t i = 0; i < utf8.size();) {
-    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-    const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    uint32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < utf8.size(); ++k) {
-      code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    }
-    out += static_cast<wchar_t>(code);
-    i += static_cast<size_t>(extra) + 1;
-  }
-  return out;
-}
-
 std::string ReadWholeFile(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   std::stringstream text;
@@ -299,14 +283,14 @@ std::vector<std::wstring> Dump(const std::vector<SessionAlbum>& albums) {
 void ExpectAlbumAsServed(const AlbumRecord& served, const SessionAlbum& album) {
   SCOPED_TRACE("album " + std::to_string(served.id));
   EXPECT_EQ(served.id, album.id);
-  EXPECT_EQ(Wide(served.fields.name), album.name);
-  EXPECT_EQ(Wide(served.fields.desc), album.desc);
-  EXPECT_EQ(Wide(served.fields.pic_url), album.pic_url);
+  EXPECT_EQ(WideFromUtf8(served.fields.name), album.name);
+  EXPECT_EQ(WideFromUtf8(served.fields.desc), album.desc);
+  EXPECT_EQ(WideFromUtf8(served.fields.pic_url), album.pic_url);
   EXPECT_EQ(served.fields.category_type, album.category_type);
   EXPECT_EQ(served.fields.show_status != 0 ? 1 : 0, album.show_status);
   ASSERT_EQ(static_cast<int>(served.fields.tags.size()), album.tag_num);
   for (size_t i = 0; i < served.fields.tags.size(); ++i) {
-    EXPECT_EQ(Wide(served.fields.tags[i]), album.tags[i]);
+    EXPECT_EQ(WideFromUtf8(served.fields.tags[i]), album.tags[i]);
   }
 }
 
@@ -315,13 +299,13 @@ void ExpectResourceAsServed(const ResourceRecord& served, const std::wstring& ui
                             const SessionResource& resource) {
   SCOPED_TRACE("resource " + std::to_string(served.id));
   EXPECT_EQ(served.id, resource.id);
-  EXPECT_EQ(Wide(served.fields.cid), resource.cid);
-  EXPECT_EQ(Wide(served.fields.gcid), resource.gcid);
-  EXPECT_EQ(Wide(served.fields.name), resource.name);
-  EXPECT_EQ(Wide(served.fields.format), resource.format);
-  EXPECT_EQ(Wide(served.fields.size), resource.size);
-  EXPECT_EQ(Wide(served.fields.url), resource.url);
-  EXPECT_EQ(Wide(served.fields.desc), resource.desc);
+  EXPECT_EQ(WideFromUtf8(served.fields.cid), resource.cid);
+  EXPECT_EQ(WideFromUtf8(served.fields.gcid), resource.gcid);
+  EXPECT_EQ(WideFromUtf8(served.fields.name), resource.name);
+  EXPECT_EQ(WideFromUtf8(served.fields.format), resource.format);
+  EXPECT_EQ(WideFromUtf8(served.fields.size), resource.size);
+  EXPECT_EQ(WideFromUtf8(served.fields.url), resource.url);
+  EXPECT_EQ(WideFromUtf8(served.fields.desc), resource.desc);
   EXPECT_EQ(served.fields.res_type == 0 || served.fields.res_type == 1 ? served.fields.res_type : 2,
             resource.res_type);
   EXPECT_EQ(served.state(), resource.state);
@@ -572,9 +556,9 @@ TEST_F(FetchCommandsAgainstServiceTest, ResourceListsReplaceTheAlbumsResourcesAn
   EXPECT_TRUE(ResourcesLoaded(kWideUser, album));
   EXPECT_TRUE(SessionAlbumById(kWideUser, other).resources.empty());
   for (int n : {1, 2, 3}) {
-    EXPECT_EQ((std::vector<int>{album}), AlbumsByCid(Wide(ContentId(n)))) << n;
+    EXPECT_EQ((std::vector<int>{album}), AlbumsByCid(WideFromUtf8(ContentId(n)))) << n;
   }
-  EXPECT_TRUE(AlbumsByCid(Wide(ContentId(9))).empty()) << "album not fetched";
+  EXPECT_TRUE(AlbumsByCid(WideFromUtf8(ContentId(9))).empty()) << "album not fetched";
 
   // The service drops r2 and gains r4: the album holds exactly the new list, and the
   // index forgets r2's content id and learns r4's.
@@ -588,9 +572,9 @@ TEST_F(FetchCommandsAgainstServiceTest, ResourceListsReplaceTheAlbumsResourcesAn
   EXPECT_EQ(200, fetches[1].status);
   loaded = SessionAlbumById(kWideUser, album);
   EXPECT_EQ((std::vector<int>{r4, r3, r1}), IdsOf(loaded.resources));
-  EXPECT_TRUE(AlbumsByCid(Wide(ContentId(2))).empty());
-  EXPECT_EQ((std::vector<int>{album}), AlbumsByCid(Wide(ContentId(4))));
-  EXPECT_EQ((std::vector<int>{album}), AlbumsByCid(Wide(ContentId(1)))) << "not doubled";
+  EXPECT_TRUE(AlbumsByCid(WideFromUtf8(ContentId(2))).empty());
+  EXPECT_EQ((std::vector<int>{album}), AlbumsByCid(WideFromUtf8(ContentId(4))));
+  EXPECT_EQ((std::vector<int>{album}), AlbumsByCid(WideFromUtf8(ContentId(1)))) << "not doubled";
   EXPECT_EQ(fetches[1].last_modified,
             Setting(kUser, "Album_" + std::to_string(album) + "_Modified"));
   const std::string cached =
@@ -604,7 +588,7 @@ TEST_F(FetchCommandsAgainstServiceTest, ResourceListsReplaceTheAlbumsResourcesAn
   EXPECT_EQ(1, StatusOf(outcome));
   EXPECT_EQ(304, relay_->ExchangesFor(path).back().status);
   EXPECT_EQ(Dump(loaded), Dump(SessionAlbumById(kWideUser, album)));
-  EXPECT_EQ((std::vector<int>{album}), AlbumsByCid(Wide(ContentId(1))));
+  EXPECT_EQ((std::vector<int>{album}), AlbumsByCid(WideFromUtf8(ContentId(1))));
 }
 
 TEST_F(FetchCommandsAgainstServiceTest, TheUserWwwKeepsItsResourcesAndLeavesTheIndexAlone) {
@@ -620,7 +604,7 @@ TEST_F(FetchCommandsAgainstServiceTest, TheUserWwwKeepsItsResourcesAndLeavesTheI
   SessionAlbum loaded = SessionAlbumById(L"www", album);
   ASSERT_EQ((std::vector<int>{r1}), IdsOf(loaded.resources));
   EXPECT_EQ(L"www", loaded.resources[0].uin);
-  EXPECT_TRUE(AlbumsByCid(Wide(ContentId(1))).empty()) << "www never touches the index";
+  EXPECT_TRUE(AlbumsByCid(WideFromUtf8(ContentId(1))).empty()) << "www never touches the index";
 
   // The service drops r1, gains r2 and renames nothing: for www the old resource stays
   // and only the unknown one is added, at the front.
@@ -631,7 +615,7 @@ TEST_F(FetchCommandsAgainstServiceTest, TheUserWwwKeepsItsResourcesAndLeavesTheI
   loaded = SessionAlbumById(L"www", album);
   EXPECT_EQ((std::vector<int>{r2, r1}), IdsOf(loaded.resources));
   EXPECT_EQ(L"kept", loaded.resources[1].name);
-  EXPECT_TRUE(AlbumsByCid(Wide(ContentId(2))).empty());
+  EXPECT_TRUE(AlbumsByCid(WideFromUtf8(ContentId(2))).empty());
 }
 
 TEST_F(FetchCommandsAgainstServiceTest, NotFoundEmptiesTheAlbum) {
@@ -646,7 +630,7 @@ TEST_F(FetchCommandsAgainstServiceTest, NotFoundEmptiesTheAlbum) {
   ASSERT_EQ(OperationOutcome::Kind::kResult, FetchResourceList(kWideUser, album).kind);
   ASSERT_EQ(OperationOutcome::Kind::kResult, FetchResourceList(kWideUser, kept).kind);
   ASSERT_EQ((std::vector<int>{r2, r1}), IdsOf(SessionAlbumById(kWideUser, album).resources));
-  ASSERT_EQ((std::vector<int>{album, kept}), AlbumsByCid(Wide(ContentId(1))));
+  ASSERT_EQ((std::vector<int>{album, kept}), AlbumsByCid(WideFromUtf8(ContentId(1))));
 
   // The album is emptied and removed on the service; the session still knows it.
   ASSERT_TRUE(store().RemoveResources(kUser, album, {r1, r2}).ok());
@@ -660,9 +644,9 @@ TEST_F(FetchCommandsAgainstServiceTest, NotFoundEmptiesTheAlbum) {
   EXPECT_EQ(album, emptied.id);
   EXPECT_TRUE(emptied.resources.empty());
   EXPECT_TRUE(ResourcesLoaded(kWideUser, album));
-  EXPECT_EQ((std::vector<int>{kept}), AlbumsByCid(Wide(ContentId(1))))
+  EXPECT_EQ((std::vector<int>{kept}), AlbumsByCid(WideFromUtf8(ContentId(1))))
       << "the emptied album no longer holds the content";
-  EXPECT_TRUE(AlbumsByCid(Wide(ContentId(2))).empty());
+  EXPECT_TRUE(AlbumsByCid(WideFromUtf8(ContentId(2))).empty());
   EXPECT_EQ(1u, SessionAlbumById(kWideUser, kept).resources.size());
 
   // The next album list fetch drops the album itself.
@@ -684,7 +668,7 @@ TEST_F(FetchCommandsAgainstServiceTest, CidDatFillsTheIndexInTableOrder) {
   store().AddUser("20002");  // a blog without resources
   ASSERT_NO_FATAL_FAILURE(StartRelayedHost(kWideUser));
   ASSERT_EQ(OperationOutcome::Kind::kResult, RefreshDirectory(kWideUser).kind);
-  EXPECT_TRUE(AlbumsByCid(Wide(ContentId(1))).empty());
+  EXPECT_TRUE(AlbumsByCid(WideFromUtf8(ContentId(1))).empty());
 
   OperationOutcome outcome = FetchCidDat(kWideUser);
   ASSERT_EQ(OperationOutcome::Kind::kResult, outcome.kind) << outcome.Describe();
@@ -700,22 +684,22 @@ TEST_F(FetchCommandsAgainstServiceTest, CidDatFillsTheIndexInTableOrder) {
   EXPECT_EQ(4u * 24u, fetches[0].body_size);
 
   // The service lists the table album by album; the index keeps that order per key.
-  EXPECT_EQ((std::vector<int>{a, c}), AlbumsByCid(Wide(ContentId(1))));
-  EXPECT_EQ((std::vector<int>{b}), AlbumsByCid(Wide(ContentId(2))));
-  EXPECT_EQ((std::vector<int>{c}), AlbumsByCid(Wide(ContentId(3))));
-  std::wstring lower = Wide(ContentId(1));
+  EXPECT_EQ((std::vector<int>{a, c}), AlbumsByCid(WideFromUtf8(ContentId(1))));
+  EXPECT_EQ((std::vector<int>{b}), AlbumsByCid(WideFromUtf8(ContentId(2))));
+  EXPECT_EQ((std::vector<int>{c}), AlbumsByCid(WideFromUtf8(ContentId(3))));
+  std::wstring lower = WideFromUtf8(ContentId(1));
   std::transform(lower.begin(), lower.end(), lower.begin(), ::towlower);
   EXPECT_TRUE(AlbumsByCid(lower).empty()) << "keys are upper-case hexadecimal";
   // A caller's array that is too small gets the count it needs.
   int ids[1] = {0};
   int count = 1;
-  EXPECT_EQ(E_OUTOFMEMORY, blog()->GetAlbumsByCid(Wide(ContentId(1)).c_str(), ids, &count));
+  EXPECT_EQ(E_OUTOFMEMORY, blog()->GetAlbumsByCid(WideFromUtf8(ContentId(1)).c_str(), ids, &count));
   EXPECT_EQ(2, count);
 
   // A second fetch of the same table adds every pair again.
   ASSERT_EQ(OperationOutcome::Kind::kResult, FetchCidDat(kWideUser).kind);
-  EXPECT_EQ((std::vector<int>{a, c, a, c}), AlbumsByCid(Wide(ContentId(1))));
-  EXPECT_EQ((std::vector<int>{b, b}), AlbumsByCid(Wide(ContentId(2))));
+  EXPECT_EQ((std::vector<int>{a, c, a, c}), AlbumsByCid(WideFromUtf8(ContentId(1))));
+  EXPECT_EQ((std::vector<int>{b, b}), AlbumsByCid(WideFromUtf8(ContentId(2))));
 
   // A user without content ids: 404, a result with status 1, nothing added.
   ASSERT_EQ(OperationOutcome::Kind::kResult, RefreshDirectory(L"20002").kind);
@@ -723,7 +707,7 @@ TEST_F(FetchCommandsAgainstServiceTest, CidDatFillsTheIndexInTableOrder) {
   ASSERT_EQ(OperationOutcome::Kind::kResult, none.kind) << none.Describe();
   EXPECT_EQ(1, StatusOf(none));
   EXPECT_EQ(404, relay_->ExchangesFor("/Cid.dat").back().status);
-  EXPECT_EQ((std::vector<int>{a, c, a, c}), AlbumsByCid(Wide(ContentId(1))));
+  EXPECT_EQ((std::vector<int>{a, c, a, c}), AlbumsByCid(WideFromUtf8(ContentId(1))));
 }
 
 // ---------------------------------------------------------------- comment counts
@@ -945,7 +929,7 @@ TEST_F(FetchCommandsAgainstServiceTest, BrokenRepliesGiveDefinedOutcomes) {
   EXPECT_EQ(OperationOutcome::Kind::kNoResult, outcome.kind) << outcome.Describe();
   EXPECT_EQ(6, outcome.final_state);
   EXPECT_EQ(Dump(before), Dump(SessionAlbums(kWideUser)));
-  EXPECT_EQ((std::vector<int>{album}), AlbumsByCid(Wide(ContentId(1))));
+  EXPECT_EQ((std::vector<int>{album}), AlbumsByCid(WideFromUtf8(ContentId(1))));
   EXPECT_EQ(album_validator, Setting(kUser, album_key));
 
   // A Cid.dat of 47 bytes: one whole record, the partial one ignored.

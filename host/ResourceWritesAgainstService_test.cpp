@@ -40,28 +40,12 @@ constexpr int kOpMove = 10;
 constexpr int kOpCopy = 11;
 constexpr int kStateSucceeded = 5;
 
-// UTF-8 (as the service stores text) to a wide string.
-std::wstring Wide(const std::string& utf8) {
-  std::wstring out;
-  for (size_t i = 0; i < utf8.size();) {
-    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-    int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    unsigned value = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < utf8.size(); ++k) {
-      value = (value << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    }
-    out += static_cast<wchar_t>(value);
-    i += 1 + extra;
-  }
-  return out;
-}
-
 // A 40-digit upper-case content id made from a small number.
 std::string ContentId(int n, char kind = 'C') {
   std::string digits = std::to_string(n);
   return std::string(1, kind) + std::string(39 - digits.size(), '0') + digits;
 }
-std::wstring Cid(int n) { return Wide(ContentId(n)); }
+std::wstring Cid(int n) { return WideFromUtf8(ContentId(n)); }
 
 std::string UrlOf(int n) { return "http://dl.velmora.cn/" + std::to_string(n); }
 
@@ -97,9 +81,9 @@ struct CollectItem {
 CollectItem Item(int n) {
   CollectItem item;
   item.cid = Cid(n);
-  item.gcid = Wide(ContentId(n, 'A'));
+  item.gcid = WideFromUtf8(ContentId(n, 'A'));
   item.name = L"collected-" + std::to_wstring(n) + L".mp4";
-  item.url = Wide(UrlOf(n));
+  item.url = WideFromUtf8(UrlOf(n));
   item.desc = L"collected " + std::to_wstring(n);
   return item;
 }
@@ -389,10 +373,10 @@ class ResourceWritesAgainstServiceTest : public BlogServiceFixture {
       EXPECT_EQ(want[i].id, have[i].id);
       EXPECT_EQ(album, have[i].category_id);
       EXPECT_EQ(kUin, have[i].uin);
-      EXPECT_EQ(Wide(want[i].fields.cid), have[i].cid);
-      EXPECT_EQ(Wide(want[i].fields.name), have[i].name);
-      EXPECT_EQ(Wide(want[i].fields.desc), have[i].desc);
-      EXPECT_EQ(Wide(want[i].fields.url), have[i].url);
+      EXPECT_EQ(WideFromUtf8(want[i].fields.cid), have[i].cid);
+      EXPECT_EQ(WideFromUtf8(want[i].fields.name), have[i].name);
+      EXPECT_EQ(WideFromUtf8(want[i].fields.desc), have[i].desc);
+      EXPECT_EQ(WideFromUtf8(want[i].fields.url), have[i].url);
       EXPECT_EQ(want[i].state(), have[i].state);
     }
   }
