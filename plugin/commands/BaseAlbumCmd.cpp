@@ -18,8 +18,6 @@ const char BaseAlbumCmd::kNoExistWord[] = "no_exist";
 
 namespace {
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
-
 const char kContentType[] = "application/x-www-form-urlencoded";
 
 // The ANSI byte length of a text read through a getter of IZQAlbumInfo.
@@ -240,10 +238,7 @@ void BaseAlbumCmd::DeliverAlbumResult(int categoryId, const std::wstring& catego
   result->SetMessageText(AnsiToWide(TranslateServerMessage(Message(), operationIndex_)).c_str());
   result->SetCategoryId(categoryId);
   result->SetCategoryName(categoryName.c_str());
-  const int commandId = CommandId();
-  Hold hold(session->ResultLock());
-  session->StoreResult(commandId, result);
-  session->NotifyResultReady(commandId, kResultKindAlbum);
+  FileResult(session, result, kResultKindAlbum);
 }
 
 void BaseAlbumCmd::PublishPayload(const std::vector<BYTE>& payload) {

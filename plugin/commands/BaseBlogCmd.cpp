@@ -9,6 +9,8 @@
 #include "interfaces/IZQCPPlatform.h"
 #include "module/HostPlatform.h"
 #include "module/ZQBlogPlugin.h"
+#include "session/BlogSession.h"
+#include "util/CriticalSection.h"
 #include "util/HmacMd5.h"
 #include "util/RecordItem.h"
 #include "util/StringConversion.h"
@@ -211,6 +213,14 @@ void BaseBlogCmd::PublishChangeRecord(const std::vector<BYTE>& payload) {
 void BaseBlogCmd::PublishNoticeCode(int noticeCode) {
   CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
   if (server) server->PublishNotice(0, noticeCode, 0, 0);
+}
+
+void BaseBlogCmd::FileResult(BlogSession_* session, ICommonResult* result, int resultKind) {
+  const int commandId = CommandId();
+  TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> hold(
+      session->ResultLock());
+  session->StoreResult(commandId, result);
+  session->NotifyResultReady(commandId, resultKind);
 }
 
 CComPtr<IShareSessionChannel> BaseBlogCmd::GetShareSessionChannel() {

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "framework/BaseHttpCmd.h"
+#include "interfaces/ICommonResult.h"
 #include "interfaces/IPackageParser.h"
 #include "interfaces/IShareSessionChannel.h"
 #include "interfaces/IShareSessionMessage.h"
@@ -36,6 +37,8 @@
 
 namespace Velmora {
 namespace ZQBlog {
+
+class BlogSession_;
 
 class BaseBlogCmd : public BaseHttpCmd {
  public:
@@ -188,6 +191,11 @@ class BaseBlogCmd : public BaseHttpCmd {
   // Broadcasts the notice (0, noticeCode, 0, 0) on the serving channel (nothing when
   // there is no channel).
   void PublishNoticeCode(int noticeCode);
+
+  // Files result under CommandId() in session and tells the result sinks (resultKind),
+  // both under the session's ResultLock, so the sinks hear of results in the order they
+  // were filed. REQUIRES: session and result not null.
+  void FileResult(BlogSession_* session, ICommonResult* result, int resultKind);
 
   // ---- the record of the commands whose parameters are only the user id.
   // 4 + the byte length of the user id.

@@ -175,11 +175,7 @@ CComPtr<CComObject<ResultOnBatchOperation>> BaseResourceBatchCmd::NewBatchResult
 void BaseResourceBatchCmd::FileBatchResult(CComObject<ResultOnBatchOperation>* result) {
   BlogSession_* session = BlogSession_::Instance();
   if (session == nullptr || result == nullptr) return;
-  const int commandId = CommandId();
-  TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> hold(
-      session->ResultLock());
-  session->StoreResult(commandId, static_cast<IResultOnBatchOperation*>(result));
-  session->NotifyResultReady(commandId, kResultKindBatch);
+  FileResult(session, static_cast<IResultOnBatchOperation*>(result), kResultKindBatch);
 }
 
 // ---------------------------------------------------------------- share session

@@ -325,10 +325,7 @@ void CmdBatchCollect::DeliverResult() {
   for (const auto& refusal : refusals_) {
     created->InsertSecondText(refusal.first, AnsiToWide(refusal.second));
   }
-  const int commandId = CommandId();
-  Hold hold(session->ResultLock());
-  session->StoreResult(commandId, result);
-  session->NotifyResultReady(commandId, kResultKindBatch);
+  FileResult(session, result, kResultKindBatch);
 }
 
 // ---------------------------------------------------------------- share-session records

@@ -296,11 +296,8 @@ void CmdGetAlbumList::DeliverResult() {
   result->SetOperationIndex(kOpAlbumList);
   result->SetOperationTitle(AnsiToWide(MakeOperationTitle(kOpAlbumList)).c_str());
   result->SetStatus(Status());
-  const int commandId = CommandId();
   resultDelivered_ = true;
-  Hold hold(session->ResultLock());
-  session->StoreResult(commandId, result);
-  session->NotifyResultReady(commandId, kResultKindAlbum);
+  FileResult(session, result, kResultKindAlbum);
 }
 
 }  // namespace ZQBlog

@@ -237,10 +237,7 @@ void CmdGetCidDat::DeliverResult() {
   result->SetOperationIndex(kOpCidData);
   result->SetOperationTitle(AnsiToWide(MakeOperationTitle(kOpCidData)).c_str());
   result->SetStatus(Status());
-  const int commandId = CommandId();
-  Hold hold(session->ResultLock());
-  session->StoreResult(commandId, result);
-  session->NotifyResultReady(commandId, kResultKindAlbum);
+  FileResult(session, result, kResultKindAlbum);
 }
 
 }  // namespace ZQBlog

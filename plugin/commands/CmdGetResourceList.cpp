@@ -407,11 +407,8 @@ void CmdGetResourceList::DeliverResult() {
   result->SetOperationTitle(AnsiToWide(MakeOperationTitle(kOpResourceList)).c_str());
   result->SetStatus(Status());
   result->SetCategoryId(AlbumId());
-  const int commandId = CommandId();
   resultDelivered_ = true;
-  Hold hold(session->ResultLock());
-  session->StoreResult(commandId, result);
-  session->NotifyResultReady(commandId, kResultKindAlbum);
+  FileResult(session, result, kResultKindAlbum);
 }
 
 }  // namespace ZQBlog

@@ -222,10 +222,7 @@ void CmdModifyResource::DeliverResult() {
   result->SetCategoryId(sourceAlbumId_);
   result->SetTargetCategoryId(targetAlbumId_);
   result->SetResourceId(resourceId_);
-  const int commandId = CommandId();
-  Hold hold(session->ResultLock());
-  session->StoreResult(commandId, result);
-  session->NotifyResultReady(commandId, kResultKindResource);
+  FileResult(session, result, kResultKindResource);
 }
 
 // ---------------------------------------------------------------- share-session records

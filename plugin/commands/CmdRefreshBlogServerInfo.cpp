@@ -282,10 +282,7 @@ void CmdRefreshBlogServerInfo::DeliverResult() {
   result->SetOperationTitle(AnsiToWide(MakeOperationTitle(kOpServerDirectory)).c_str());
   result->SetStatus(Status());
   result->SetExtraValue(ContextValue());
-  const int commandId = CommandId();
-  Hold hold(session->ResultLock());
-  session->StoreResult(commandId, result);
-  session->NotifyResultReady(commandId, kResultKindAlbum);
+  FileResult(session, result, kResultKindAlbum);
 }
 
 }  // namespace ZQBlog
