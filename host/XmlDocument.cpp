@@ -28,13 +28,31 @@ bool IsText(pugi::xml_node node) {
 // True when an element at or below root repeats an attribute name (pugixml keeps
 // both; a well-formed document has none).
 bool HasDuplicateAttribute(pugi::xml_node root) {
+  // Elements of a reply have a handful of attributes: those are compared pairwise, the
+  // rare longer list through a set.
+  constexpr int kPairwiseLimit = 16;
   std::unordered_set<std::string_view> names;
+  const char* seen[kPairwiseLimit];
   pugi::xml_node node = root;
   while (node) {
     if (node.type() == pugi::node_element && node.first_attribute()) {
-      names.clear();
+      int count = 0;
+      bool many = false;
       for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
-        if (!names.insert(a.name()).second) return true;
+        const char* name = a.name();
+        if (!many && count == kPairwiseLimit) {
+          many = true;
+          names.clear();
+          names.insert(seen, seen + count);
+        }
+        if (many) {
+          if (!names.insert(name).second) return true;
+          continue;
+        }
+        for (int i = 0; i < count; ++i) {
+          if (std::strcmp(seen[i], name) == 0) return true;
+        }
+        seen[count++] = name;
       }
     }
     if (node.first_child()) {

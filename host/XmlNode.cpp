@@ -56,6 +56,15 @@ HRESULT XmlNode::ReadElementText(pugi::xml_node element, LPCSTR name, char* buff
   if (FAILED(hr)) return hr;
   pugi::xml_node child = element.child(name);
   if (!child) return S_FALSE;
+  // The usual element holds one piece of text: copied as it stands.
+  pugi::xml_node only = child.first_child();
+  if (!only) return S_OK;
+  if (!only.next_sibling() &&
+      (only.type() == pugi::node_pcdata || only.type() == pugi::node_cdata)) {
+    const char* value = only.value();
+    XmlCopyText(value, std::strlen(value), buffer, bufferSize);
+    return S_OK;
+  }
   // One byte beyond the buffer is enough to know where to cut.
   std::string text = XmlTextContent(child, static_cast<size_t>(bufferSize));
   XmlCopyText(text.data(), text.size(), buffer, bufferSize);

@@ -141,6 +141,27 @@ TEST(XmlPackageParserTest, BodiesThatAreNotOneDocumentFail) {
   EXPECT_TRUE(FAILED(parser->Parse(nullptr, 0)));
 }
 
+TEST(XmlPackageParserTest, RepeatedAttributeFoundInLongAttributeLists) {
+  const auto parses = [](const std::string& text) {
+    CComPtr<IPackageParser> parser = NewParser();
+    return parser->Parse(reinterpret_cast<const BYTE*>(text.data()),
+                         static_cast<int>(text.size())) == S_OK;
+  };
+  // Twenty distinct names parse; the same list with a late repeat of an early name
+  // does not, nor does a repeat between the sixteenth and seventeenth names.
+  std::string distinct = "<r><e";
+  for (int i = 0; i < 20; ++i) distinct += " a" + std::to_string(i) + "=\"v\"";
+  distinct += "/></r>";
+  EXPECT_TRUE(parses(distinct));
+  std::string late = distinct;
+  late.insert(late.find("/>"), " a1=\"w\"");
+  EXPECT_FALSE(parses(late));
+  std::string boundary = "<r";
+  for (int i = 0; i < 16; ++i) boundary += " b" + std::to_string(i) + "=\"v\"";
+  boundary += " b15=\"again\"/>";
+  EXPECT_FALSE(parses(boundary));
+}
+
 TEST(XmlPackageParserTest, ParseCopiesTheBytes) {
   std::string text = "<result return=\"1\"/>";
   CComPtr<IPackageParser> parser = NewParser();
@@ -267,9 +288,18 @@ TEST(XmlPackageParserTest, WriteReplyValuesAndItems) {
 }
 
 TEST(XmlPackageParserTest, RootElementTextOfPackage) {
-  CComPtr<IXMLPackage> xml = ParseText("<r><a>one</a><a>two</a><b>x<i>y</i>z</b></r>");
+  CComPtr<IXMLPackage> xml = ParseText(
+      "<r><a>one</a><a>two</a><b>x<i>y</i>z</b><c><![CDATA[<raw>]]></c><e></e>"
+      "<m>a<!--note-->b</m></r>");
   ASSERT_TRUE(xml);
   char buffer[32];
+  EXPECT_EQ(S_OK, xml->GetElementText("c", buffer, sizeof buffer));
+  EXPECT_STREQ("<raw>", buffer);
+  std::memset(buffer, 'x', sizeof buffer);
+  EXPECT_EQ(S_OK, xml->GetElementText("e", buffer, sizeof buffer));
+  EXPECT_STREQ("", buffer);  // present and empty
+  EXPECT_EQ(S_OK, xml->GetElementText("m", buffer, sizeof buffer));
+  EXPECT_STREQ("ab", buffer);  // the texts on both sides of a comment
   EXPECT_EQ(S_OK, xml->GetElementText("a", buffer, sizeof buffer));
   EXPECT_STREQ("one", buffer);  // the first element of that name
   EXPECT_EQ(S_OK, xml->GetElementText("b", buffer, sizeof buffer));

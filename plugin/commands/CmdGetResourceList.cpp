@@ -1,6 +1,7 @@
 #include "commands/CmdGetResourceList.h"
 
 #include <climits>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 
@@ -26,10 +27,6 @@ namespace {
 typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
 
 bool IsFreshStatus(int status) { return status >= 200 && status <= 299; }
-
-std::wstring Utf8Text(const std::string& bytes) {
-  return BaseBlogCmd::Utf8ToWide(bytes.data(), static_cast<int>(bytes.size()));
-}
 
 // resource as a ResourceInfo to write its record: the object itself when it is one,
 // else a copy made through its interface; null when no copy can be made.
@@ -206,22 +203,81 @@ void CmdGetResourceList::OnTransportError(int /*code*/) {
 
 // ---------------------------------------------------------------- the apply
 
-CmdGetResourceList::ResourceEntry CmdGetResourceList::ReadResourceEntry(IXMLNode* resource) {
-  ResourceEntry entry;
-  entry.id = ParseDecimal(ReadXmlValue(resource, "id"));
-  entry.cid = AnsiToWide(ReadXmlValue(resource, "cid"));
-  entry.gcid = AnsiToWide(ReadXmlValue(resource, "gcid"));
-  const int resType = ParseDecimal(ReadXmlValue(resource, "res_type"));
-  entry.resType = (resType == 0 || resType == 1) ? resType : 2;
-  entry.size = AnsiToWide(ReadXmlValue(resource, "size"));
-  entry.format = AnsiToWide(ReadXmlValue(resource, "format"));
-  entry.lastTime = AnsiToWide(ReadXmlValue(resource, "last_time"));
-  entry.state = ParseDecimal(ReadXmlValue(resource, "state"));
-  entry.resName = Utf8Text(ReadXmlElementText(resource, "res_name"));
-  entry.url = Utf8Text(ReadXmlElementText(resource, "url"));
-  entry.original = Utf8Text(ReadXmlElementText(resource, "original"));
-  entry.desc = Utf8Text(ReadXmlElementText(resource, "desc"));
-  return entry;
+namespace {
+
+// The values of a "resource", in the order they are read, and how: a named value of the
+// node (ANSI) or the text of its first child element of that name (UTF-8).
+enum ReplyValue {
+  kValueId, kValueCid, kValueGcid, kValueResType, kValueSize, kValueFormat, kValueLastTime,
+  kValueState, kValueResName, kValueUrl, kValueOriginal, kValueDesc, kValueCount
+};
+
+struct ReplyValueSpec {
+  const char* name;
+  bool elementText;
+};
+
+const ReplyValueSpec kReplyValues[kValueCount] = {
+    {"id", false},       {"cid", false},      {"gcid", false},      {"res_type", false},
+    {"size", false},     {"format", false},   {"last_time", false}, {"state", false},
+    {"res_name", true},  {"url", true},       {"original", true},   {"desc", true},
+};
+
+}  // namespace
+
+struct CmdGetResourceList::ReplyValues {
+  std::string bytes;
+  size_t end[kValueCount] = {};
+
+  std::string_view Get(int value) const {
+    const size_t start = value == 0 ? 0 : end[value - 1];
+    return std::string_view(bytes).substr(start, end[value] - start);
+  }
+};
+
+void CmdGetResourceList::ReadReplyValues(IXMLNode* node, ReplyValues* values) {
+  values->bytes.clear();
+  for (int i = 0; i < kValueCount; ++i) {
+    const ReplyValueSpec& spec = kReplyValues[i];
+    values->bytes.append(spec.elementText ? PeekXmlElementText(node, spec.name)
+                                          : PeekXmlValue(node, spec.name));
+    values->end[i] = values->bytes.size();
+  }
+}
+
+CComPtr<ResourceInfo> CmdGetResourceList::MakeResource(const ReplyValues& values, int albumId,
+                                                       const std::wstring& uin) {
+  CComObject<ResourceInfo>* created = nullptr;
+  if (FAILED(CComObject<ResourceInfo>::CreateInstance(&created)) || created == nullptr) {
+    return nullptr;
+  }
+  CComPtr<ResourceInfo> resource(created);
+  typedef ResourceInfo::TextField Field;
+  // No code page makes more characters than bytes: the texts fit in this many.
+  resource->ReserveText(values.bytes.size() + uin.size());
+  const auto convert = [&](Field field, int value, UINT codePage) {
+    const std::string_view text = values.Get(value);
+    resource->SetTextBy(field, [&](std::wstring* out) {
+      AppendMultiByteToWide(codePage, text.data(), text.size(), out);
+    });
+  };
+  const UINT ansi = ZqGetConversionACP();
+  resource->SetId(ParseDecimal(values.Get(kValueId)));
+  convert(Field::kCid, kValueCid, ansi);
+  convert(Field::kGcid, kValueGcid, ansi);
+  const int resType = ParseDecimal(values.Get(kValueResType));
+  resource->SetResType((resType == 0 || resType == 1) ? resType : 2);
+  convert(Field::kSize, kValueSize, ansi);
+  convert(Field::kFormat, kValueFormat, ansi);
+  convert(Field::kLastTime, kValueLastTime, ansi);
+  resource->SetState(ParseDecimal(values.Get(kValueState)));
+  convert(Field::kResName, kValueResName, CP_UTF8);
+  convert(Field::kUrl, kValueUrl, CP_UTF8);
+  convert(Field::kOriginal, kValueOriginal, CP_UTF8);
+  convert(Field::kDesc, kValueDesc, CP_UTF8);
+  resource->SetCategoryId(albumId);
+  resource->SetTextBy(Field::kUin, [&uin](std::wstring* out) { out->append(uin); });
+  return resource;
 }
 
 bool CmdGetResourceList::Apply(IXMLPackage* document) {
@@ -229,19 +285,25 @@ bool CmdGetResourceList::Apply(IXMLPackage* document) {
   if (session == nullptr || document == nullptr) return false;
   CComPtr<IXMLNode> root;
   if (FAILED(document->GetRoot(&root)) || !root) return false;
-
-  // The reply is read whole before the session changes, so a conversion failure
-  // leaves the album as it was.
-  std::vector<ResourceEntry> entries;
-  const int count = XmlChildCount(root, "resource");
-  entries.reserve(static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) {
-    CComPtr<IXMLNode> resource = XmlNamedChild(root, "resource", i);
-    if (resource) entries.push_back(ReadResourceEntry(resource));
-  }
   const std::wstring uin = AnsiToWide(UserId());
   const bool keeping = IsKeepingUser();
   const int albumId = albumId_;
+
+  // The reply is read whole, into resources of no album, before the session changes:
+  // a conversion failure leaves the album as it was, and the lock is held only to link
+  // them in.
+  std::vector<CComPtr<ResourceInfo>> made;
+  const int count = XmlChildCount(root, "resource");
+  made.reserve(static_cast<size_t>(count));
+  ReplyValues values;
+  for (int i = 0; i < count; ++i) {
+    CComPtr<IXMLNode> node = XmlNamedChild(root, "resource", i);
+    if (!node) continue;
+    ReadReplyValues(node, &values);
+    CComPtr<ResourceInfo> resource = MakeResource(values, albumId, uin);
+    if (!resource) return false;
+    made.push_back(resource);
+  }
 
   {
     Hold hold(session->AlbumListLock());
@@ -252,12 +314,14 @@ bool CmdGetResourceList::Apply(IXMLPackage* document) {
       album->ClearResources();
     }
     replyResources_.clear();
+    replyResources_.reserve(made.size());
     // The album's resources by id, the first of each id in the album's order, as a
-    // search of the album would find them; the resources made below join in. One scan
-    // of the album instead of one per reply entry.
+    // search of the album would find them; the resources linked in below join in. One
+    // scan of the album instead of one per reply entry.
     std::unordered_map<int, IZQResInfo*> held;
     int heldCount = 0;
     if (FAILED(album->GetResourceCount(&heldCount))) heldCount = 0;
+    held.reserve(static_cast<size_t>(heldCount) + made.size());
     for (int i = 0; i < heldCount; ++i) {
       CComPtr<IZQResInfo> resource;
       int id = 0;
@@ -266,30 +330,18 @@ bool CmdGetResourceList::Apply(IXMLPackage* document) {
         held.emplace(id, resource);  // the album keeps it alive
       }
     }
-    for (const ResourceEntry& entry : entries) {
-      auto found = held.find(entry.id);
+    for (const CComPtr<ResourceInfo>& resource : made) {
+      int id = 0;
+      resource->GetId(&id);
+      auto found = held.find(id);
       if (found != held.end()) {
         replyResources_.push_back(CComPtr<IZQResInfo>(found->second));
         continue;
       }
-      ResourceInfo* resource = album->NewResource();
-      if (resource == nullptr) return false;
-      resource->SetId(entry.id);
-      resource->SetCid(entry.cid.c_str());
-      resource->SetGcid(entry.gcid.c_str());
-      resource->SetResType(entry.resType);
-      resource->SetSize(entry.size.c_str());
-      resource->SetFormat(entry.format.c_str());
-      resource->SetLastTime(entry.lastTime.c_str());
-      resource->SetState(entry.state);
-      resource->SetResName(entry.resName.c_str());
-      resource->SetUrl(entry.url.c_str());
-      resource->SetOriginal(entry.original.c_str());
-      resource->SetDesc(entry.desc.c_str());
-      resource->SetCategoryId(albumId);
-      resource->SetUin(uin.c_str());
-      if (!keeping) session->AddCidEntry(entry.id, albumId, album);
-      held.emplace(entry.id, resource);
+      // New resources go to the front of the album.
+      if (!album->InsertResource(0, resource)) return false;
+      if (!keeping) session->AddCidEntry(id, albumId, album);
+      held.emplace(id, resource);
       replyResources_.push_back(CComPtr<IZQResInfo>(resource));
     }
     // Marked while the lock is held: the album is the session's.

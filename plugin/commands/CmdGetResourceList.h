@@ -52,6 +52,7 @@
 #include <vector>
 
 #include "commands/BaseBlogCmd.h"
+#include "data/ResourceInfo.h"
 #include "interfaces/IXMLNode.h"
 #include "interfaces/IXMLPackage.h"
 #include "interfaces/IZQResInfo.h"
@@ -111,23 +112,15 @@ class CmdGetResourceList : public BaseBlogCmd {
   void OnTransportError(int code) override;
 
  private:
-  // One "resource" of the reply, as read.
-  struct ResourceEntry {
-    int id = 0;
-    std::wstring cid;
-    std::wstring gcid;
-    int resType = 0;
-    std::wstring size;
-    std::wstring format;
-    std::wstring lastTime;
-    int state = 0;
-    std::wstring resName;
-    std::wstring url;
-    std::wstring original;
-    std::wstring desc;
-  };
+  // The values of one "resource" of the reply as the document's bytes, back to back.
+  struct ReplyValues;
 
-  static ResourceEntry ReadResourceEntry(IXMLNode* resource);
+  // Reads the values of node into *values (its storage reused from entry to entry).
+  static void ReadReplyValues(IXMLNode* node, ReplyValues* values);
+  // A new resource, in no album, filled from values with the album id and user id;
+  // null when none can be created. Conversion failures raise ConversionError.
+  static CComPtr<ResourceInfo> MakeResource(const ReplyValues& values, int albumId,
+                                            const std::wstring& uin);
   bool IsKeepingUser();
   // The 404 answer: the album emptied and marked loaded.
   void EmptyAlbum();

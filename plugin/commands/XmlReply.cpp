@@ -10,43 +10,62 @@ namespace ZQBlog {
 namespace {
 
 // Calls read with a buffer of kXmlValueBufferSize bytes that is zero throughout, and
-// takes its text up to the first zero byte, whatever the host wrote (the last byte stays
-// zero). The buffer is one per thread and kept zero between reads: once the text is
-// taken, the bytes up to the first zero are cleared again, so a host that writes its
-// text without a terminator still ends at the first byte it did not write. (Clearing
-// the whole buffer before each of the dozen values of each resource of a long list cost
-// more than reading them.)
+// returns its text up to the first zero byte, whatever the host wrote (the last byte
+// stays zero); empty when read fails. The buffer is one per thread and kept zero
+// between reads: each read first clears the bytes the previous text took, so a host
+// that writes its text without a terminator still ends at the first byte it did not
+// write. (Clearing the whole buffer before each of the dozen values of each resource of
+// a long list cost more than reading them.)
+struct ReadBuffer {
+  char bytes[kXmlValueBufferSize] = {};
+  size_t taken = 0;  // the length of the last text; the bytes after it are zero
+};
+
+ReadBuffer& ThreadReadBuffer() {
+  thread_local ReadBuffer buffer;
+  return buffer;
+}
+
 template <class Read>
-std::string ReadBounded(Read read) {
-  thread_local char buffer[kXmlValueBufferSize] = {};
-  HRESULT hr = read(buffer, kXmlValueBufferSize - 1);
-  buffer[kXmlValueBufferSize - 1] = '\0';
-  const size_t length = std::strlen(buffer);
-  std::string text;
-  if (SUCCEEDED(hr)) text.assign(buffer, length);
-  std::memset(buffer, 0, length);
-  return text;
+std::string_view PeekBounded(Read read) {
+  ReadBuffer& buffer = ThreadReadBuffer();
+  std::memset(buffer.bytes, 0, buffer.taken);
+  buffer.taken = 0;
+  HRESULT hr = read(buffer.bytes);
+  buffer.bytes[kXmlValueBufferSize - 1] = '\0';
+  buffer.taken = std::strlen(buffer.bytes);
+  if (FAILED(hr)) return std::string_view();
+  return std::string_view(buffer.bytes, buffer.taken);
 }
 
 }  // namespace
 
-std::string ReadXmlValue(IXMLNode* node, const char* name) {
-  if (node == nullptr) return std::string();
-  return ReadBounded([&](char* buffer, int) {
+std::string_view PeekXmlValue(IXMLNode* node, const char* name) {
+  if (node == nullptr) return std::string_view();
+  return PeekBounded([&](char* buffer) {
     return node->GetValue(name, buffer, kXmlValueBufferSize);
   });
 }
 
-std::string ReadXmlElementText(IXMLNode* node, const char* name) {
-  if (node == nullptr) return std::string();
-  return ReadBounded([&](char* buffer, int) {
+std::string_view PeekXmlElementText(IXMLNode* node, const char* name) {
+  if (node == nullptr) return std::string_view();
+  return PeekBounded([&](char* buffer) {
     return node->GetElementText(name, buffer, kXmlValueBufferSize);
   });
 }
 
+std::string ReadXmlValue(IXMLNode* node, const char* name) {
+  return std::string(PeekXmlValue(node, name));
+}
+
+std::string ReadXmlElementText(IXMLNode* node, const char* name) {
+  return std::string(PeekXmlElementText(node, name));
+}
+
 std::string ReadXmlText(IXMLNode* node) {
   if (node == nullptr) return std::string();
-  return ReadBounded([&](char* buffer, int) { return node->GetText(buffer, kXmlValueBufferSize); });
+  return std::string(
+      PeekBounded([&](char* buffer) { return node->GetText(buffer, kXmlValueBufferSize); }));
 }
 
 CComPtr<IXMLNode> XmlNamedChild(IXMLNode* node, const char* name, int index) {
@@ -63,7 +82,7 @@ int XmlChildCount(IXMLNode* node, const char* name) {
   return count;
 }
 
-int ParseDecimal(const std::string& text) {
+int ParseDecimal(std::string_view text) {
   size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
   bool negative = false;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "interfaces/IPackage.h"
 #include "interfaces/IXMLNode.h"
@@ -31,6 +32,11 @@ std::string ReadXmlElementText(IXMLNode* node, const char* name);
 // node's own text; "" as above.
 std::string ReadXmlText(IXMLNode* node);
 
+// The same reads without a copy: a view of this thread's read buffer, valid until the
+// next read on this thread. For the dozen values of each entry of a long list.
+std::string_view PeekXmlValue(IXMLNode* node, const char* name);
+std::string_view PeekXmlElementText(IXMLNode* node, const char* name);
+
 // The child element of node at index among those named name, or null.
 CComPtr<IXMLNode> XmlNamedChild(IXMLNode* node, const char* name, int index);
 // The number of child elements of node named name; 0 when node is null or the host
@@ -39,7 +45,7 @@ int XmlChildCount(IXMLNode* node, const char* name);
 
 // A plain text-to-integer conversion: optional white space, an optional sign, then the
 // leading decimal digits; 0 when there are none ("", "abc"); clamped to the int range.
-int ParseDecimal(const std::string& text);
+int ParseDecimal(std::string_view text);
 
 // package's XML interface (the reply document), or null when it has none.
 CComPtr<IXMLPackage> XmlDocumentOf(IPackage* package);

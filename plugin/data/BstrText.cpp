@@ -5,7 +5,7 @@
 namespace Velmora {
 namespace ZQBlog {
 
-HRESULT CopyToBstr(const std::wstring& value, BSTR* out) {
+HRESULT CopyToBstr(std::wstring_view value, BSTR* out) {
   if (out == nullptr) return E_POINTER;
   *out = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
   return *out != nullptr ? S_OK : E_OUTOFMEMORY;

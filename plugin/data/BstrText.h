@@ -4,6 +4,7 @@
 #define ZQBLOG_DATA_BSTRTEXT_H_
 
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -12,7 +13,7 @@ namespace ZQBlog {
 
 // Writes a new BSTR copy of value (an empty value gives an empty, non-null BSTR).
 // E_POINTER for a null out; E_OUTOFMEMORY and a null *out when allocation fails.
-HRESULT CopyToBstr(const std::wstring& value, BSTR* out);
+HRESULT CopyToBstr(std::wstring_view value, BSTR* out);
 
 // Writes value to *out. E_POINTER for a null out.
 HRESULT CopyToInt(int value, int* out);

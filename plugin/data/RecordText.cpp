@@ -5,10 +5,18 @@
 namespace Velmora {
 namespace ZQBlog {
 
-int TextItemSize(const std::wstring& text) { return StringItemSize(WideToAnsi(text)); }
+namespace {
 
-bool WriteTextItem(RecordWriter* writer, const std::wstring& text) {
-  return writer->WriteString(WideToAnsi(text));
+std::string Ansi(std::wstring_view text) {
+  return WideToMultiByte(ZqGetConversionACP(), text.data(), text.size());
+}
+
+}  // namespace
+
+int TextItemSize(std::wstring_view text) { return StringItemSize(Ansi(text)); }
+
+bool WriteTextItem(RecordWriter* writer, std::wstring_view text) {
+  return writer->WriteString(Ansi(text));
 }
 
 bool ReadTextItem(RecordReader* reader, int limit, std::wstring* text) {

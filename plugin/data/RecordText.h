@@ -4,6 +4,7 @@
 #define ZQBLOG_DATA_RECORDTEXT_H_
 
 #include <string>
+#include <string_view>
 
 #include "util/RecordItem.h"
 
@@ -11,10 +12,10 @@ namespace Velmora {
 namespace ZQBlog {
 
 // Bytes the string item of text takes: 4 + its ANSI byte length.
-int TextItemSize(const std::wstring& text);
+int TextItemSize(std::wstring_view text);
 
 // Writes text as a string item; false when it does not fit.
-bool WriteTextItem(RecordWriter* writer, const std::wstring& text);
+bool WriteTextItem(RecordWriter* writer, std::wstring_view text);
 
 // Reads a string item with limit (the limit counts the 4-byte length field) into *text.
 // A refused or truncated item returns false and leaves *text unchanged.

@@ -5,11 +5,15 @@
 //   Desc, int ResType (0, 1, or 2 for any other value), int State, int CategoryId,
 //   string Uin.
 // No lock of its own: the plug-in touches resources under the session's album-list lock.
+// The texts share one buffer (PackedTexts): an album of a thousand resources is made
+// and dropped whole by every resource list reply.
 #ifndef ZQBLOG_DATA_RESOURCEINFO_H_
 #define ZQBLOG_DATA_RESOURCEINFO_H_
 
 #include <string>
+#include <string_view>
 
+#include "data/PackedTexts.h"
 #include "interfaces/IZQResInfo.h"
 #include "platform/atl.h"
 #include "util/RecordItem.h"
@@ -63,6 +67,26 @@ class ResourceInfo : public CComObjectRootEx<CComMultiThreadModel>, public IZQRe
   STDMETHOD(GetUin)(BSTR* uin) override;
   STDMETHOD(SetUin)(LPCWSTR uin) override;
 
+  // The text fields, in record order.
+  enum class TextField : size_t {
+    kCid, kGcid, kResName, kFormat, kSize, kLastTime, kUrl, kOriginal, kRefer, kDesc, kUin,
+    kCount
+  };
+
+  // The text of field; valid until the resource changes.
+  std::wstring_view Text(TextField field) const {
+    return texts_.Get(static_cast<size_t>(field));
+  }
+  // Sets field to what append(std::wstring*) adds to the end of the string it is
+  // handed (see PackedTexts::SetBy): a reply's value converted straight into place.
+  // If append throws, the field keeps its text and the exception goes on.
+  template <class Append>
+  void SetTextBy(TextField field, Append append) {
+    texts_.SetBy(static_cast<size_t>(field), append);
+  }
+  // Makes room for characters more characters of text.
+  void ReserveText(size_t characters) { texts_.Reserve(characters); }
+
   // Copies every field of other.
   void CopyFrom(const ResourceInfo& other);
   // Copies every field of other through its getters, in slot order; a getter that
@@ -82,21 +106,16 @@ class ResourceInfo : public CComObjectRootEx<CComMultiThreadModel>, public IZQRe
   static int RecordResType(int resType);
 
  private:
+  HRESULT GetText(TextField field, BSTR* out) const;
+  HRESULT SetText(TextField field, LPCWSTR text);
+  // Reads a string item of the record into field; false (field unchanged) when refused.
+  bool ReadText(RecordReader& reader, int limit, TextField field);
+
   int id_ = 0;
-  std::wstring cid_;
-  std::wstring gcid_;
-  std::wstring res_name_;
-  std::wstring format_;
-  std::wstring size_;
-  std::wstring last_time_;
-  std::wstring url_;
-  std::wstring original_;
-  std::wstring refer_;
-  std::wstring desc_;
   int res_type_ = 0;
   int state_ = 0;
   int category_id_ = 0;
-  std::wstring uin_;
+  PackedTexts<static_cast<size_t>(TextField::kCount)> texts_;
 };
 
 }  // namespace ZQBlog

@@ -27,40 +27,50 @@ bool IsAscii(const char* text, size_t length) {
 
 }  // namespace
 
-std::wstring MultiByteToWide(UINT codePage, const char* text, size_t length) {
-  if (length == 0) return std::wstring();
+void AppendMultiByteToWide(UINT codePage, const char* text, size_t length, std::wstring* out) {
+  if (length == 0) return;
   if (text == nullptr || length > static_cast<size_t>(INT_MAX)) ThrowInvalidLength();
-  std::wstring result;
+  const size_t start = out->size();
   try {
     // Most texts of the replies (ids, content ids, sizes, URLs) are plain ASCII: each
     // byte is its character, no system call needed.
     if (KeepsAscii(codePage) && IsAscii(text, length)) {
-      result.resize(length);
-      for (size_t i = 0; i < length; ++i) result[i] = static_cast<wchar_t>(text[i]);
-      return result;
+      out->resize(start + length);
+      wchar_t* to = &(*out)[start];
+      for (size_t i = 0; i < length; ++i) to[i] = static_cast<wchar_t>(text[i]);
+      return;
     }
     // No code page makes more characters than bytes, so one call with room for length
     // characters converts the text; the two-call form is the fallback.
-    result.resize(length);
+    out->resize(start + length);
   } catch (const std::bad_alloc&) {
+    out->resize(start);
     AtlThrow(E_OUTOFMEMORY);
   }
   int source = static_cast<int>(length);
-  int written = MultiByteToWideChar(codePage, 0, text, source, &result[0], source);
+  int written = MultiByteToWideChar(codePage, 0, text, source, &(*out)[start], source);
   if (written > 0) {
-    result.resize(static_cast<size_t>(written));
-    return result;
+    out->resize(start + static_cast<size_t>(written));
+    return;
   }
+  out->resize(start);
   int needed = MultiByteToWideChar(codePage, 0, text, source, nullptr, 0);
   if (needed == 0) AtlThrowLastWin32();
   try {
-    result.resize(static_cast<size_t>(needed));
+    out->resize(start + static_cast<size_t>(needed));
   } catch (const std::bad_alloc&) {
+    out->resize(start);
     AtlThrow(E_OUTOFMEMORY);
   }
-  if (MultiByteToWideChar(codePage, 0, text, source, &result[0], needed) == 0) {
+  if (MultiByteToWideChar(codePage, 0, text, source, &(*out)[start], needed) == 0) {
+    out->resize(start);
     AtlThrowLastWin32();
   }
+}
+
+std::wstring MultiByteToWide(UINT codePage, const char* text, size_t length) {
+  std::wstring result;
+  AppendMultiByteToWide(codePage, text, length, &result);
   return result;
 }
 

@@ -36,6 +36,19 @@ TEST(StringConversionTest, NamedCodePages) {
   EXPECT_EQ(L"", MultiByteToWide(CP_UTF8, nullptr, 0));
 }
 
+TEST(StringConversionTest, AppendKeepsWhatIsThereAndNothingOnFailure) {
+  const std::string utf8("\xe8\x8e\xb7\xe5\x8f\x96 x");  // "获取 x"
+  std::wstring out = L"head:";
+  AppendMultiByteToWide(CP_UTF8, utf8.data(), utf8.size(), &out);
+  AppendMultiByteToWide(CP_UTF8, "/ascii", 6, &out);
+  AppendMultiByteToWide(936, kAnsi.data(), kAnsi.size(), &out);
+  AppendMultiByteToWide(CP_UTF8, "", 0, &out);
+  EXPECT_EQ(L"head:获取 x/ascii" + kWide, out);
+  EXPECT_THROW(AppendMultiByteToWide(12345, "abc\xff", 4, &out), ConversionError);
+  EXPECT_THROW(AppendMultiByteToWide(CP_UTF8, nullptr, 3, &out), ConversionError);
+  EXPECT_EQ(L"head:获取 x/ascii" + kWide, out);
+}
+
 TEST(StringConversionTest, FailuresRaiseConversionErrorWithTheLastError) {
   try {
     MultiByteToWide(12345, "abc", 3);
