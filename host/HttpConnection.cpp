@@ -72,7 +72,10 @@ class HttpSession : public HttpServiceCore::Abortable,
   void DoContinue();
   void ReadHeader();
   void OnHeader(const boost::system::error_code& error);
+  // Starts a new body piece and reads into it.
   void ReadBody();
+  // Reads more of the body into what is left of the current piece.
+  void ReadMoreBody();
   void OnBody(boost::system::error_code error);
   void Complete(IHttpBuffer* last);
   void Fail(int code);
@@ -434,6 +437,10 @@ void HttpSession::ReadBody() {
   if (buffer_.capacity() - buffer_.size() < piece_.size()) {
     buffer_.reserve(buffer_.size() + piece_.size());
   }
+  ReadMoreBody();
+}
+
+void HttpSession::ReadMoreBody() {
   auto self = shared_from_this();
   stream_.expires_after(StallTimeout());
   http::async_read_some(stream_, buffer_, *parser_,
@@ -449,7 +456,17 @@ void HttpSession::OnBody(boost::system::error_code error) {
     Fail(HttpErrorFromBoost(error));
     return;
   }
-  size_t received = piece_.size() - parser_->get().body().size;
+  const size_t room = parser_->get().body().size;
+  const size_t received = piece_.size() - room;
+  // While the socket already holds more of the body, the piece is filled before it is
+  // reported: every OnData costs the client a Continue round trip.
+  if (received > 0 && room > 0 && !parser_->is_done()) {
+    boost::system::error_code ignored;
+    if (stream_.socket().available(ignored) > 0) {
+      ReadMoreBody();
+      return;
+    }
+  }
   CComPtr<IHttpBuffer> piece;
   if (received > 0 && FAILED(HttpBuffer::Create(piece_.data(), received, &piece))) {
     Fail(kHttpErrorOther);

@@ -33,7 +33,7 @@ struct HttpServiceOptions {
   // A reply body above this many bytes fails with kHttpErrorReplyTooLarge.
   uint64_t max_body_bytes = 64ull << 20;
   // The largest piece of body one OnData reports.
-  size_t read_piece_bytes = 64u << 10;
+  size_t read_piece_bytes = 256u << 10;
   // A reply header (status line and fields) above this fails with
   // kHttpErrorReplyTooLarge.
   size_t max_header_bytes = 64u << 10;

@@ -341,6 +341,36 @@ TEST_F(HttpConnectionServiceTest, ChunkedBodyArrivesInPiecesOnePerContinue) {
   EXPECT_GE(pieces, 3u);  // 43 bytes in pieces of at most 16
 }
 
+TEST_F(HttpConnectionServiceTest, BodyAlreadyReceivedFillsAPieceAcrossSocketReads) {
+  // The body waits in the socket before the client continues. One socket read takes at
+  // most 64 KiB; the piece is filled by further reads while the socket holds more,
+  // instead of one OnData (and one Continue round trip) per read.
+  service_.SetReadPieceBytes(200000);
+  const std::string body(150000, 'b');
+  TestHttpServer server([&body](TestHttpServer::Exchange& exchange) {
+    exchange.Reply(MakeResponse(http::status::ok, body));
+  });
+  auto client = HttpTestClient::Create();
+  CComPtr<IHttpConnection> connection = Connect(client, "127.0.0.1", server.Port(), false);
+  ASSERT_TRUE(client->WaitForCount(1, kWait));
+  ASSERT_EQ(S_OK, connection->Send(MakeRequest("GET", "/"), nullptr));
+  ASSERT_TRUE(client->WaitForCount(2, kWait));
+  ASSERT_EQ(S_OK, connection->Continue());
+  ASSERT_TRUE(client->WaitForCount(3, kWait));  // the headers
+  std::this_thread::sleep_for(milliseconds(300));  // the body arrives meanwhile
+  for (size_t seen = 3; !client->WaitForEnd(milliseconds(0)); ++seen) {
+    ASSERT_EQ(S_OK, connection->Continue());
+    ASSERT_TRUE(client->WaitForCount(seen + 1, kWait));
+  }
+  EXPECT_EQ(body, client->Body());
+  auto events = client->Events();
+  ASSERT_GE(events.size(), 4u);
+  ASSERT_EQ("headers", events[2].kind);
+  EXPECT_GT(events[3].body.size(), 65536u);
+  EXPECT_LE(events[3].body.size(), 200000u);
+  connection->Close();
+}
+
 TEST_F(HttpConnectionServiceTest, NotModifiedReplyHasHeadersAndNoBody) {
   TestHttpServer server([](TestHttpServer::Exchange& exchange) {
     TestHttpServer::Response response(http::status::not_modified, 11);

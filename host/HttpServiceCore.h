@@ -65,7 +65,7 @@ class HttpServiceCore {
 
   std::atomic<int64_t> stall_timeout_ms{30000};
   std::atomic<uint64_t> max_body_bytes{64ull << 20};
-  std::atomic<size_t> read_piece_bytes{64u << 10};
+  std::atomic<size_t> read_piece_bytes{256u << 10};
   std::atomic<size_t> max_header_bytes{64u << 10};
 
  private:

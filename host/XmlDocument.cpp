@@ -25,45 +25,57 @@ bool IsText(pugi::xml_node node) {
   return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
 }
 
-// True when an element at or below root repeats an attribute name (pugixml keeps
-// both; a well-formed document has none).
-bool HasDuplicateAttribute(pugi::xml_node root) {
-  // Elements of a reply have a handful of attributes: those are compared pairwise, the
-  // rare longer list through a set.
-  constexpr int kPairwiseLimit = 16;
-  std::unordered_set<std::string_view> names;
-  const char* seen[kPairwiseLimit];
-  pugi::xml_node node = root;
-  while (node) {
-    if (node.type() == pugi::node_element && node.first_attribute()) {
-      int count = 0;
-      bool many = false;
-      for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
-        const char* name = a.name();
-        if (!many && count == kPairwiseLimit) {
-          many = true;
-          names.clear();
-          names.insert(seen, seen + count);
-        }
-        if (many) {
-          if (!names.insert(name).second) return true;
-          continue;
-        }
-        for (int i = 0; i < count; ++i) {
-          if (std::strcmp(seen[i], name) == 0) return true;
-        }
-        seen[count++] = name;
+// Finds an element that repeats an attribute name (pugixml keeps both; a well-formed
+// document has none). Every node of a long reply passes here: pugixml's own walk visits
+// them, names are compared only when their first letters agree.
+class DuplicateAttributeFinder : public pugi::xml_tree_walker {
+ public:
+  bool found() const { return found_; }
+
+  bool for_each(pugi::xml_node& node) override {
+    pugi::xml_attribute first = node.first_attribute();
+    if (!first || !first.next_attribute()) return true;
+    // Elements of a reply have a handful of attributes: those are compared pairwise,
+    // the rare longer list through a set.
+    constexpr int kPairwiseLimit = 16;
+    const char* seen[kPairwiseLimit];
+    int count = 0;
+    bool many = false;
+    for (pugi::xml_attribute a = first; a; a = a.next_attribute()) {
+      const char* name = a.name();
+      if (!many && count == kPairwiseLimit) {
+        many = true;
+        names_.clear();
+        names_.insert(seen, seen + count);
       }
+      if (many) {
+        if (!names_.insert(name).second) return Found();
+        continue;
+      }
+      for (int i = 0; i < count; ++i) {
+        if (seen[i][0] == name[0] && std::strcmp(seen[i], name) == 0) return Found();
+      }
+      seen[count++] = name;
     }
-    if (node.first_child()) {
-      node = node.first_child();
-      continue;
-    }
-    while (node && node != root && !node.next_sibling()) node = node.parent();
-    if (!node || node == root) break;
-    node = node.next_sibling();
+    return true;
   }
-  return false;
+
+ private:
+  bool Found() {
+    found_ = true;
+    return false;  // stops the walk
+  }
+
+  bool found_ = false;
+  std::unordered_set<std::string_view> names_;
+};
+
+// True when an element at or below root repeats an attribute name.
+bool HasDuplicateAttribute(pugi::xml_node root) {
+  DuplicateAttributeFinder finder;
+  if (!finder.for_each(root)) return true;  // the walk below starts at root's children
+  root.traverse(finder);
+  return finder.found();
 }
 
 }  // namespace
@@ -71,6 +83,7 @@ bool HasDuplicateAttribute(pugi::xml_node root) {
 std::shared_ptr<const XmlDocument> XmlDocument::Parse(const void* data, size_t length) {
   if (data == nullptr || length == 0) return nullptr;
   std::shared_ptr<XmlDocument> document(new XmlDocument());
+  document->parsed_length_ = length;
   // parse_default keeps CDATA, expands entities and normalises line ends; the
   // declaration and processing instructions are dropped (Serialized writes its own).
   // parse_fragment keeps text outside the root, which the checks below refuse.
@@ -94,6 +107,8 @@ std::shared_ptr<const XmlDocument> XmlDocument::Parse(const void* data, size_t l
 
 const std::string& XmlDocument::Serialized() const {
   std::call_once(serialized_once_, [this] {
+    // Grown once instead of doubling its way to the size of a long reply.
+    serialized_.reserve(parsed_length_ + parsed_length_ / 8 + 64);
     serialized_ = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
     StringWriter writer(&serialized_);
     document_.save(writer, "", pugi::format_raw | pugi::format_no_declaration,

@@ -43,6 +43,7 @@ class XmlDocument {
   pugi::xml_document document_;
   mutable std::once_flag serialized_once_;
   mutable std::string serialized_;
+  size_t parsed_length_ = 0;  // the text parsed: about the size of the serialized one
   mutable std::once_flag items_once_;
   mutable std::vector<pugi::xml_node> items_;
 };

@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace Velmora {
 namespace ZQBlog {
@@ -119,11 +119,12 @@ bool SerializeXmlReply(IXMLPackage* document, size_t limit, std::string* text) {
   const HRESULT kTooSmall = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
   size_t capacity = kXmlSerializeFirstBuffer;
   if (capacity >= limit) return false;
-  std::vector<char> buffer;
+  std::unique_ptr<char[]> buffer;
   for (;;) {
-    buffer.resize(capacity);
+    buffer.reset(new char[capacity]);  // not cleared: the text ends at its terminator
+    buffer[0] = '\0';
     int size = static_cast<int>(capacity);
-    HRESULT hr = document->Serialize(buffer.data(), &size);
+    HRESULT hr = document->Serialize(buffer.get(), &size);
     if (hr == kTooSmall) {
       if (capacity * 2 >= limit) return false;
       capacity *= 2;
@@ -132,9 +133,9 @@ bool SerializeXmlReply(IXMLPackage* document, size_t limit, std::string* text) {
     if (FAILED(hr)) return false;
     // The text ends at the terminator, whatever size the serializer reported.
     buffer[capacity - 1] = '\0';
-    size_t length = std::strlen(buffer.data());
+    size_t length = std::strlen(buffer.get());
     if (size >= 0 && static_cast<size_t>(size) < length) length = static_cast<size_t>(size);
-    text->assign(buffer.data(), length);
+    text->assign(buffer.get(), length);
     return true;
   }
 }

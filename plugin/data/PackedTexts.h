@@ -2,7 +2,7 @@
 // an object holding a dozen short texts pays for one allocation instead of a dozen
 // (a resource list reply makes a thousand such objects at a time, and drops as many).
 // Replacing a text appends the new one; the old characters stay unused until they
-// outweigh the texts in use, when the buffer is compacted. Texts may hold zeros.
+// outweigh the texts in use (and number at least 64), when the buffer is compacted. Texts may hold zeros.
 // No lock: the owner's.
 #ifndef ZQBLOG_DATA_PACKEDTEXTS_H_
 #define ZQBLOG_DATA_PACKEDTEXTS_H_
@@ -56,9 +56,10 @@ class PackedTexts {
       buffer_.resize(start);
       throw std::bad_alloc();
     }
+    unused_ += length_[field];  // the text replaced, if any
     start_[field] = static_cast<uint32_t>(start);
     length_[field] = static_cast<uint32_t>(length);
-    CompactIfSparse();
+    if (unused_ >= 64) CompactIfSparse();
   }
 
   // Makes room for characters more characters of text without a new allocation.
@@ -70,10 +71,8 @@ class PackedTexts {
   // Rewrites the buffer with only the texts in use once the unused characters are more
   // than those in use (and more than a few): replacing a text costs amortized O(1).
   void CompactIfSparse() {
-    size_t used = 0;
-    for (size_t i = 0; i < N; ++i) used += length_[i];
-    const size_t unused = buffer_.size() - used;
-    if (unused <= used || unused < 64) return;
+    const size_t used = buffer_.size() - unused_;
+    if (unused_ <= used) return;
     std::wstring packed;
     try {
       packed.reserve(used);
@@ -86,11 +85,13 @@ class PackedTexts {
       start_[i] = static_cast<uint32_t>(start);
     }
     buffer_.swap(packed);
+    unused_ = 0;
   }
 
   std::wstring buffer_;
   uint32_t start_[N] = {};
   uint32_t length_[N] = {};
+  size_t unused_ = 0;  // characters of the buffer no field uses
 };
 
 }  // namespace ZQBlog

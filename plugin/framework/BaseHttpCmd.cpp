@@ -1,10 +1,12 @@
 #include "framework/BaseHttpCmd.h"
 
 #include <climits>
+#include <cstdint>
 #include <exception>
 #include <new>
 #include <utility>
 
+#include "data/StringSetter.h"
 #include "interfaces/CountedString.h"
 
 namespace Velmora {
@@ -301,7 +303,28 @@ void BaseHttpCmd::RecordError(int error) {
 }
 
 void BaseHttpCmd::RecordHeaders(IHttpReplyHeaders* headers) {
-  if (headers != nullptr) replyHeaders_ = headers;
+  if (headers == nullptr) return;
+  replyHeaders_ = headers;
+  // A body of announced length is gathered in one block instead of regrowing it piece
+  // by piece; a wrong length only costs a regrowth (the limit still holds).
+  if (!replyBody_.empty()) return;
+  StringSetter length;
+  if (headers->GetHeader("Content-Length", &length) != S_OK) return;
+  const std::string& text = length.GetString();
+  if (text.empty() || text.size() > 19) return;
+  uint64_t bytes = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return;
+    bytes = bytes * 10 + static_cast<uint64_t>(c - '0');
+  }
+  // Only a length a reply of this library may have is trusted with memory up front.
+  constexpr uint64_t kLargestReservation = 16u << 20;
+  if (bytes == 0 || bytes > kLargestReservation) return;
+  try {
+    replyBody_.reserve(static_cast<size_t>(bytes));
+  } catch (const std::bad_alloc&) {
+    // gathered piece by piece after all
+  }
 }
 
 void BaseHttpCmd::AppendReplyBody(IHttpBuffer* piece) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <cwchar>
@@ -254,14 +255,16 @@ bool BlogCache::SaveBody(const char* text) {
   const std::filesystem::path temporary = FileSystemPath(filePath_ + TemporarySuffix());
   std::error_code error;
   bool written = false;
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (out) {
-      out.write(text, static_cast<std::streamsize>(std::strlen(text)));
-      out.flush();
-      out.close();
-      written = !out.fail();
-    }
+  // A plain C stream: a long list is one write, without a file stream's setup.
+#if defined(_WIN32)
+  std::FILE* out = _wfopen(temporary.c_str(), L"wb");
+#else
+  std::FILE* out = std::fopen(temporary.c_str(), "wb");
+#endif
+  if (out != nullptr) {
+    const size_t length = std::strlen(text);
+    written = std::fwrite(text, 1, length, out) == length;
+    written = std::fclose(out) == 0 && written;
   }
   if (written) {
     ReplaceWith(temporary, target, error);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "data/BstrText.h"
+#include "data/ResourceInfo.h"
 #include "util/SingletonHolder.h"
 #include "util/StringConversion.h"
 
@@ -246,14 +247,24 @@ void BlogSession_::AddCidEntries(const std::vector<int>& resourceIds, int albumI
   if (album == nullptr) return;
   Hold hold(cidLock_);
   std::wstring cid;
-  for (int id : resourceIds) {
-    IZQResInfo* resource = album->FindResource(id);
-    if (resource != nullptr && CidOf(resource, &cid)) albumsByCid_.Add(cid, albumId);
-  }
+  for (int id : resourceIds) AddCidOf(album->FindResource(id), albumId, &cid);
 }
 
 void BlogSession_::AddCidEntry(int resourceId, int albumId, const AlbumInfo* album) {
-  AddCidEntries(std::vector<int>(1, resourceId), albumId, album);
+  if (album == nullptr) return;
+  Hold hold(cidLock_);
+  std::wstring cid;
+  AddCidOf(album->FindResource(resourceId), albumId, &cid);
+}
+
+void BlogSession_::AddCidOf(IZQResInfo* resource, int albumId, std::wstring* scratch) {
+  if (resource == nullptr) return;
+  // The plug-in's own resources give their content id without a BSTR copy.
+  if (const ResourceInfo* own = dynamic_cast<const ResourceInfo*>(resource)) {
+    albumsByCid_.Add(own->Text(ResourceInfo::TextField::kCid), albumId);
+  } else if (CidOf(resource, scratch)) {
+    albumsByCid_.Add(*scratch, albumId);
+  }
 }
 
 void BlogSession_::RemoveCidEntries(const std::vector<int>& resourceIds, int albumId,

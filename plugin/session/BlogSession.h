@@ -230,6 +230,9 @@ class BlogSession_ {
   virtual ~BlogSession_();
 
  private:
+  // Adds (resource's cid, albumId) when resource is not null; scratch holds the cid of
+  // a resource that is not the plug-in's own. REQUIRES: CidLock held.
+  void AddCidOf(IZQResInfo* resource, int albumId, std::wstring* scratch);
   bool SplitUrlOf(const std::wstring& uin, std::wstring ServerDirectoryRecord::*field,
                   std::string* host, std::string* path) const;
 

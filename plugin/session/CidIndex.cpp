@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 namespace Velmora {
@@ -15,22 +16,29 @@ namespace {
 const char kUpperDigits[] = "0123456789ABCDEF";
 const char kLowerDigits[] = "0123456789abcdef";
 
-// The value of a hexadecimal digit and its case; -1 for any other character.
-// *letterCase: 0 for a decimal digit, 1 for A-F, 2 for a-f.
-int DigitValue(wchar_t c, int* letterCase) {
-  if (c >= L'0' && c <= L'9') {
-    *letterCase = 0;
-    return static_cast<int>(c - L'0');
+// The hexadecimal digits by character: the value in the low four bits, kUpperDigit for
+// A-F, kLowerDigit for a-f, kNotDigit for every other character below 128.
+constexpr uint8_t kUpperDigit = 0x10;
+constexpr uint8_t kLowerDigit = 0x20;
+constexpr uint8_t kNotDigit = 0x40;
+
+struct DigitTable {
+  uint8_t entry[128];
+  constexpr DigitTable() : entry() {
+    for (int c = 0; c < 128; ++c) entry[c] = kNotDigit;
+    for (int d = 0; d < 10; ++d) entry['0' + d] = static_cast<uint8_t>(d);
+    for (int d = 0; d < 6; ++d) {
+      entry['A' + d] = static_cast<uint8_t>((10 + d) | kUpperDigit);
+      entry['a' + d] = static_cast<uint8_t>((10 + d) | kLowerDigit);
+    }
   }
-  if (c >= L'A' && c <= L'F') {
-    *letterCase = 1;
-    return static_cast<int>(c - L'A') + 10;
-  }
-  if (c >= L'a' && c <= L'f') {
-    *letterCase = 2;
-    return static_cast<int>(c - L'a') + 10;
-  }
-  return -1;
+};
+constexpr DigitTable kDigits;
+
+// c's table entry; kNotDigit for any character from 128 on.
+uint8_t DigitOf(wchar_t c) {
+  const auto code = static_cast<std::make_unsigned<wchar_t>::type>(c);
+  return code < 128 ? kDigits.entry[code] : kNotDigit;
 }
 
 uint64_t Load64(const uint8_t* p) {
@@ -94,22 +102,19 @@ size_t CidIndex::AlbumIds::EraseAll(int32_t albumId, bool* all) {
 
 // ---------------------------------------------------------------- compact keys
 
-bool CidIndex::ParseCompact(const std::wstring& cid, CompactKey* key) {
+bool CidIndex::ParseCompact(std::wstring_view cid, CompactKey* key) {
   if (cid.size() != 40) return false;
-  bool sawUpper = false;
-  bool sawLower = false;
+  uint8_t seen = 0;  // the flags of every digit
   for (size_t i = 0; i < 20; ++i) {
-    int caseHigh = 0;
-    int caseLow = 0;
-    const int high = DigitValue(cid[2 * i], &caseHigh);
-    const int low = DigitValue(cid[2 * i + 1], &caseLow);
-    if (high < 0 || low < 0) return false;
-    sawUpper = sawUpper || caseHigh == 1 || caseLow == 1;
-    sawLower = sawLower || caseHigh == 2 || caseLow == 2;
-    key->bytes[i] = static_cast<uint8_t>((high << 4) | low);
+    const uint8_t high = DigitOf(cid[2 * i]);
+    const uint8_t low = DigitOf(cid[2 * i + 1]);
+    seen |= high | low;
+    key->bytes[i] = static_cast<uint8_t>((high << 4) | (low & 0x0F));
   }
-  if (sawUpper && sawLower) return false;  // mixed case: only the text keeps it
-  key->lower = sawLower;
+  if (seen & kNotDigit) return false;
+  // Mixed case: only the text keeps it.
+  if ((seen & (kUpperDigit | kLowerDigit)) == (kUpperDigit | kLowerDigit)) return false;
+  key->lower = (seen & kLowerDigit) != 0;
   return true;
 }
 
@@ -281,12 +286,12 @@ void CidIndex::AddText(const std::wstring& cid, int32_t albumId) {
 
 // ---------------------------------------------------------------- the pairs
 
-void CidIndex::Add(const std::wstring& cid, int32_t albumId) {
+void CidIndex::Add(std::wstring_view cid, int32_t albumId) {
   CompactKey key;
   if (ParseCompact(cid, &key)) {
     AddCompact(key, albumId);
   } else {
-    AddText(cid, albumId);
+    AddText(std::wstring(cid), albumId);
   }
   ++size_;
 }

@@ -27,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -43,7 +44,7 @@ class CidIndex {
   CidIndex& operator=(const CidIndex&) = delete;
 
   // Adds the pair after every pair already held for cid (an equal pair included).
-  void Add(const std::wstring& cid, int32_t albumId);
+  void Add(std::wstring_view cid, int32_t albumId);
   // Adds the pairs in order, as Add would one by one.
   void AddAll(const std::vector<Pair>& pairs);
 
@@ -113,7 +114,7 @@ class CidIndex {
   static constexpr uint32_t kNoEntry = 0xFFFFFFFFu;
 
   // True (and *key filled) when cid is 40 hexadecimal digits with letters of one case.
-  static bool ParseCompact(const std::wstring& cid, CompactKey* key);
+  static bool ParseCompact(std::wstring_view cid, CompactKey* key);
   static size_t HashOf(const uint8_t* bytes, bool lower);
   static bool LowerOf(const Entry& entry) { return (entry.more & kLowerFlag) != 0; }
   static bool SameKey(const Entry& entry, const CompactKey& key);
