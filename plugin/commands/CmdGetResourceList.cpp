@@ -246,37 +246,35 @@ void CmdGetResourceList::ReadReplyValues(IXMLNode* node, ReplyValues* values) {
 }
 
 CComPtr<ResourceInfo> CmdGetResourceList::MakeResource(const ReplyValues& values, int albumId,
-                                                       const std::wstring& uin) {
+                                                       const std::string& uin) {
   CComObject<ResourceInfo>* created = nullptr;
   if (FAILED(CComObject<ResourceInfo>::CreateInstance(&created)) || created == nullptr) {
     return nullptr;
   }
   CComPtr<ResourceInfo> resource(created);
   typedef ResourceInfo::TextField Field;
-  // No code page makes more characters than bytes: the texts fit in this many.
+  // The texts are kept as the reply's bytes, in the code page each comes in, and are
+  // converted to wide text when read.
   resource->ReserveText(values.bytes.size() + uin.size());
-  const auto convert = [&](Field field, int value, UINT codePage) {
-    const std::string_view text = values.Get(value);
-    resource->SetTextBy(field, [&](std::wstring* out) {
-      AppendMultiByteToWide(codePage, text.data(), text.size(), out);
-    });
-  };
   const UINT ansi = ZqGetConversionACP();
+  const auto keep = [&](Field field, int value, UINT codePage) {
+    resource->SetTextBytes(field, values.Get(value), codePage);
+  };
   resource->SetId(ParseDecimal(values.Get(kValueId)));
-  convert(Field::kCid, kValueCid, ansi);
-  convert(Field::kGcid, kValueGcid, ansi);
+  keep(Field::kCid, kValueCid, ansi);
+  keep(Field::kGcid, kValueGcid, ansi);
   const int resType = ParseDecimal(values.Get(kValueResType));
   resource->SetResType((resType == 0 || resType == 1) ? resType : 2);
-  convert(Field::kSize, kValueSize, ansi);
-  convert(Field::kFormat, kValueFormat, ansi);
-  convert(Field::kLastTime, kValueLastTime, ansi);
+  keep(Field::kSize, kValueSize, ansi);
+  keep(Field::kFormat, kValueFormat, ansi);
+  keep(Field::kLastTime, kValueLastTime, ansi);
   resource->SetState(ParseDecimal(values.Get(kValueState)));
-  convert(Field::kResName, kValueResName, CP_UTF8);
-  convert(Field::kUrl, kValueUrl, CP_UTF8);
-  convert(Field::kOriginal, kValueOriginal, CP_UTF8);
-  convert(Field::kDesc, kValueDesc, CP_UTF8);
+  keep(Field::kResName, kValueResName, CP_UTF8);
+  keep(Field::kUrl, kValueUrl, CP_UTF8);
+  keep(Field::kOriginal, kValueOriginal, CP_UTF8);
+  keep(Field::kDesc, kValueDesc, CP_UTF8);
   resource->SetCategoryId(albumId);
-  resource->SetTextBy(Field::kUin, [&uin](std::wstring* out) { out->append(uin); });
+  resource->SetTextBytes(Field::kUin, uin, ansi);
   return resource;
 }
 
@@ -285,13 +283,13 @@ bool CmdGetResourceList::Apply(IXMLPackage* document) {
   if (session == nullptr || document == nullptr) return false;
   CComPtr<IXMLNode> root;
   if (FAILED(document->GetRoot(&root)) || !root) return false;
-  const std::wstring uin = AnsiToWide(UserId());
+  const std::string userId = UserId();
+  const std::wstring uin = AnsiToWide(userId);
   const bool keeping = IsKeepingUser();
   const int albumId = albumId_;
 
   // The reply is read whole, into resources of no album, before the session changes:
-  // a conversion failure leaves the album as it was, and the lock is held only to link
-  // them in.
+  // the lock is held only to link them in.
   std::vector<CComPtr<ResourceInfo>> made;
   const int count = XmlChildCount(root, "resource");
   made.reserve(static_cast<size_t>(count));
@@ -300,7 +298,7 @@ bool CmdGetResourceList::Apply(IXMLPackage* document) {
     CComPtr<IXMLNode> node = XmlNamedChild(root, "resource", i);
     if (!node) continue;
     ReadReplyValues(node, &values);
-    CComPtr<ResourceInfo> resource = MakeResource(values, albumId, uin);
+    CComPtr<ResourceInfo> resource = MakeResource(values, albumId, userId);
     if (!resource) return false;
     made.push_back(resource);
   }

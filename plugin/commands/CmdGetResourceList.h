@@ -117,10 +117,10 @@ class CmdGetResourceList : public BaseBlogCmd {
 
   // Reads the values of node into *values (its storage reused from entry to entry).
   static void ReadReplyValues(IXMLNode* node, ReplyValues* values);
-  // A new resource, in no album, filled from values with the album id and user id;
-  // null when none can be created. Conversion failures raise ConversionError.
+  // A new resource, in no album, filled from values with the album id and the user id
+  // (ANSI); null when none can be created.
   static CComPtr<ResourceInfo> MakeResource(const ReplyValues& values, int albumId,
-                                            const std::wstring& uin);
+                                            const std::string& uin);
   bool IsKeepingUser();
   // The 404 answer: the album emptied and marked loaded.
   void EmptyAlbum();

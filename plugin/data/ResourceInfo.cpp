@@ -2,6 +2,7 @@
 
 #include "data/BstrText.h"
 #include "data/RecordText.h"
+#include "util/StringConversion.h"
 
 namespace Velmora {
 namespace ZQBlog {
@@ -9,7 +10,15 @@ namespace ZQBlog {
 typedef ResourceInfo::TextField Field;
 
 HRESULT ResourceInfo::GetText(TextField field, BSTR* out) const {
-  return CopyToBstr(Text(field), out);
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  try {
+    return CopyToBstr(Text(field), out);
+  } catch (const ConversionError& error) {
+    return FAILED(error.m_hr) ? error.m_hr : E_FAIL;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 HRESULT ResourceInfo::SetText(TextField field, LPCWSTR text) {
@@ -94,7 +103,7 @@ void CopyTextThrough(IZQResInfo* other, HRESULT (STDMETHODCALLTYPE IZQResInfo::*
   if (FAILED((other->*getter)(text.Receive()))) return;
   const BSTR value = text.get();
   const size_t length = value == nullptr ? 0 : SysStringLen(value);
-  target->SetTextBy(field, [value, length](std::wstring* out) { out->append(value, length); });
+  target->SetWideText(field, std::wstring_view(value == nullptr ? L"" : value, length));
 }
 
 void CopyIntThrough(IZQResInfo* other, HRESULT (STDMETHODCALLTYPE IZQResInfo::*getter)(int*),

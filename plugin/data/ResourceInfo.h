@@ -6,7 +6,8 @@
 //   string Uin.
 // No lock of its own: the plug-in touches resources under the session's album-list lock.
 // The texts share one buffer (PackedTexts): an album of a thousand resources is made
-// and dropped whole by every resource list reply.
+// and dropped whole by every resource list reply, whose values are kept as the bytes
+// they came as and converted when read.
 #ifndef ZQBLOG_DATA_RESOURCEINFO_H_
 #define ZQBLOG_DATA_RESOURCEINFO_H_
 
@@ -73,19 +74,21 @@ class ResourceInfo : public CComObjectRootEx<CComMultiThreadModel>, public IZQRe
     kCount
   };
 
-  // The text of field; valid until the resource changes.
-  std::wstring_view Text(TextField field) const {
-    return texts_.Get(static_cast<size_t>(field));
+  // The text of field as wide text; texts taken as bytes of a code page are converted
+  // here, and a failure raises ConversionError.
+  std::wstring Text(TextField field) const { return texts_.Get(static_cast<size_t>(field)); }
+  // Sets field to wide text. std::bad_alloc leaves it as it was.
+  void SetWideText(TextField field, std::wstring_view text) {
+    texts_.Set(static_cast<size_t>(field), text);
   }
-  // Sets field to what append(std::wstring*) adds to the end of the string it is
-  // handed (see PackedTexts::SetBy): a reply's value converted straight into place.
-  // If append throws, the field keeps its text and the exception goes on.
-  template <class Append>
-  void SetTextBy(TextField field, Append append) {
-    texts_.SetBy(static_cast<size_t>(field), append);
+  // Sets field to bytes of codePage, converted whenever the text is read (a reply's
+  // value kept as it came). std::bad_alloc leaves it as it was.
+  // REQUIRES: codePage names a code page (not CP_ACP).
+  void SetTextBytes(TextField field, std::string_view bytes, UINT codePage) {
+    texts_.SetBytes(static_cast<size_t>(field), bytes, codePage);
   }
-  // Makes room for characters more characters of text.
-  void ReserveText(size_t characters) { texts_.Reserve(characters); }
+  // Makes room for bytes more bytes of text.
+  void ReserveText(size_t bytes) { texts_.Reserve(bytes); }
 
   // Copies every field of other.
   void CopyFrom(const ResourceInfo& other);

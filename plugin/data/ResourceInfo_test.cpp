@@ -90,6 +90,33 @@ TEST(ResourceInfoTest, SettersCopyAndNullTextClears) {
   EXPECT_EQ(L"", TextOf(r.p, &IZQResInfo::GetResName));
 }
 
+TEST(ResourceInfoTest, TextsKeptAsBytesAreReadAndRecordedAsWideText) {
+  CComPtr<ResourceInfo> r = MakeResource();
+  typedef ResourceInfo::TextField Field;
+  r->SetTextBytes(Field::kResName, "\xe7\x94\xb5\xe5\xbd\xb1 one.avi", CP_UTF8);
+  r->SetTextBytes(Field::kCid, "\xc3\xe8\xca\xf6", 936);  // "描述"
+  EXPECT_EQ(L"电影 one.avi", TextOf(r.p, &IZQResInfo::GetResName));
+  EXPECT_EQ(L"描述", TextOf(r.p, &IZQResInfo::GetCid));
+  // The record carries them as any text set as wide text.
+  CComPtr<ResourceInfo> wide = MakeResource();
+  wide->CopyFrom(r.p);
+  wide->SetResName(L"电影 one.avi");
+  wide->SetCid(L"描述");
+  std::vector<BYTE> a(static_cast<size_t>(r->RecordSize()));
+  std::vector<BYTE> b(static_cast<size_t>(wide->RecordSize()));
+  RecordWriter wa(a.data(), a.size());
+  RecordWriter wb(b.data(), b.size());
+  ASSERT_TRUE(r->WriteRecord(wa));
+  ASSERT_TRUE(wide->WriteRecord(wb));
+  EXPECT_EQ(b, a);
+  // A text that cannot be converted fails its getter, not the caller.
+  r->SetTextBytes(Field::kDesc, "abc", 12345);  // no such code page
+  wchar_t sentinel[] = L"x";
+  BSTR desc = sentinel;  // an out-value is overwritten, never freed
+  EXPECT_TRUE(FAILED(r->GetDesc(&desc)));
+  EXPECT_EQ(nullptr, desc);
+}
+
 TEST(ResourceInfoTest, NullOutPointersAreRefused) {
   CComPtr<ResourceInfo> r = MakeResource();
   EXPECT_EQ(E_POINTER, r->GetId(nullptr));

@@ -261,7 +261,11 @@ void BlogSession_::AddCidOf(IZQResInfo* resource, int albumId, std::wstring* scr
   if (resource == nullptr) return;
   // The plug-in's own resources give their content id without a BSTR copy.
   if (const ResourceInfo* own = dynamic_cast<const ResourceInfo*>(resource)) {
-    albumsByCid_.Add(own->Text(ResourceInfo::TextField::kCid), albumId);
+    try {
+      albumsByCid_.Add(own->Text(ResourceInfo::TextField::kCid), albumId);
+    } catch (const ConversionError&) {
+      // a content id that cannot be read names no album, as with a failing GetCid
+    }
   } else if (CidOf(resource, scratch)) {
     albumsByCid_.Add(*scratch, albumId);
   }
