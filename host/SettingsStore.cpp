@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/atl.h"
@@ -38,13 +40,82 @@ std::wstring Utf8ToWide(const std::string& text) {
   return out;
 }
 
-// A prepared statement, finalized on scope exit.
+// The open database, shared by the store and its sections. Every use holds mutex.
+class SettingsDatabase {
+ public:
+  ~SettingsDatabase() {
+    for (auto& entry : statements_) sqlite3_finalize(entry.second);
+    sqlite3_close(db_);
+  }
+
+  static std::shared_ptr<SettingsDatabase> Open(const std::string& path) {
+    std::shared_ptr<SettingsDatabase> database(new SettingsDatabase());
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &database->db_, flags, nullptr) != SQLITE_OK) {
+      return nullptr;
+    }
+    sqlite3_busy_timeout(database->db_, kBusyTimeoutMs);
+    if (!database->ExecRetrying("PRAGMA journal_mode=WAL") ||
+        !database->ExecRetrying("PRAGMA synchronous=NORMAL") ||
+        !database->ExecRetrying(
+            "CREATE TABLE IF NOT EXISTS sections (name TEXT PRIMARY KEY NOT NULL);"
+            "CREATE TABLE IF NOT EXISTS settings_values ("
+            " section TEXT NOT NULL, key BLOB NOT NULL, value BLOB NOT NULL,"
+            " time INTEGER NOT NULL, PRIMARY KEY (section, key));")) {
+      return nullptr;
+    }
+    return database;
+  }
+
+  std::mutex& mutex() { return mutex_; }
+  sqlite3* db() { return db_; }
+
+  // The prepared statement of sql, prepared on first use and kept for the next ones
+  // (every read or write of a setting would otherwise parse its SQL again); null when
+  // it cannot be prepared. REQUIRES: mutex() held.
+  sqlite3_stmt* Prepared(const char* sql) {
+    auto found = statements_.find(sql);
+    if (found != statements_.end()) return found->second;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(stmt);
+      return nullptr;
+    }
+    statements_.emplace(sql, stmt);
+    return stmt;
+  }
+
+ private:
+  SettingsDatabase() = default;
+
+  // Set-up statements may meet a lock another process holds while it sets up the
+  // same file; the busy handler covers most cases, the retry the rest.
+  bool ExecRetrying(const char* sql) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+      if (rc == SQLITE_OK) return true;
+      if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  std::mutex mutex_;
+  sqlite3* db_ = nullptr;
+  std::unordered_map<std::string, sqlite3_stmt*> statements_;
+};
+
+// One use of a prepared statement of the database: reset and its bindings cleared on
+// scope exit, so that it holds no read transaction and is ready for the next use.
+// REQUIRES: the database's mutex held for the whole use.
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+  Statement(SettingsDatabase& database, const char* sql) : stmt_(database.Prepared(sql)) {}
+  ~Statement() {
+    if (stmt_ == nullptr) return;
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
   }
-  ~Statement() { sqlite3_finalize(stmt_); }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -71,52 +142,6 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
-// The open database, shared by the store and its sections. Every use holds mutex.
-class SettingsDatabase {
- public:
-  ~SettingsDatabase() { sqlite3_close(db_); }
-
-  static std::shared_ptr<SettingsDatabase> Open(const std::string& path) {
-    std::shared_ptr<SettingsDatabase> database(new SettingsDatabase());
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
-    if (sqlite3_open_v2(path.c_str(), &database->db_, flags, nullptr) != SQLITE_OK) {
-      return nullptr;
-    }
-    sqlite3_busy_timeout(database->db_, kBusyTimeoutMs);
-    if (!database->ExecRetrying("PRAGMA journal_mode=WAL") ||
-        !database->ExecRetrying("PRAGMA synchronous=NORMAL") ||
-        !database->ExecRetrying(
-            "CREATE TABLE IF NOT EXISTS sections (name TEXT PRIMARY KEY NOT NULL);"
-            "CREATE TABLE IF NOT EXISTS settings_values ("
-            " section TEXT NOT NULL, key BLOB NOT NULL, value BLOB NOT NULL,"
-            " time INTEGER NOT NULL, PRIMARY KEY (section, key));")) {
-      return nullptr;
-    }
-    return database;
-  }
-
-  std::mutex& mutex() { return mutex_; }
-  sqlite3* db() { return db_; }
-
- private:
-  SettingsDatabase() = default;
-
-  // Set-up statements may meet a lock another process holds while it sets up the
-  // same file; the busy handler covers most cases, the retry the rest.
-  bool ExecRetrying(const char* sql) {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-      int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
-      if (rc == SQLITE_OK) return true;
-      if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-
-  std::mutex mutex_;
-  sqlite3* db_ = nullptr;
-};
-
 class SettingsSection : public CComObjectRootEx<CComMultiThreadModel>, public ISettingsSection {
  public:
   BEGIN_COM_MAP(SettingsSection)
@@ -133,7 +158,7 @@ class SettingsSection : public CComObjectRootEx<CComMultiThreadModel>, public IS
     if (length < 0) return E_INVALIDARG;
     if (value == nullptr && length > 0) return E_POINTER;
     std::lock_guard<std::mutex> lock(database_->mutex());
-    Statement insert(database_->db(),
+    Statement insert(*database_,
                      "INSERT INTO settings_values (section, key, value, time)"
                      " VALUES (?1, ?2, ?3, ?4) ON CONFLICT (section, key)"
                      " DO UPDATE SET value = excluded.value, time = excluded.time");
@@ -151,7 +176,7 @@ class SettingsSection : public CComObjectRootEx<CComMultiThreadModel>, public IS
     std::string value;
     {
       std::lock_guard<std::mutex> lock(database_->mutex());
-      Statement select(database_->db(),
+      Statement select(*database_,
                        "SELECT value FROM settings_values WHERE section = ?1 AND key = ?2");
       if (!select.ok() || !select.BindText(1, section_) ||
           !select.BindBlob(2, key, static_cast<int>(std::strlen(key)))) {
@@ -194,7 +219,7 @@ class SettingsStore : public CComObjectRootEx<CComMultiThreadModel>, public ISet
     std::string section = WideToUtf8(name, static_cast<int>(SysStringLen(name)));
     if (section.empty() || flag != 1) return E_INVALIDARG;
     std::lock_guard<std::mutex> lock(database_->mutex());
-    Statement insert(database_->db(), "INSERT OR IGNORE INTO sections (name) VALUES (?1)");
+    Statement insert(*database_, "INSERT OR IGNORE INTO sections (name) VALUES (?1)");
     if (!insert.ok() || !insert.BindText(1, section)) return E_FAIL;
     if (sqlite3_step(insert.get()) != SQLITE_DONE) return E_FAIL;
     return sqlite3_changes(database_->db()) > 0 ? S_OK : S_FALSE;
@@ -207,7 +232,7 @@ class SettingsStore : public CComObjectRootEx<CComMultiThreadModel>, public ISet
     if (text.empty()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     {
       std::lock_guard<std::mutex> lock(database_->mutex());
-      Statement select(database_->db(), "SELECT 1 FROM sections WHERE name = ?1");
+      Statement select(*database_, "SELECT 1 FROM sections WHERE name = ?1");
       if (!select.ok() || !select.BindText(1, text)) return E_FAIL;
       int rc = sqlite3_step(select.get());
       if (rc == SQLITE_DONE) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
@@ -224,7 +249,7 @@ class SettingsStore : public CComObjectRootEx<CComMultiThreadModel>, public ISet
 
   HRESULT List(const std::wstring* section, std::vector<SettingsEntry>* out) {
     std::lock_guard<std::mutex> lock(database_->mutex());
-    Statement select(database_->db(),
+    Statement select(*database_,
                      section != nullptr
                          ? "SELECT section, key, value, time FROM settings_values"
                            " WHERE section = ?1 ORDER BY section, key"

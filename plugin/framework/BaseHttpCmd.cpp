@@ -1,5 +1,6 @@
 #include "framework/BaseHttpCmd.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <exception>
@@ -202,12 +203,20 @@ int BaseHttpCmd::DoProcessReply() {
     DropReplyBody();
     return kStateSucceeded;
   }
+  // A body that came in one piece is parsed from the host's buffer itself.
+  CComPtr<IHttpBuffer> piece(std::move(replyFirstPiece_));
   std::vector<BYTE> body;
   body.swap(replyBody_);
   DropReplyBody();
+  const BYTE* data = body.data();
+  size_t length = body.size();
+  if (piece != nullptr && (!PieceData(piece, &data, &length) || length > kMaxReplyBody)) {
+    return kStateFailed;
+  }
   // An empty body still goes to the parser, at a valid address.
   static const BYTE kNoBytes[1] = {0};
-  HRESULT hr = parser_->Parse(body.empty() ? kNoBytes : body.data(), static_cast<int>(body.size()));
+  HRESULT hr = parser_->Parse(length == 0 ? kNoBytes : data, static_cast<int>(length));
+  piece.Release();
   body.clear();
   body.shrink_to_fit();
   if (FAILED(hr)) return kStateFailed;
@@ -305,9 +314,11 @@ void BaseHttpCmd::RecordError(int error) {
 void BaseHttpCmd::RecordHeaders(IHttpReplyHeaders* headers) {
   if (headers == nullptr) return;
   replyHeaders_ = headers;
-  // A body of announced length is gathered in one block instead of regrowing it piece
-  // by piece; a wrong length only costs a regrowth (the limit still holds).
-  if (!replyBody_.empty()) return;
+  // Pieces of announced length are joined in one block instead of regrowing it piece
+  // by piece; a wrong length only costs a regrowth (the limit still holds). Only a
+  // length a reply of this library may have is trusted with memory up front.
+  constexpr uint64_t kLargestReservation = 16u << 20;
+  replyBodyExpected_ = 0;
   StringSetter length;
   if (headers->GetHeader("Content-Length", &length) != S_OK) return;
   const std::string& text = length.GetString();
@@ -317,33 +328,54 @@ void BaseHttpCmd::RecordHeaders(IHttpReplyHeaders* headers) {
     if (c < '0' || c > '9') return;
     bytes = bytes * 10 + static_cast<uint64_t>(c - '0');
   }
-  // Only a length a reply of this library may have is trusted with memory up front.
-  constexpr uint64_t kLargestReservation = 16u << 20;
-  if (bytes == 0 || bytes > kLargestReservation) return;
-  try {
-    replyBody_.reserve(static_cast<size_t>(bytes));
-  } catch (const std::bad_alloc&) {
-    // gathered piece by piece after all
+  if (bytes <= kLargestReservation) replyBodyExpected_ = static_cast<size_t>(bytes);
+}
+
+bool BaseHttpCmd::PieceData(IHttpBuffer* piece, const BYTE** data, size_t* length) {
+  BYTE* bytes = nullptr;
+  int size = 0;
+  if (FAILED(piece->GetData(&bytes, &size)) || size < 0 || (size > 0 && bytes == nullptr)) {
+    return false;
   }
+  *data = bytes;
+  *length = static_cast<size_t>(size);
+  return true;
 }
 
 void BaseHttpCmd::AppendReplyBody(IHttpBuffer* piece) {
   if (piece == nullptr) return;
+  const bool first = !replyBodyPresent_;
   replyBodyPresent_ = true;
   if (replyBodyLost_) return;
-  BYTE* data = nullptr;
-  int length = 0;
-  if (FAILED(piece->GetData(&data, &length)) || length < 0 ||
-      (length > 0 && data == nullptr)) {
+  // The first piece is kept as it is, and read once needed: a body that comes whole is
+  // never copied.
+  if (first) {
+    replyFirstPiece_ = piece;
+    return;
+  }
+  const BYTE* data = nullptr;
+  size_t length = 0;
+  if (!PieceData(piece, &data, &length) || length > kMaxReplyBody) {
     replyBodyLost_ = true;
     return;
   }
   if (length == 0) return;
-  if (static_cast<size_t>(length) > kMaxReplyBody - replyBody_.size()) {
-    replyBodyLost_ = true;
-    return;
-  }
   try {
+    if (replyFirstPiece_ != nullptr) {
+      CComPtr<IHttpBuffer> kept(std::move(replyFirstPiece_));
+      const BYTE* keptData = nullptr;
+      size_t keptLength = 0;
+      if (!PieceData(kept, &keptData, &keptLength)) {
+        replyBodyLost_ = true;
+        return;
+      }
+      replyBody_.reserve(std::max(replyBodyExpected_, keptLength + length));
+      replyBody_.assign(keptData, keptData + keptLength);
+    }
+    if (length > kMaxReplyBody - replyBody_.size()) {
+      replyBodyLost_ = true;
+      return;
+    }
     replyBody_.insert(replyBody_.end(), data, data + length);
   } catch (const std::bad_alloc&) {
     replyBodyLost_ = true;
@@ -351,6 +383,7 @@ void BaseHttpCmd::AppendReplyBody(IHttpBuffer* piece) {
 }
 
 void BaseHttpCmd::DropReplyBody() {
+  replyFirstPiece_.Release();
   std::vector<BYTE>().swap(replyBody_);
   replyBodyPresent_ = false;
   replyBodyLost_ = false;

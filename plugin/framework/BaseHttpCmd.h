@@ -167,6 +167,8 @@ class BaseHttpCmd : public BaseCmd, public IHttpConnectionClientEvents {
   void RecordError(int error);
   void RecordHeaders(IHttpReplyHeaders* headers);
   void AppendReplyBody(IHttpBuffer* piece);
+  // The bytes of piece; false when the host does not give them.
+  static bool PieceData(IHttpBuffer* piece, const BYTE** data, size_t* length);
   void RequestStep();
   // Drops the reply body and its flags.
   void DropReplyBody();
@@ -177,8 +179,13 @@ class BaseHttpCmd : public BaseCmd, public IHttpConnectionClientEvents {
   CComPtr<IHttpRequest> request_;      // only while Step sends it
   CComPtr<IHttpBuffer> requestBody_;   // only while Step sends it
   CComPtr<IHttpReplyHeaders> replyHeaders_;
-  // The reply body received so far, in order of arrival.
+  // The reply body received so far, in order of arrival: the first piece kept as the
+  // host reported it, and once a second one comes, every piece in replyBody_.
+  CComPtr<IHttpBuffer> replyFirstPiece_;
   std::vector<BYTE> replyBody_;
+  // The reply's Content-Length when it gave a plausible one, else 0: room for the
+  // pieces once they must be joined.
+  size_t replyBodyExpected_ = 0;
   // A buffer (possibly empty) has been reported: the reply has a body to parse.
   bool replyBodyPresent_ = false;
   // A piece could not be read or kept: the body is incomplete and is not parsed.

@@ -482,16 +482,22 @@ TEST_F(BaseHttpCmdTest, FourPiecesAreParsedAsOneBodyInOrder) {
 }
 
 TEST_F(BaseHttpCmdTest, ManyPiecesAreEachCopiedOnce) {
+  // The first piece is kept as the host gave it until a second one comes; from then on
+  // each piece is copied once, as it arrives.
   constexpr int kPieces = 3000;
   std::string expected;
   StartAndSend();
+  std::vector<CComPtr<FakeBuffer>> pieces;
   for (int i = 0; i < kPieces; ++i) {
     std::string bytes(997, static_cast<char>('a' + i % 26));
     bytes += std::to_string(i);
     expected += bytes;
-    auto piece = Piece(bytes);
-    ASSERT_EQ(S_OK, events->OnData(piece, nullptr));
-    ASSERT_EQ(1, piece->getDataCalls.load());
+    pieces.push_back(Piece(bytes));
+    ASSERT_EQ(S_OK, events->OnData(pieces.back(), nullptr));
+    ASSERT_EQ(i == 0 ? 0 : 1, pieces.back()->getDataCalls.load()) << i;
+    if (i == 1) {
+      ASSERT_EQ(1, pieces[0]->getDataCalls.load());
+    }
     Pump();
   }
   ASSERT_EQ(S_OK, events->OnComplete(0, nullptr, nullptr, nullptr));
@@ -499,6 +505,24 @@ TEST_F(BaseHttpCmdTest, ManyPiecesAreEachCopiedOnce) {
   EXPECT_EQ(5, StateOf(cmd));
   EXPECT_TRUE(cmd->parser->parsed == expected) << "body of " << cmd->parser->parsed.size()
                                                << " bytes differs";
+  for (auto& piece : pieces) {
+    EXPECT_EQ(1, piece->getDataCalls.load());
+    EXPECT_EQ(1u, RefCount(piece));
+  }
+}
+
+TEST_F(BaseHttpCmdTest, ABodyInOnePieceIsParsedFromTheHostsBuffer) {
+  auto piece = Piece("<whole/>");
+  StartAndSend();
+  ASSERT_EQ(S_OK, events->OnData(piece, nullptr));
+  Pump();
+  EXPECT_EQ(2u, RefCount(piece));  // kept, not copied
+  ASSERT_EQ(S_OK, events->OnComplete(0, nullptr, nullptr, nullptr));
+  Pump();
+  EXPECT_EQ(5, StateOf(cmd));
+  EXPECT_EQ("<whole/>", cmd->parser->parsed);
+  EXPECT_EQ(1, piece->getDataCalls.load());
+  EXPECT_EQ(1u, RefCount(piece));  // released once parsed
 }
 
 TEST_F(BaseHttpCmdTest, CompleteReplyWithoutBodySucceedsWithoutAskingForAParser) {
