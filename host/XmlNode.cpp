@@ -33,6 +33,7 @@ HRESULT XmlNode::Create(std::shared_ptr<const XmlDocument> document, pugi::xml_n
   if (FAILED(hr)) return hr;
   node->document_ = std::move(document);
   node->element_ = element;
+  node->ListAttributes();
   node->AddRef();
   *out = node;
   return S_OK;
@@ -71,8 +72,29 @@ HRESULT XmlNode::ReadElementText(pugi::xml_node element, LPCSTR name, char* buff
   return S_OK;
 }
 
+void XmlNode::ListAttributes() {
+  attribute_count_ = 0;
+  attributes_listed_ = false;
+  for (pugi::xml_attribute a = element_.first_attribute(); a; a = a.next_attribute()) {
+    if (attribute_count_ == kListedAttributes) return;
+    attributes_[attribute_count_++] = Attribute{a.name(), a.value()};
+  }
+  attributes_listed_ = true;
+}
+
 STDMETHODIMP XmlNode::GetValue(LPCSTR name, char* buffer, int bufferSize) {
-  return ReadValue(element_, name, buffer, bufferSize);
+  if (!attributes_listed_) return ReadValue(element_, name, buffer, bufferSize);
+  if (name == nullptr) return E_POINTER;
+  HRESULT hr = CheckTextArguments(buffer, bufferSize);
+  if (FAILED(hr)) return hr;
+  // The first attribute of that name, as pugixml's lookup finds it.
+  for (int i = 0; i < attribute_count_; ++i) {
+    const Attribute& a = attributes_[i];
+    if (a.name[0] != name[0] || std::strcmp(a.name, name) != 0) continue;
+    XmlCopyText(a.value, std::strlen(a.value), buffer, bufferSize);
+    return S_OK;
+  }
+  return S_FALSE;
 }
 
 STDMETHODIMP XmlNode::GetElementText(LPCSTR name, char* buffer, int bufferSize) {

@@ -47,9 +47,23 @@ class XmlNode : public CComObjectRootEx<CComMultiThreadModel>, public IXMLNode {
   // The child elements named name (all of them for null), listed once per name so
   // that reading every child by index stays linear.
   const std::vector<pugi::xml_node>& Children(LPCSTR name);
+  // Lists the element's attributes (at most kListedAttributes) for GetValue.
+  void ListAttributes();
+
+  // A reader asks for each value of an element by name: the names and values of the
+  // attributes are listed when the node is made (it never changes after), and a name
+  // is compared in full only when its first letter agrees.
+  static constexpr int kListedAttributes = 16;
+  struct Attribute {
+    const char* name;
+    const char* value;
+  };
 
   std::shared_ptr<const XmlDocument> document_;
   pugi::xml_node element_;
+  Attribute attributes_[kListedAttributes];
+  int attribute_count_ = 0;
+  bool attributes_listed_ = false;  // false: too many, the reads ask pugixml
   std::mutex mutex_;  // guards the lists below
   bool all_listed_ = false;
   std::vector<pugi::xml_node> all_children_;

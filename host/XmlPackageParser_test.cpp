@@ -162,6 +162,35 @@ TEST(XmlPackageParserTest, RepeatedAttributeFoundInLongAttributeLists) {
   EXPECT_FALSE(parses(boundary));
 }
 
+TEST(XmlPackageParserTest, NamedValuesOfElementsWithManyAttributes) {
+  // Sixteen attributes are listed with the node, more are looked up in the document:
+  // both give the same answers.
+  for (int attributes : {3, 16, 17, 24}) {
+    std::string text = "<r><e";
+    for (int i = 0; i < attributes; ++i) {
+      text += " a" + std::to_string(i) + "=\"v" + std::to_string(i) + "\"";
+    }
+    text += " b=\"\"/></r>";
+    CComPtr<IXMLPackage> xml = ParseText(text);
+    ASSERT_TRUE(xml) << attributes;
+    CComPtr<IXMLNode> root, element;
+    ASSERT_EQ(S_OK, xml->GetRoot(&root));
+    ASSERT_EQ(S_OK, root->GetNamedChild("e", 0, &element));
+    char buffer[16];
+    for (int i = 0; i < attributes; ++i) {
+      const std::string name = "a" + std::to_string(i);
+      EXPECT_EQ(S_OK, element->GetValue(name.c_str(), buffer, sizeof buffer)) << name;
+      EXPECT_EQ("v" + std::to_string(i), std::string(buffer)) << name;
+    }
+    EXPECT_EQ(S_OK, element->GetValue("b", buffer, sizeof buffer));  // present, empty
+    EXPECT_STREQ("", buffer);
+    EXPECT_EQ(S_FALSE, element->GetValue("a", buffer, sizeof buffer));
+    EXPECT_EQ(S_FALSE, element->GetValue("", buffer, sizeof buffer));
+    EXPECT_EQ(S_FALSE, element->GetValue("a1x", buffer, sizeof buffer));
+    EXPECT_EQ(E_POINTER, element->GetValue(nullptr, buffer, sizeof buffer));
+  }
+}
+
 TEST(XmlPackageParserTest, ParseCopiesTheBytes) {
   std::string text = "<result return=\"1\"/>";
   CComPtr<IPackageParser> parser = NewParser();
