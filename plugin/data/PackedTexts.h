@@ -50,6 +50,15 @@ class PackedTexts {
     AppendMultiByteToWide(codePage_[field], data, size, out);
   }
 
+  // When field is held as bytes of a code page: true, with the bytes (valid until the
+  // next change) and the code page. False for wide text.
+  bool Bytes(size_t field, std::string_view* bytes, UINT* codePage) const {
+    if (codePage_[field] == kWide) return false;
+    *bytes = std::string_view(buffer_.data() + start_[field], size_[field]);
+    *codePage = codePage_[field];
+    return true;
+  }
+
   // Whether field holds no text at all.
   bool Empty(size_t field) const { return size_[field] == 0; }
 

@@ -46,6 +46,12 @@ TEST(PackedTextsTest, BytesAreConvertedWhenRead) {
   std::wstring out = L">";
   texts.AppendTo(1, &out);
   EXPECT_EQ(L">获取", out);
+  std::string_view bytes;
+  UINT codePage = 0;
+  ASSERT_TRUE(texts.Bytes(0, &bytes, &codePage));
+  EXPECT_EQ(ansi, bytes);
+  EXPECT_EQ(936u, codePage);
+  EXPECT_FALSE(texts.Bytes(2, &bytes, &codePage));  // wide text has no bytes
   EXPECT_TRUE(PackedTexts<1>().Empty(0));
   EXPECT_EQ(L"", PackedTexts<1>().Get(0));  // never set
 }

@@ -77,6 +77,11 @@ class ResourceInfo : public CComObjectRootEx<CComMultiThreadModel>, public IZQRe
   // The text of field as wide text; texts taken as bytes of a code page are converted
   // here, and a failure raises ConversionError.
   std::wstring Text(TextField field) const { return texts_.Get(static_cast<size_t>(field)); }
+  // When field is kept as bytes of a code page: true, with the bytes (valid until the
+  // resource changes) and the code page; false for wide text.
+  bool TextBytes(TextField field, std::string_view* bytes, UINT* codePage) const {
+    return texts_.Bytes(static_cast<size_t>(field), bytes, codePage);
+  }
   // Sets field to wide text. std::bad_alloc leaves it as it was.
   void SetWideText(TextField field, std::wstring_view text) {
     texts_.Set(static_cast<size_t>(field), text);

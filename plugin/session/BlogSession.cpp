@@ -261,6 +261,17 @@ void BlogSession_::AddCidOf(IZQResInfo* resource, int albumId, std::wstring* scr
   if (resource == nullptr) return;
   // The plug-in's own resources give their content id without a BSTR copy.
   if (const ResourceInfo* own = dynamic_cast<const ResourceInfo*>(resource)) {
+    // A content id kept as the reply's ASCII bytes is widened on the stack.
+    std::string_view bytes;
+    UINT codePage = 0;
+    wchar_t wide[64];
+    if (own->TextBytes(ResourceInfo::TextField::kCid, &bytes, &codePage) &&
+        bytes.size() <= sizeof(wide) / sizeof(wide[0]) &&
+        ConvertsByteForByte(codePage, bytes.data(), bytes.size())) {
+      for (size_t i = 0; i < bytes.size(); ++i) wide[i] = static_cast<wchar_t>(bytes[i]);
+      albumsByCid_.Add(std::wstring_view(wide, bytes.size()), albumId);
+      return;
+    }
     try {
       albumsByCid_.Add(own->Text(ResourceInfo::TextField::kCid), albumId);
     } catch (const ConversionError&) {

@@ -36,6 +36,10 @@ bool IsAscii(const char* text, size_t length) {
 
 }  // namespace
 
+bool ConvertsByteForByte(UINT codePage, const char* text, size_t length) {
+  return KeepsAscii(codePage) && IsAscii(text, length);
+}
+
 void AppendMultiByteToWide(UINT codePage, const char* text, size_t length, std::wstring* out) {
   if (length == 0) return;
   if (text == nullptr || length > static_cast<size_t>(INT_MAX)) ThrowInvalidLength();
@@ -43,7 +47,7 @@ void AppendMultiByteToWide(UINT codePage, const char* text, size_t length, std::
   try {
     // Most texts of the replies (ids, content ids, sizes, URLs) are plain ASCII: each
     // byte is its character, no system call needed.
-    if (KeepsAscii(codePage) && IsAscii(text, length)) {
+    if (ConvertsByteForByte(codePage, text, length)) {
       out->resize(start + length);
       wchar_t* to = &(*out)[start];
       for (size_t i = 0; i < length; ++i) to[i] = static_cast<wchar_t>(text[i]);

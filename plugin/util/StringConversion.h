@@ -26,6 +26,9 @@ std::string WideToAnsi(const std::wstring& text);
 // HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER).
 // REQUIRES: text is not null when length is not 0.
 std::wstring MultiByteToWide(UINT codePage, const char* text, size_t length);
+// Whether every byte of text converts in codePage to the character of the same value
+// (plain ASCII in UTF-8 or an ANSI code page), so that it can be widened directly.
+bool ConvertsByteForByte(UINT codePage, const char* text, size_t length);
 // The same conversion appended to *out. On failure *out is as it was.
 void AppendMultiByteToWide(UINT codePage, const char* text, size_t length, std::wstring* out);
 std::string WideToMultiByte(UINT codePage, const wchar_t* text, size_t length);
