@@ -17,6 +17,19 @@ HRESULT CheckTextArguments(char* buffer, int bufferSize) {
   return S_OK;
 }
 
+// A named-value read: the checks every text read makes, then the value find gives for
+// the name (null when there is none) copied out.
+template <class Find>
+HRESULT ReadNamedValue(LPCSTR name, char* buffer, int bufferSize, Find find) {
+  if (name == nullptr) return E_POINTER;
+  HRESULT hr = CheckTextArguments(buffer, bufferSize);
+  if (FAILED(hr)) return hr;
+  const char* value = find(name);
+  if (value == nullptr) return S_FALSE;
+  XmlCopyText(value, std::strlen(value), buffer, bufferSize);
+  return S_OK;
+}
+
 int ClampCount(size_t n) {
   return n > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(n);
 }
@@ -40,14 +53,10 @@ HRESULT XmlNode::Create(std::shared_ptr<const XmlDocument> document, pugi::xml_n
 }
 
 HRESULT XmlNode::ReadValue(pugi::xml_node element, LPCSTR name, char* buffer, int bufferSize) {
-  if (name == nullptr) return E_POINTER;
-  HRESULT hr = CheckTextArguments(buffer, bufferSize);
-  if (FAILED(hr)) return hr;
-  pugi::xml_attribute attribute = element.attribute(name);
-  if (!attribute) return S_FALSE;
-  const char* value = attribute.value();
-  XmlCopyText(value, std::strlen(value), buffer, bufferSize);
-  return S_OK;
+  return ReadNamedValue(name, buffer, bufferSize, [element](LPCSTR wanted) -> const char* {
+    pugi::xml_attribute attribute = element.attribute(wanted);
+    return attribute ? attribute.value() : nullptr;
+  });
 }
 
 HRESULT XmlNode::ReadElementText(pugi::xml_node element, LPCSTR name, char* buffer,
@@ -84,17 +93,14 @@ void XmlNode::ListAttributes() {
 
 STDMETHODIMP XmlNode::GetValue(LPCSTR name, char* buffer, int bufferSize) {
   if (!attributes_listed_) return ReadValue(element_, name, buffer, bufferSize);
-  if (name == nullptr) return E_POINTER;
-  HRESULT hr = CheckTextArguments(buffer, bufferSize);
-  if (FAILED(hr)) return hr;
-  // The first attribute of that name, as pugixml's lookup finds it.
-  for (int i = 0; i < attribute_count_; ++i) {
-    const Attribute& a = attributes_[i];
-    if (a.name[0] != name[0] || std::strcmp(a.name, name) != 0) continue;
-    XmlCopyText(a.value, std::strlen(a.value), buffer, bufferSize);
-    return S_OK;
-  }
-  return S_FALSE;
+  return ReadNamedValue(name, buffer, bufferSize, [this](LPCSTR wanted) -> const char* {
+    // The first attribute of that name, as pugixml's lookup finds it.
+    for (int i = 0; i < attribute_count_; ++i) {
+      const Attribute& a = attributes_[i];
+      if (a.name[0] == wanted[0] && std::strcmp(a.name, wanted) == 0) return a.value;
+    }
+    return nullptr;
+  });
 }
 
 STDMETHODIMP XmlNode::GetElementText(LPCSTR name, char* buffer, int bufferSize) {
