@@ -1,7 +1,11 @@
 #include "cli/CliMain.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
 #include <iostream>
+#include <mutex>
 
 #include "cli/CommandLine.h"
 #include "cli/DemoScript.h"
@@ -38,6 +42,86 @@ class ProgressLine {
   bool enabled_;
   bool shown_ = false;
 };
+
+// The name of a change broadcast's notice code.
+const char* ChangeName(int notice) {
+  static const char* const kNames[] = {
+      "server directory", "content-id data", "album list",      "resource list",
+      "album modify",     "album create",    "album remove",    "resource modify",
+      "copy",             "move",            "batch collect",   "batch remove"};
+  if (notice < 0 || notice >= static_cast<int>(sizeof(kNames) / sizeof(kNames[0]))) {
+    return "unknown change";
+  }
+  return kNames[notice];
+}
+
+// One line for a change broadcast: JSON, or text for people.
+std::string ChangeLine(const ZQHost::ShareSessionChange& change, bool json) {
+  if (json) {
+    nlohmann::json object = {{"change", ChangeName(change.notice)},
+                             {"notice", change.notice},
+                             {"uin", change.uin},
+                             {"bytes", change.payload_size},
+                             {"served", change.served},
+                             {"applied", change.applied}};
+    return Dump(object, true);
+  }
+  std::string line = change.served ? "broadcast " : (change.applied ? "applied " : "not applied ");
+  line += std::string(ChangeName(change.notice)) + " (notice " + std::to_string(change.notice) +
+          ")";
+  if (!change.uin.empty()) line += " of " + change.uin;
+  return line + ", " + std::to_string(change.payload_size) + " bytes";
+}
+
+// serve and watch: holds the session in the foreground and prints one line per change
+// until SIGINT or SIGTERM; SIGUSR1 prints the session. The signals are blocked in every
+// thread (the host's threads inherit the mask) and taken here with sigwait.
+int HoldSession(const ParsedCommandLine& parsed, CliStreams streams) {
+  const GlobalOptions& globals = parsed.globals;
+  const bool serve = parsed.request.kind == CommandKind::kServe;
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &signals, &previous);
+
+  std::mutex output;  // lines come from host threads and from this one
+  CliSession session(globals);
+  session.SetChangeListener([&](const ZQHost::ShareSessionChange& change) {
+    std::lock_guard<std::mutex> lock(output);
+    streams.out << ChangeLine(change, globals.json) << "\n" << std::flush;
+  });
+  std::string error;
+  if (!session.Open(&error, serve ? ShareMode::kServe : ShareMode::kWatch)) {
+    if (globals.json) streams.out << Dump({{"error", error}}, true) << "\n";
+    streams.err << "zqblog: " << error << "\n";
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return 1;
+  }
+  {
+    std::lock_guard<std::mutex> lock(output);
+    streams.err << "zqblog: " << (serve ? "serving" : "watching") << " the share session of "
+                << globals.user << " in " << globals.data;
+    if (serve && !session.EmbeddedAddress().empty()) {
+      streams.err << " (service on " << session.EmbeddedAddress() << ")";
+    }
+    streams.err << "; stop with Ctrl-C\n" << std::flush;
+  }
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&signals, &signal) != 0 || signal != SIGUSR1) break;
+    CliRequest request;
+    request.kind = CommandKind::kSession;
+    CommandReport report = session.Run(request);
+    std::lock_guard<std::mutex> lock(output);
+    PrintReport(request, report, globals.json, true, "", streams);
+  }
+  session.Close();
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return 0;
+}
 
 }  // namespace
 
@@ -104,6 +188,9 @@ int CliMain(const std::vector<std::string>& args, CliStreams streams) {
   }
   const GlobalOptions& globals = parsed.globals;
   streams.progress = streams.progress && !globals.json;
+  if (parsed.request.kind == CommandKind::kServe || parsed.request.kind == CommandKind::kWatch) {
+    return HoldSession(parsed, streams);
+  }
 
   CliSession session(globals);
   std::string error;

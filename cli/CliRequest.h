@@ -28,8 +28,11 @@ enum class CommandKind {
   kCopy,
   kMove,
   kModifyResource,
+  kSession,  // the blog session as this process holds it; fetches nothing
   kShell,
   kDemo,
+  kServe,  // serves the share session of --data and --user until interrupted
+  kWatch,  // joins it as a forwarding process and prints each change it applies
 };
 
 // The command word of kind ("albums-by-cid", ...).
@@ -64,7 +67,7 @@ struct AlbumSpec {
 
 struct CliRequest {
   CommandKind kind = CommandKind::kDirectory;
-  // directory, albums, cid-dat: the UIN argument; resources: --of. Empty: the
+  // directory, albums, cid-dat, session: the UIN argument; resources: --of. Empty: the
   // signed-in user. Lower-case.
   std::string uin;
   // resources, collect, remove-resources: ALBUM; modify-album, remove-album: ID.

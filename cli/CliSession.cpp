@@ -66,10 +66,26 @@ std::string CliSession::EmbeddedAddress() const {
   return service_->address() + ":" + std::to_string(service_->port());
 }
 
-bool CliSession::Open(std::string* error) {
+bool CliSession::Open(std::string* error, ShareMode mode) {
   const std::string data = Trimmed(options_.data);
   ZQHost::HostApplicationOptions host_options;
   host_options.data_root = data;
+  // Outside a served share session the host keeps its session to itself, as before.
+  forwarding_ = mode == ShareMode::kWatch ||
+                (mode == ShareMode::kAuto &&
+                 ZQHost::HostApplication::IsShareSessionServed(data, options_.user));
+  if (mode == ShareMode::kServe &&
+      ZQHost::HostApplication::IsShareSessionServed(data, options_.user)) {
+    // Checked before the embedded service opens its database; the host's lock decides.
+    *error = "another process already serves the share session of " + options_.user + " in " +
+             data;
+    return false;
+  }
+  if (mode == ShareMode::kServe || forwarding_) {
+    host_options.share_session_user = options_.user;
+    host_options.share_session_role = forwarding_ ? 0 : 1;
+    host_options.on_change = change_listener_;
+  }
   const auto timeout = std::chrono::milliseconds(
       std::max<long long>(1, static_cast<long long>(options_.timeout_seconds * 1000.0)));
   host_options.operation_timeout = timeout;
@@ -77,7 +93,9 @@ bool CliSession::Open(std::string* error) {
   // as a time-out of the operation.
   host_options.http_stall_timeout = timeout + std::chrono::seconds(2);
 
-  if (options_.connect_to.empty()) {
+  if (forwarding_) {
+    // The serving process talks to the service; this one never does.
+  } else if (options_.connect_to.empty()) {
     const std::string folder = data + "/service";
     if (!MakeFolders(folder)) {
       *error = "cannot create " + folder + ": " + std::strerror(errno);
@@ -171,6 +189,9 @@ bool CliSession::Operation(const std::string& what, const OperationCall& call,
       const std::string message = result.value("message_text", std::string());
       report->json["result"] = std::move(result);
       if (status == 1) return true;
+      if (outcome.serving_process_lost) {
+        return Fail(report, what + ": the serving process went away before it answered");
+      }
       return Fail(report, what + ": refused" + (message.empty() ? "" : ": " + message) +
                               " (status 0)");
     }
@@ -306,8 +327,11 @@ CommandReport CliSession::Run(const CliRequest& request) {
       case CommandKind::kCopy:
       case CommandKind::kMove: RunCopyOrMove(request, &report); break;
       case CommandKind::kModifyResource: RunModifyResource(request, &report); break;
+      case CommandKind::kSession: RunSession(request, &report); break;
       case CommandKind::kShell:
       case CommandKind::kDemo:
+      case CommandKind::kServe:
+      case CommandKind::kWatch:
         Fail(&report, std::string(CommandWord(request.kind)) + " is not a single command");
         break;
     }
@@ -630,6 +654,57 @@ void CliSession::RunModifyResource(const CliRequest& request, CommandReport* rep
     return;
   }
   AddAlbums(options_.user, report);
+}
+
+void CliSession::RunSession(const CliRequest& request, CommandReport* report) {
+  const std::string uin = request.uin.empty() ? options_.user : request.uin;
+  const std::wstring wide = Wide(uin);
+  IZQBlog* blog = host_->Blog();
+  nlohmann::json session = {{"uin", uin}};
+  bool opened = false;
+  HRESULT hr = blog->IsBlogOpened(wide.c_str(), &opened);
+  if (hr == E_FAIL) {
+    session["opened"] = nullptr;  // no server directory held for uin
+    session["cid_dat_url"] = nullptr;
+  } else if (FAILED(hr)) {
+    QueryFailed(report, "IsBlogOpened", hr);
+    return;
+  } else {
+    session["opened"] = opened;
+    BSTR url = nullptr;
+    hr = blog->GetCidDatUrl(wide.c_str(), &url);
+    session["cid_dat_url"] = SUCCEEDED(hr) ? nlohmann::json(TakeBstrUtf8(url)) : nlohmann::json();
+    if (FAILED(hr)) SysFreeString(url);
+  }
+  nlohmann::json albums;
+  hr = AlbumsJson(blog, wide, &albums);
+  if (FAILED(hr) && hr != E_FAIL) {
+    QueryFailed(report, "GetAlbumListInfo", hr);
+    return;
+  }
+  session["albums"] = albums;
+  // The content-id index, as far as the held resources name content ids: the plug-in
+  // answers which albums hold a content id, not which content ids it knows.
+  nlohmann::json index = nlohmann::json::object();
+  for (const nlohmann::json& album : albums) {
+    for (const nlohmann::json& resource : album.value("resources", nlohmann::json::array())) {
+      const std::string cid = resource.value("cid", std::string());
+      if (cid.empty() || index.contains(cid)) continue;
+      std::vector<int> ids(16);
+      int count = static_cast<int>(ids.size());
+      hr = blog->GetAlbumsByCid(Wide(cid).c_str(), ids.data(), &count);
+      if (hr == E_OUTOFMEMORY && count > 0) {
+        ids.assign(static_cast<size_t>(count), 0);
+        hr = blog->GetAlbumsByCid(Wide(cid).c_str(), ids.data(), &count);
+      }
+      if (FAILED(hr)) count = 0;  // E_FAIL: the index holds nothing
+      ids.resize(static_cast<size_t>(std::max(0, std::min<int>(count, static_cast<int>(ids.size())))));
+      std::sort(ids.begin(), ids.end());
+      index[cid] = ids;
+    }
+  }
+  session["index"] = index;
+  report->json["session"] = session;
 }
 
 }  // namespace ZQCli

@@ -51,6 +51,13 @@ struct CommandReport {
   std::vector<std::string> notes;
 };
 
+// How a session takes part in the share session of its data folder and user.
+enum class ShareMode {
+  kAuto,   // forward to the serving process when one is up, else run on its own
+  kServe,  // serve it; Open fails when another process serves it already
+  kWatch,  // forward to it, joining whenever a serving process is up
+};
+
 class CliSession {
  public:
   explicit CliSession(GlobalOptions options);
@@ -59,10 +66,11 @@ class CliSession {
   CliSession(const CliSession&) = delete;
   CliSession& operator=(const CliSession&) = delete;
 
-  // Starts the embedded service when no --connect-to was given (seeding --user with the
-  // demo blog when the service does not know that user), assembles the host and signs
-  // --user in. False with a one-line *error.
-  bool Open(std::string* error);
+  // Starts the embedded service when no --connect-to was given and the session does not
+  // forward (seeding --user with the demo blog when the service does not know that
+  // user), assembles the host in the share-session role mode gives and signs --user in.
+  // False with a one-line *error.
+  bool Open(std::string* error, ShareMode mode = ShareMode::kAuto);
   // The host, then the embedded service. Idempotent.
   void Close();
 
@@ -75,7 +83,15 @@ class CliSession {
     progress_ = std::move(progress);
   }
 
+  // Called on a host thread for every change broadcast the session serves or applies.
+  // REQUIRES: called before Open.
+  void SetChangeListener(std::function<void(const ZQHost::ShareSessionChange&)> listener) {
+    change_listener_ = std::move(listener);
+  }
+
   const std::string& user() const { return options_.user; }
+  // Whether Open joined a serving process: operations are forwarded to it.
+  bool forwarding() const { return forwarding_; }
   // The embedded service's address ("127.0.0.1:PORT"), or "" with --connect-to.
   std::string EmbeddedAddress() const;
 
@@ -114,6 +130,7 @@ class CliSession {
   void RunRemoveResources(const CliRequest& request, CommandReport* report);
   void RunCopyOrMove(const CliRequest& request, CommandReport* report);
   void RunModifyResource(const CliRequest& request, CommandReport* report);
+  void RunSession(const CliRequest& request, CommandReport* report);
   // The user's album list and the resource lists of albums, each when held by the
   // user's list and not loaded yet.
   bool PrepareWrite(const std::vector<int>& albums, CommandReport* report);
@@ -122,6 +139,8 @@ class CliSession {
   std::unique_ptr<ZQBlog::Service::BlogService> service_;
   std::unique_ptr<ZQHost::HostApplication> host_;
   std::function<void(const std::string&)> progress_;
+  std::function<void(const ZQHost::ShareSessionChange&)> change_listener_;
+  bool forwarding_ = false;
   std::set<std::string> directories_;  // users whose directory this session fetched
   std::set<std::string> album_lists_;  // users whose album list this session fetched
   bool cid_dat_fetched_ = false;

@@ -14,8 +14,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace Velmora {
@@ -109,6 +112,133 @@ inline ProgramRun RunProgram(const std::string& program, const std::vector<std::
   if (WIFEXITED(wait_status)) run.status = WEXITSTATUS(wait_status);
   return run;
 }
+
+// A program left running in the background: lines written to its stdin, its stdout
+// taken line by line and its stderr kept whole, each by a reader thread; signals sent.
+// The destructor kills it (SIGKILL) if it still runs, and reaps it.
+class BackgroundProgram {
+ public:
+  BackgroundProgram(const std::string& program, const std::vector<std::string>& args) {
+    int in_pipe[2], out_pipe[2], err_pipe[2];
+    if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(in_pipe[0], 0);
+      dup2(out_pipe[1], 1);
+      dup2(err_pipe[1], 2);
+      for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
+        close(fd);
+      }
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(program.c_str()));
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      execv(program.c_str(), argv.data());
+      _exit(127);
+    }
+    signal(SIGPIPE, SIG_IGN);
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    in_ = in_pipe[1];
+    out_reader_ = std::thread([this, fd = out_pipe[0]] { Read(fd, &out_); });
+    err_reader_ = std::thread([this, fd = err_pipe[0]] { Read(fd, &err_); });
+  }
+  ~BackgroundProgram() {
+    if (Wait(0) < 0 && pid_ > 0) {
+      kill(pid_, SIGKILL);
+      Wait(10);
+    }
+    CloseInput();
+    if (out_reader_.joinable()) out_reader_.join();
+    if (err_reader_.joinable()) err_reader_.join();
+  }
+  BackgroundProgram(const BackgroundProgram&) = delete;
+  BackgroundProgram& operator=(const BackgroundProgram&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  bool WriteLine(const std::string& line) {
+    const std::string text = line + "\n";
+    return in_ >= 0 && write(in_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  }
+  void CloseInput() {
+    if (in_ >= 0) close(in_);
+    in_ = -1;
+  }
+  void Signal(int number) {
+    if (pid_ > 0 && !reaped_) kill(pid_, number);
+  }
+
+  // The next whole line of stdout (without "\n"); false when none came within seconds.
+  bool ReadLine(std::string* line, double seconds) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const bool found = changed_.wait_for(lock, Seconds(seconds), [&] {
+      return out_.find('\n', out_taken_) != std::string::npos;
+    });
+    if (!found) return false;
+    const size_t end = out_.find('\n', out_taken_);
+    *line = out_.substr(out_taken_, end - out_taken_);
+    out_taken_ = end + 1;
+    return true;
+  }
+  // Whether stderr holds text within seconds.
+  bool ErrContains(const std::string& text, double seconds) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, Seconds(seconds),
+                             [&] { return err_.find(text) != std::string::npos; });
+  }
+  std::string Err() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return err_;
+  }
+
+  // The exit status once it exits within seconds (-2 when a signal ended it); -1 when
+  // it still runs.
+  int Wait(double seconds) {
+    if (pid_ <= 0) return -2;
+    if (reaped_) return status_;
+    const auto deadline = std::chrono::steady_clock::now() + Seconds(seconds);
+    for (;;) {
+      int wait_status = 0;
+      if (waitpid(pid_, &wait_status, WNOHANG) == pid_) {
+        reaped_ = true;
+        status_ = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -2;
+        return status_;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) return -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+
+ private:
+  static std::chrono::milliseconds Seconds(double seconds) {
+    return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+  }
+  void Read(int fd, std::string* into) {
+    char buffer[4096];
+    for (;;) {
+      ssize_t n = read(fd, buffer, sizeof(buffer));
+      if (n <= 0) break;
+      std::lock_guard<std::mutex> lock(mutex_);
+      into->append(buffer, static_cast<size_t>(n));
+      changed_.notify_all();
+    }
+    close(fd);
+  }
+
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+  int status_ = -1;
+  int in_ = -1;
+  std::thread out_reader_;
+  std::thread err_reader_;
+  std::mutex mutex_;  // guards the texts
+  std::condition_variable changed_;
+  std::string out_;
+  size_t out_taken_ = 0;
+  std::string err_;
+};
 
 // A loopback port that accepts connections (from the kernel's backlog) and never
 // answers.

@@ -39,6 +39,14 @@ const char kFooter[] =
     "collect two resources, copy and move them, comment count, albums by content id,\n"
     "then removes what it made.\n"
     "\n"
+    "Share session: several zqblog processes of one data folder and user can share one blog\n"
+    "session. 'zqblog serve' talks to the service for all of them and broadcasts every\n"
+    "change (one line each; JSON lines with --json) until SIGINT or SIGTERM; only one\n"
+    "process serves a data folder and user. While one serves, every other zqblog command\n"
+    "forwards its operations to it and applies its broadcasts; with none, commands run on\n"
+    "their own. 'zqblog watch' joins and prints each change it applies. SIGUSR1 makes\n"
+    "serve and watch print their session ('session' shows it in the shell).\n"
+    "\n"
     "Exit status: 0 when the operation's result has status 1; 1 when it has status 0, a\n"
     "failure was reported, it timed out, or the host could not run it; 2 for a usage\n"
     "error. --timeout bounds each operation from submission to its result.";
@@ -140,9 +148,17 @@ void AddCommands(CLI::App* app, RawArgs* raw, bool with_session_commands) {
   sub->add_option("--name", raw->name, "new name (default: keep)")->type_name("NAME");
   sub->add_option("--desc", raw->desc, "new description (default: keep)")->type_name("TEXT");
 
+  sub = add("session", "show the blog session as this process holds it (fetches nothing)",
+            CommandKind::kSession);
+  sub->add_option("UIN", raw->uin, "user id (default: --user)")->type_name("");
+
   if (with_session_commands) {
     add("shell", "run commands from stdin, one a line, in one session", CommandKind::kShell);
     add("demo", "a guided session against the (embedded) service", CommandKind::kDemo);
+    add("serve", "serve the share session of --data and --user until interrupted",
+        CommandKind::kServe);
+    add("watch", "join the share session and print each change as it is applied",
+        CommandKind::kWatch);
   }
 }
 
@@ -166,6 +182,7 @@ bool Build(CLI::App* sub, CommandKind kind, RawArgs& raw, CliRequest* out, std::
     case CommandKind::kDirectory:
     case CommandKind::kAlbums:
     case CommandKind::kCidDat:
+    case CommandKind::kSession:
       if (!raw.uin.empty() && !CheckUin("UIN", raw.uin, &request.uin, error)) return false;
       break;
     case CommandKind::kResources:
@@ -271,6 +288,8 @@ bool Build(CLI::App* sub, CommandKind kind, RawArgs& raw, CliRequest* out, std::
       break;
     case CommandKind::kShell:
     case CommandKind::kDemo:
+    case CommandKind::kServe:
+    case CommandKind::kWatch:
       break;
   }
   if (kind == CommandKind::kRemoveResources || kind == CommandKind::kCopy ||
@@ -449,7 +468,7 @@ ParsedCommandLine ParseShellLine(const std::string& line) {
     out.text = app.help();
     return out;
   }
-  if (words[0] == "shell" || words[0] == "demo") {
+  if (words[0] == "shell" || words[0] == "demo" || words[0] == "serve" || words[0] == "watch") {
     out.kind = ParsedCommandLine::Kind::kUsageError;
     out.text = "'" + words[0] + "' cannot run inside the shell";
     return out;

@@ -182,8 +182,29 @@ std::string RenderHuman(const CliRequest& request, const nlohmann::json& report)
                " to album " + std::to_string(Int(result, "target_category_id"));
       }
       return out + ".\n";
+    case CommandKind::kSession: {
+      const nlohmann::json session = report.value("session", nlohmann::json::object());
+      const nlohmann::json held = session.value("albums", nlohmann::json::array());
+      const nlohmann::json index = session.value("index", nlohmann::json::object());
+      out += "Session of " + Str(session, "uin") + ": ";
+      if (session.value("opened", nlohmann::json()).is_null()) {
+        out += "no server directory held.\n";
+      } else {
+        out += session.value("opened", false) ? "has a blog.\n" : "has no blog.\n";
+      }
+      out += RenderAlbumTable(held);
+      out += Plural(static_cast<int>(held.size()), "album", "albums") + "; ";
+      out += Plural(static_cast<int>(index.size()), "indexed content id", "indexed content ids") +
+             "\n";
+      for (auto entry = index.begin(); entry != index.end(); ++entry) {
+        out += "  " + entry.key() + " -> " + Join(entry.value(), ", ") + "\n";
+      }
+      return out;
+    }
     case CommandKind::kShell:
     case CommandKind::kDemo:
+    case CommandKind::kServe:
+    case CommandKind::kWatch:
       break;
   }
   return out;

@@ -108,6 +108,9 @@ const char* CommandWord(CommandKind kind) {
     case CommandKind::kModifyResource: return "modify-resource";
     case CommandKind::kShell: return "shell";
     case CommandKind::kDemo: return "demo";
+    case CommandKind::kSession: return "session";
+    case CommandKind::kServe: return "serve";
+    case CommandKind::kWatch: return "watch";
   }
   return "?";
 }

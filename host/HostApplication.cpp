@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "host/CommandWorkshop.h"
+#include "host/CrossProcessTransport.h"
 #include "host/HostPlatform.h"
 #include "host/HttpConnectionService.h"
 #include "host/HttpErrorCodes.h"
@@ -268,6 +269,11 @@ HostApplication::HostApplication(HostApplicationOptions options)
 
 HostApplication::~HostApplication() { Shutdown(); }
 
+bool HostApplication::IsShareSessionServed(const std::string& data_root,
+                                           const std::string& user) {
+  return CrossProcessTransport::IsServed(data_root, user);
+}
+
 std::string HostApplication::ProgramFolder() {
   char path[4096];
   ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
@@ -331,9 +337,25 @@ bool HostApplication::Start(std::string* error) {
   http_ = std::make_unique<HttpConnectionService>(http_options);
   if (!options_.connect_to.host.empty()) http_->ResolverTable().MapAll(options_.connect_to);
   workshop_ = std::make_unique<CommandWorkshop>();
-  hub_ = std::make_unique<ShareSessionHub>();
-  hr = CreateShareSessionManager(hub_.get(), options_.share_session_role, &manager_);
+  const int role = options_.share_session_role;
+  if (!options_.share_session_user.empty() && (role == 0 || role == 1)) {
+    CrossProcessTransport::Options link_options;
+    link_options.data_root = data_root_;
+    link_options.user = options_.share_session_user;
+    link_options.side =
+        role == 1 ? CrossProcessTransport::Side::kServe : CrossProcessTransport::Side::kForward;
+    std::string link_error;
+    std::unique_ptr<CrossProcessTransport> link =
+        CrossProcessTransport::Create(link_options, &link_error);
+    if (link == nullptr) return Fail(link_error, error);
+    link_ = link.get();
+    hub_ = std::make_unique<ShareSessionHub>(std::move(link));
+  } else {
+    hub_ = std::make_unique<ShareSessionHub>();
+  }
+  hr = CreateShareSessionManager(hub_.get(), role, &manager_);
   if (FAILED(hr)) return Fail("cannot join the share session: " + DescribeHResult(hr), error);
+  if (options_.on_change) hub_->ObserveChanges(manager_, options_.on_change);
 
   HostPlatformConfig config;
   config.data_root = Utf8ToWide(data_root_);
@@ -439,6 +461,7 @@ void HostApplication::Shutdown() {
   }
   platform_.Release();
   manager_.Release();
+  link_ = nullptr;
   hub_.reset();
   settings_.Release();
   result_sink_.Release();
@@ -503,6 +526,9 @@ OperationOutcome HostApplication::RunOperation(const OperationCall& call,
   }
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   const size_t mark = events_->Count();
+  // A loss is counted before its empty answer can end a command, and one operation runs
+  // at a time: a loss noted between submission and end is this operation's.
+  const uint64_t lost_mark = link_ != nullptr ? link_->LostOperations() : 0;
   CComPtr<IWorkshopCmd> command;
   out.hr = call(loader_->Operation(), &command);
   if (FAILED(out.hr)) {
@@ -518,6 +544,7 @@ OperationOutcome HostApplication::RunOperation(const OperationCall& call,
     // No command handed back: the first sink event ends the wait.
     ended = events_->WaitBeyond(mark, deadline);
   }
+  out.serving_process_lost = link_ != nullptr && link_->LostOperations() != lost_mark;
   if (!ended) {
     out.kind = OperationOutcome::Kind::kTimedOut;
     pending_ = command;

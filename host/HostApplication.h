@@ -34,6 +34,7 @@
 
 #include "host/HostPlatform.h"
 #include "host/HttpResolverTable.h"
+#include "host/ShareSessionChange.h"
 #include "interfaces/ICommonResult.h"
 #include "interfaces/ISettingsStore.h"
 #include "interfaces/IShareSessionManager.h"
@@ -46,6 +47,7 @@ namespace Velmora {
 namespace ZQHost {
 
 class CommandWorkshop;
+class CrossProcessTransport;
 class HostEventLog;
 class HttpConnectionService;
 class PluginLoader;
@@ -61,6 +63,16 @@ struct HostApplicationOptions {
   HttpEndpoint connect_to;
   // The share-session role the manager reports: 0 forward, 1 serve, 2 stand-alone.
   int share_session_role = 2;
+  // Empty: the share session stays inside this process (other participants join it
+  // through ShareSession()). Set: the session of (data_root, this user) between the
+  // processes of this host, by role: 1 serves it (Start fails when another process
+  // does), 0 forwards to the process that serves it (joining it whenever one is up),
+  // 2 shares nothing.
+  std::string share_session_user;
+  // Called on a host thread for every change broadcast this process's participant
+  // publishes and, after the plug-in's message sink handled it, for every one it
+  // receives (ShareSessionChange.h). Must not call back into the host.
+  std::function<void(const ShareSessionChange&)> on_change;
   // The helper library and the plug-in library; empty: looked for beside the program,
   // then in the build tree layout (../host/, ../plugin/ from the program's folder),
   // then at the paths the build recorded.
@@ -93,6 +105,10 @@ struct OperationOutcome {
   int failure_operation = -1;
   int final_state = -1;  // the command's state when it ended (-1: unknown)
   std::chrono::milliseconds timeout{0};
+  // The operation was forwarded to the serving process of a share session between
+  // processes, and that process went away before answering (or none was joined): the
+  // plug-in got an empty answer.
+  bool serving_process_lost = false;
 
   // One line for people, naming what happened ("connection refused", "timed out after
   // 5 s", "not implemented (E_NOTIMPL, 0x80004001)", ...).
@@ -173,6 +189,9 @@ class HostApplication {
   // The folder of the running program, with a trailing separator ("" if unknown).
   static std::string ProgramFolder();
 
+  // True when a live process serves the share session of (data_root, user) now.
+  static bool IsShareSessionServed(const std::string& data_root, const std::string& user);
+
  private:
   bool Fail(const std::string& message, std::string* error);
   // Waits until command is in a terminal state (or the workshop gave it up); false at
@@ -194,6 +213,7 @@ class HostApplication {
   std::unique_ptr<HttpConnectionService> http_;
   std::unique_ptr<CommandWorkshop> workshop_;
   std::unique_ptr<ShareSessionHub> hub_;
+  CrossProcessTransport* link_ = nullptr;  // hub_'s transport between processes, if any
   CComPtr<IShareSessionManager> manager_;
   CComPtr<HostPlatform> platform_;
   std::unique_ptr<PluginLoader> loader_;

@@ -14,15 +14,21 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "BlogService.h"
 #include "host/CommandWorkshop.h"
+#include "host/CrossProcessTransport.h"
 #include "host/FakeWorkshopCommand.h"
 #include "host/HttpConnectionService.h"
 #include "host/HttpErrorCodes.h"
 #include "host/PluginRegistry.h"
+#include "host/ShareSessionHub.h"
 #include "interfaces/ElvatrixExports.h"
 #include "interfaces/IResultOnAlbum.h"
 
@@ -330,6 +336,141 @@ TEST_F(HostApplicationTest, OperationsThatCannotRunAreReportedNotWaitedFor) {
   orphan->SetState(6, &old);
   OperationOutcome after = Refresh(&host, 1, milliseconds(5000));
   EXPECT_NE(OperationOutcome::Kind::kBusy, after.kind) << after.Describe();
+}
+
+// The serving process of a share session between processes, played by a hub of its
+// own in this program: it takes every request and never answers.
+class TakingServer : public CComObjectRootEx<CComMultiThreadModel>,
+                     public IOnRecvShareSessionOperationEvent {
+ public:
+  BEGIN_COM_MAP(TakingServer)
+  COM_INTERFACE_ENTRY(IOnRecvShareSessionOperationEvent)
+  END_COM_MAP()
+
+  STDMETHOD(OnRecvOperation)(IShareSessionMessage* request) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    taken_.emplace_back(request);
+    return S_OK;
+  }
+  STDMETHOD(OnRecvOperationResult)(IShareSessionMessage*) override { return S_OK; }
+  size_t Taken() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return taken_.size();
+  }
+  void Drop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    taken_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<CComPtr<IShareSessionMessage>> taken_;
+};
+
+bool Eventually(const std::function<bool()>& done) {
+  const auto give_up = steady_clock::now() + std::chrono::seconds(20);
+  while (!done()) {
+    if (steady_clock::now() > give_up) return false;
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  return true;
+}
+
+TEST_F(HostApplicationTest, ForwardingNotesAServingProcessThatWentAwayAndReportsChanges) {
+  HostApplicationOptions options = Options(ClosedPort());  // it never needs the network
+  options.share_session_role = 0;
+  options.share_session_user = kUser;
+  std::mutex changes_mutex;
+  std::vector<ShareSessionChange> changes;
+  options.on_change = [&](const ShareSessionChange& change) {
+    std::lock_guard<std::mutex> lock(changes_mutex);
+    changes.push_back(change);
+  };
+  HostApplication host(options);
+  StartSignedIn(&host);
+  EXPECT_FALSE(HostApplication::IsShareSessionServed(options.data_root, kUser));
+
+  // Nobody serves: the forwarded operation is answered at once, and said to be lost.
+  OperationOutcome alone = Refresh(&host, 1);
+  EXPECT_TRUE(alone.serving_process_lost) << alone.Describe();
+
+  // A serving process comes up, broadcasts, takes the next request and goes away.
+  CrossProcessTransport::Options serve;
+  serve.data_root = options.data_root;
+  serve.user = kUser;
+  serve.side = CrossProcessTransport::Side::kServe;
+  std::string error;
+  std::unique_ptr<CrossProcessTransport> link = CrossProcessTransport::Create(serve, &error);
+  ASSERT_NE(nullptr, link) << error;
+  CrossProcessTransport* serving = link.get();
+  auto hub = std::make_unique<ShareSessionHub>(std::move(link));
+  CComPtr<IShareSessionManager> manager;
+  ASSERT_EQ(S_OK, CreateShareSessionManager(hub.get(), 1, &manager));
+  manager->RegisterModule("ZQBlog", 10);
+  CComPtr<IShareSessionServer> server;
+  ASSERT_EQ(S_OK, manager->GetModuleServer("ZQBlog", 10, &server));
+  CComObject<TakingServer>* taker = nullptr;
+  ASSERT_EQ(S_OK, CComObject<TakingServer>::CreateInstance(&taker));
+  CComPtr<IOnRecvShareSessionOperationEvent> handler(taker);
+  server->AttachOperationHandler(handler);
+  EXPECT_TRUE(HostApplication::IsShareSessionServed(options.data_root, kUser));
+  ASSERT_TRUE(Eventually([&] { return serving->JoinedPeers() == 1; }));
+
+  const BYTE record[] = {5, 0, 0, 0, '1', '0', '0', '0', '1', 0xFF};
+  ASSERT_EQ(S_OK, server->PublishData(record, sizeof(record)));
+  ASSERT_EQ(S_OK, server->PublishNotice(0, 999, 0, 0));  // a code the plug-in does not know
+  ASSERT_TRUE(Eventually([&] {
+    std::lock_guard<std::mutex> lock(changes_mutex);
+    return !changes.empty();
+  }));
+  {
+    std::lock_guard<std::mutex> lock(changes_mutex);
+    EXPECT_EQ(999, changes[0].notice);
+    EXPECT_EQ(kUser, changes[0].uin);
+    EXPECT_EQ(sizeof(record), changes[0].payload_size);
+    EXPECT_FALSE(changes[0].served);
+  }
+
+  std::thread leaver([&] {
+    if (Eventually([&] { return taker->Taken() == 1; })) {
+      hub->Shutdown();  // its lock goes, as when the process is killed
+    }
+  });
+  OperationOutcome lost = Refresh(&host, 2);
+  leaver.join();
+  EXPECT_EQ(1u, taker->Taken());
+  EXPECT_TRUE(lost.serving_process_lost) << lost.Describe();
+  EXPECT_NE(OperationOutcome::Kind::kTimedOut, lost.kind) << lost.Describe();
+  taker->Drop();
+  server.Release();
+  manager.Release();
+  hub.reset();
+}
+
+TEST_F(HostApplicationTest, ServingIsRefusedWhileAnotherProcessServes) {
+  CrossProcessTransport::Options serve;
+  serve.data_root = root_ + "/data";
+  serve.user = kUser;
+  serve.side = CrossProcessTransport::Side::kServe;
+  std::string error;
+  std::unique_ptr<CrossProcessTransport> other = CrossProcessTransport::Create(serve, &error);
+  ASSERT_NE(nullptr, other) << error;
+
+  HostApplicationOptions options = Options(service_.port());
+  options.share_session_role = 1;
+  options.share_session_user = kUser;
+  HostApplication host(options);
+  EXPECT_FALSE(host.Start(&error));
+  EXPECT_EQ("another process already serves the share session of 10001 in " + root_ + "/data",
+            error);
+  EXPECT_EQ(nullptr, host.Blog());
+
+  other->Stop();
+  HostApplication again(options);
+  EXPECT_TRUE(again.Start(&error)) << error;
+  EXPECT_TRUE(HostApplication::IsShareSessionServed(options.data_root, kUser));
+  again.Shutdown();
+  EXPECT_FALSE(HostApplication::IsShareSessionServed(options.data_root, kUser));
 }
 
 TEST(HostApplicationTextTest, DescriptionsNameCodesAndOperations) {

@@ -24,15 +24,16 @@ HRESULT ShareSessionChannel::Create(std::weak_ptr<ShareSessionRouter> router, in
   return S_OK;
 }
 
-void ShareSessionChannel::DeliverBroadcast(std::shared_ptr<const std::vector<BYTE>> payload,
-                                           const int notice[4]) {
+HRESULT ShareSessionChannel::DeliverBroadcast(std::shared_ptr<const std::vector<BYTE>> payload,
+                                              const int notice[4]) {
   CComPtr<IOnRecvShareSessionMsg> sink;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     latest_ = std::move(payload);
     sink = message_sink_;
   }
-  if (sink) sink->OnRecvShareSessionMsg(notice[0], notice[1], notice[2], notice[3]);
+  if (!sink) return S_FALSE;
+  return sink->OnRecvShareSessionMsg(notice[0], notice[1], notice[2], notice[3]);
 }
 
 void ShareSessionChannel::DeliverResult(ShareSessionMessage* result) {

@@ -37,8 +37,10 @@ class ShareSessionChannel : public CComObjectRootEx<CComMultiThreadModel>,
 
   // Router side, on the delivery thread.
   // Keeps payload (null: the broadcast carried none) as the latest received one, then
-  // calls the message sink, if any, with the notice.
-  void DeliverBroadcast(std::shared_ptr<const std::vector<BYTE>> payload, const int notice[4]);
+  // calls the message sink, if any, with the notice. The sink's answer; S_FALSE when no
+  // sink is attached.
+  HRESULT DeliverBroadcast(std::shared_ptr<const std::vector<BYTE>> payload,
+                           const int notice[4]);
   // Calls every result sink attached (and still attached when its turn comes).
   void DeliverResult(ShareSessionMessage* result);
   // Releases every sink (the participant left or the session stopped).

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "host/ShareSessionManager.h"
 #include "host/ShareSessionRouter.h"
 
 namespace Velmora {
@@ -20,6 +21,14 @@ void ShareSessionHub::WaitIdle() { router_->WaitIdle(); }
 void ShareSessionHub::Shutdown() { router_->Shutdown(); }
 
 bool ShareSessionHub::IsDeliveryThread() const { return router_->OnDeliveryThread(); }
+
+HRESULT ShareSessionHub::ObserveChanges(IShareSessionManager* participant,
+                                        std::function<void(const ShareSessionChange&)> observer) {
+  ShareSessionManager* manager = ShareSessionManager::FromInterface(participant);
+  if (manager == nullptr || !manager->BelongsTo(router_)) return E_INVALIDARG;
+  router_->ObserveChanges(manager->participant(), std::move(observer));
+  return S_OK;
+}
 
 std::shared_ptr<ShareSessionServedOperation> ShareSessionHub::ClaimServedOperation() {
   return ShareSessionRouter::ClaimDelivered();

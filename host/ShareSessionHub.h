@@ -47,12 +47,16 @@
 //   with null), and drops the token when the command reaches a terminal state.
 //
 // The transport is replaceable (ShareSessionTransport.h); by default the participants
-// share one in-process queue and thread.
+// share one in-process queue and thread. With CrossProcessTransport.h the session spans
+// the processes of a host: each other process is a remote participant, and everything
+// above holds across them.
 #ifndef ZQBLOG_HOST_SHARESESSIONHUB_H_
 #define ZQBLOG_HOST_SHARESESSIONHUB_H_
 
+#include <functional>
 #include <memory>
 
+#include "host/ShareSessionChange.h"
 #include "host/ShareSessionTransport.h"
 #include "interfaces/IShareSessionManager.h"
 #include "platform/platform.h"
@@ -83,6 +87,14 @@ class ShareSessionHub {
   void Shutdown();
   // True on the hub's delivery thread.
   bool IsDeliveryThread() const;
+
+  // Calls observer on the delivery thread for every change broadcast that participant
+  // (a manager made from this hub) publishes, and for every one its channel receives,
+  // after its message sink returned (see ShareSessionChange). One observer per hub; a
+  // later call replaces it, an empty one stops it. E_INVALIDARG when participant is not
+  // a manager of this hub.
+  HRESULT ObserveChanges(IShareSessionManager* participant,
+                         std::function<void(const ShareSessionChange&)> observer);
 
   // The token of the operation request being handed to a serving handler on this
   // thread, or null. Taking it moves the decision of when the request is done from the

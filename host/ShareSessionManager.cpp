@@ -31,6 +31,10 @@ HRESULT ShareSessionManager::Create(std::shared_ptr<ShareSessionRouter> router, 
   return S_OK;
 }
 
+ShareSessionManager* ShareSessionManager::FromInterface(IShareSessionManager* manager) {
+  return dynamic_cast<ShareSessionManager*>(manager);
+}
+
 STDMETHODIMP ShareSessionManager::GetRole(int* role) {
   if (role == nullptr) return E_POINTER;
   *role = role_;

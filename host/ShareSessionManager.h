@@ -28,6 +28,14 @@ class ShareSessionManager : public CComObjectRootEx<CComMultiThreadModel>,
   // A new participant of router with role, one reference for the caller.
   static HRESULT Create(std::shared_ptr<ShareSessionRouter> router, int role,
                         IShareSessionManager** out);
+  // The manager behind an interface pointer, or null when it is not one of ours.
+  static ShareSessionManager* FromInterface(IShareSessionManager* manager);
+
+  // The participant's id in its router, and whether that router is router.
+  int participant() const { return participant_; }
+  bool BelongsTo(const std::shared_ptr<ShareSessionRouter>& router) const {
+    return router_ == router;
+  }
 
   STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
   STDMETHOD(GetRole)(int* role) override;

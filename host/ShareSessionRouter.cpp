@@ -66,6 +66,7 @@ void ShareSessionServedOperation::SetAnswer(ShareSessionMessage* answer) {
 
 struct ShareSessionRouter::Participant {
   int role = 0;
+  bool remote = false;
   std::map<std::string, CComPtr<ShareSessionChannel>> channels;
   std::map<std::string, CComPtr<ShareSessionServer>> servers;
 };
@@ -79,19 +80,30 @@ std::shared_ptr<ShareSessionRouter> ShareSessionRouter::Create(
     std::unique_ptr<ShareSessionTransport> transport) {
   std::shared_ptr<ShareSessionRouter> router(new ShareSessionRouter(std::move(transport)));
   std::weak_ptr<ShareSessionRouter> weak = router;
-  router->transport_->Start([weak](ShareSessionEvent& event) {
-    std::shared_ptr<ShareSessionRouter> live = weak.lock();
-    if (live != nullptr) live->Deliver(event);
-  });
+  router->transport_->Start(
+      [weak](ShareSessionEvent& event) {
+        std::shared_ptr<ShareSessionRouter> live = weak.lock();
+        if (live != nullptr) live->Deliver(event);
+      },
+      router.get());
   return router;
 }
 
-int ShareSessionRouter::AddParticipant(int role) {
+int ShareSessionRouter::AddParticipant(int role, bool remote) {
   std::lock_guard<std::mutex> lock(mutex_);
   int id = ++next_participant_;
   participants_[id] = std::make_unique<Participant>();
   participants_[id]->role = role;
+  participants_[id]->remote = remote;
   return id;
+}
+
+void ShareSessionRouter::ObserveChanges(int participant, ChangeObserver observer) {
+  ChangeObserver old;
+  std::lock_guard<std::mutex> lock(mutex_);
+  old.swap(observer_);
+  observer_ = std::move(observer);
+  observed_ = participant;
 }
 
 void ShareSessionRouter::RemoveParticipant(int participant) {
@@ -302,14 +314,22 @@ void ShareSessionRouter::Deliver(ShareSessionEvent& event) {
 void ShareSessionRouter::DeliverOperation(ShareSessionEvent& event) {
   CComPtr<ShareSessionServer> server;
   int serving = -1;
+  bool remote = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     serving = ServingParticipantLocked(event.module);
     auto owner = participants_.find(serving);
     if (owner != participants_.end()) {
+      remote = owner->second->remote;
       auto found = owner->second->servers.find(event.module);
       if (found != owner->second->servers.end()) server = found->second;
     }
+  }
+  if (remote) {
+    // Another process serves it; the answer comes back from there (or from the
+    // transport, when that process goes away).
+    transport_->Carry(serving, std::move(event));
+    return;
   }
   CComPtr<IOnRecvShareSessionOperationEvent> handler;
   if (server) handler = server->handler();
@@ -339,13 +359,22 @@ void ShareSessionRouter::DeliverOperation(ShareSessionEvent& event) {
 
 void ShareSessionRouter::DeliverResult(ShareSessionEvent& event) {
   CComPtr<ShareSessionChannel> channel;
+  bool remote = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     auto owner = participants_.find(event.to);
     if (owner == participants_.end()) return;
-    auto found = owner->second->channels.find(event.module);
-    if (found == owner->second->channels.end()) return;
-    channel = found->second;
+    remote = owner->second->remote;
+    if (!remote) {
+      auto found = owner->second->channels.find(event.module);
+      if (found == owner->second->channels.end()) return;
+      channel = found->second;
+    }
+  }
+  if (remote) {
+    const int to = event.to;
+    transport_->Carry(to, std::move(event));
+    return;
   }
   CComPtr<ShareSessionMessage> result;
   if (FAILED(ShareSessionMessage::Create(event.message_id, event.name, std::move(event.payload),
@@ -356,21 +385,41 @@ void ShareSessionRouter::DeliverResult(ShareSessionEvent& event) {
 }
 
 void ShareSessionRouter::DeliverBroadcast(ShareSessionEvent& event) {
-  std::vector<CComPtr<ShareSessionChannel>> receivers;
+  std::vector<std::pair<int, CComPtr<ShareSessionChannel>>> receivers;
+  std::vector<int> remote;
+  ChangeObserver observer;
+  int observed = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto& participant : participants_) {
       if (participant.first == event.from) continue;  // the publisher applied it already
+      if (participant.second->remote) {
+        remote.push_back(participant.first);
+        continue;
+      }
       auto found = participant.second->channels.find(event.module);
-      if (found != participant.second->channels.end()) receivers.push_back(found->second);
+      if (found != participant.second->channels.end()) {
+        receivers.emplace_back(participant.first, found->second);
+      }
+    }
+    if (observer_) {
+      observer = observer_;
+      observed = observed_;
     }
   }
+  for (int to : remote) transport_->Carry(to, event);
   std::shared_ptr<const std::vector<BYTE>> payload;
   if (event.has_payload) {
     payload = std::make_shared<const std::vector<BYTE>>(std::move(event.payload));
   }
-  for (CComPtr<ShareSessionChannel>& channel : receivers) {
-    channel->DeliverBroadcast(payload, event.notice);
+  if (observer && observed == event.from) {
+    observer(ShareSessionChange::Of(payload.get(), event.notice, true, true));
+  }
+  for (auto& receiver : receivers) {
+    HRESULT hr = receiver.second->DeliverBroadcast(payload, event.notice);
+    if (observer && observed == receiver.first) {
+      observer(ShareSessionChange::Of(payload.get(), event.notice, false, hr == S_OK));
+    }
   }
 }
 

@@ -3,7 +3,9 @@
 // servers), which participant serves each module, and the operation requests being
 // served. The transport carries the events; the router turns each delivered event
 // into calls on the receiving participant's objects, on the delivery thread, with no
-// lock of its own held during those calls.
+// lock of its own held during those calls. A remote participant (another process of
+// the session, added by a transport between processes) has no objects here: the router
+// hands the events meant for it to the transport (ShareSessionTransport::Carry).
 //
 // Internal to the host: the host and the plug-in reach it through ShareSessionHub and
 // the COM objects of IShareSessionManager.
@@ -11,12 +13,14 @@
 #define ZQBLOG_HOST_SHARESESSIONROUTER_H_
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "host/ShareSessionChange.h"
 #include "host/ShareSessionTransport.h"
 #include "platform/atl.h"
 
@@ -83,9 +87,18 @@ class ShareSessionRouter : public std::enable_shared_from_this<ShareSessionRoute
   ShareSessionRouter(const ShareSessionRouter&) = delete;
   ShareSessionRouter& operator=(const ShareSessionRouter&) = delete;
 
-  // Participants. AddParticipant returns the new participant's id.
-  int AddParticipant(int role);
+  // Participants. AddParticipant returns the new participant's id. remote: the
+  // participant is another process, reached through the transport (it has no channels
+  // or servers here). Safe on any thread.
+  int AddParticipant(int role, bool remote = false);
   void RemoveParticipant(int participant);
+
+  // Calls observer on the delivery thread for every change broadcast that participant
+  // publishes (served, applied) and, after its channel's message sink returned, for
+  // every one its channel receives (applied: the sink answered S_OK). One observer per
+  // router; an empty one stops observing.
+  using ChangeObserver = std::function<void(const ShareSessionChange&)>;
+  void ObserveChanges(int participant, ChangeObserver observer);
 
   // S_OK, or S_FALSE when the module was registered before (by any participant; this
   // one is then a candidate should the serving one leave). The serving participant of
@@ -155,6 +168,8 @@ class ShareSessionRouter : public std::enable_shared_from_this<ShareSessionRoute
   std::map<int, std::unique_ptr<Participant>> participants_;
   std::map<std::string, std::vector<Registration>> modules_;
   std::vector<std::weak_ptr<ShareSessionServedOperation>> open_;
+  int observed_ = 0;
+  ChangeObserver observer_;
 };
 
 }  // namespace ZQHost

@@ -52,7 +52,7 @@ class InProcessTransport : public ShareSessionTransport {
   InProcessTransport() : state_(std::make_shared<QueueState>()) {}
   ~InProcessTransport() override { Stop(); }
 
-  void Start(Receiver receiver) override {
+  void Start(Receiver receiver, ShareSessionRouter* /*session*/) override {
     std::lock_guard<std::mutex> lock(state_->mutex);
     if (state_->started || state_->stopping) return;
     state_->receiver = std::move(receiver);

@@ -4,8 +4,11 @@
 // thread, never inside the call that posted them (a sender may hold its own locks).
 //
 // The in-process transport below keeps one queue and one thread. A transport between
-// processes would carry the same events (they are plain data) over a socket and hand
-// them to the router of the receiving process.
+// processes (CrossProcessTransport.h) keeps such a queue too and also carries events to
+// and from other processes: each other process is a remote participant of the local
+// router, added and removed by the transport; the router hands the transport every
+// event meant for a remote participant (Carry), and the transport posts what arrives
+// from other processes as events of their remote participants.
 #ifndef ZQBLOG_HOST_SHARESESSIONTRANSPORT_H_
 #define ZQBLOG_HOST_SHARESESSIONTRANSPORT_H_
 
@@ -37,6 +40,8 @@ struct ShareSessionEvent {
   int notice[4] = {0, 0, 0, 0};  // kBroadcast: first, type, value1, value2
 };
 
+class ShareSessionRouter;
+
 class ShareSessionTransport {
  public:
   using Receiver = std::function<void(ShareSessionEvent&)>;
@@ -44,10 +49,19 @@ class ShareSessionTransport {
   virtual ~ShareSessionTransport() = default;
 
   // Starts delivering: every event posted from now on is handed to receiver on the
-  // delivery thread. REQUIRES: called once, before Post.
-  virtual void Start(Receiver receiver) = 0;
+  // delivery thread. session is the router the events are for: a transport between
+  // processes adds and removes its remote participants there and takes message ids from
+  // it. REQUIRES: called once, before Post; session valid until Stop has returned.
+  virtual void Start(Receiver receiver, ShareSessionRouter* session) = 0;
   // Queues event. False (and the event dropped) when not started or stopped.
   virtual bool Post(ShareSessionEvent event) = 0;
+  // Carries event to remote participant `to` (one this transport added). Called on the
+  // delivery thread, in the order the events are to arrive. A transport without remote
+  // participants drops it.
+  virtual void Carry(int to, ShareSessionEvent event) {
+    (void)to;
+    (void)event;
+  }
   // Blocks until the queue is empty and no event is being delivered (or the transport
   // stopped). REQUIRES: not called on the delivery thread (it would wait for itself).
   virtual void WaitIdle() = 0;

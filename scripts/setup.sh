@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev googletest
   libboost-dev libpugixml-dev libsqlite3-dev
   libcli11-dev nlohmann-json3-dev
+  libzmq3-dev cppzmq-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   locales wine wine32:i386
 )

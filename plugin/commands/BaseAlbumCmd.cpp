@@ -216,14 +216,7 @@ void BaseAlbumCmd::NotifyChange() {
   PublishNoticeCode(noticeCode_);
 }
 
-void BaseAlbumCmd::Dispatch() {
-  if (GetShareSessionRole() != kRoleServe) {
-    DeliverResult();
-  } else if (Status() == 1) {
-    PublishChange();
-    NotifyChange();
-  }
-}
+void BaseAlbumCmd::Dispatch() { DispatchReply(Status() == 1); }
 
 void BaseAlbumCmd::DeliverAlbumResult(int categoryId, const std::wstring& categoryName) {
   BlogSession_* session = BlogSession_::Instance();

@@ -9,7 +9,7 @@
 //     "message" word is kept for the result text and the share-session records.
 //   - The end of a reply: outside role 1 the result is delivered; in role 1 the change
 //     is broadcast (PublishChange, then the command's notice code) when Status is 1,
-//     and nothing happens otherwise.
+//     and a command run for another process answers it (BaseBlogCmd::DispatchReply).
 //   - A transport error: the session's failure sinks get (code, operation index, 0, 0).
 //
 // Threads: the fields are guarded by the command lock; the hooks and the virtual
@@ -108,8 +108,7 @@ class BaseAlbumCmd : public BaseBlogCmd {
   // Writes the command's form into form; may throw ConversionError.
   virtual void BuildForm(Form* form) = 0;
 
-  // The end of a reply: outside role 1 DeliverResult; in role 1 with Status 1
-  // PublishChange then NotifyChange; in role 1 with Status 0 nothing.
+  // The end of a reply: DispatchReply, with a change to broadcast when Status is 1.
   void Dispatch();
   // Builds a ResultOnAlbum (the user id, the operation index and its title, Status,
   // the text of the message word, categoryId, categoryName), files it under the command

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "interfaces/IShareSessionManager.h"
 #include "interfaces/IZQCPCommandWorkshop.h"
@@ -242,8 +243,11 @@ CComPtr<IShareSessionMessage> BaseBlogCmd::BuildResultMessage(IShareSessionMessa
   if (FAILED(result->SetPayloadSize(GetResultRecordSize() + 8))) return none;
   BYTE* payload = nullptr;
   int size = 0;
-  if (!PayloadOf(result, &payload, &size)) return none;
-  if (!WriteResultRecord(payload, size)) return none;
+  if (!PayloadOf(result, &payload, &size) || !WriteResultRecord(payload, size)) {
+    // A payload of zeros would read as a record; an empty one is not sent at all.
+    result->SetPayloadSize(0);
+    return none;
+  }
   return result;
 }
 
@@ -264,9 +268,59 @@ HRESULT BaseBlogCmd::OnShareSessionResult(IShareSessionMessage* result) {
   BYTE* payload = nullptr;
   int size = 0;
   if (!PayloadOf(result, &payload, &size)) return E_FAIL;
+  if (size == 0) {
+    // No process could serve the request: the host still hears of an outcome.
+    SetStatus(0);
+    DeliverResult();
+    return S_OK;
+  }
   if (!ReadResultRecord(payload, size)) return E_FAIL;
   DeliverResult();
   return S_OK;
+}
+
+void BaseBlogCmd::ServeForwardedRequest(IShareSessionMessage* request) {
+  const int commandId = ZQBlogPlugin_::NextCommandId();
+  CmdLock hold(*this);
+  forwardedRequest_ = request;
+  commandId_ = commandId;
+}
+
+IShareSessionMessage* BaseBlogCmd::ForwardedRequest() {
+  CmdLock hold(*this);
+  return forwardedRequest_;
+}
+
+void BaseBlogCmd::DispatchReply(bool changed) {
+  if (GetShareSessionRole() != kRoleServe) {
+    DeliverOrAnswer();
+    return;
+  }
+  if (changed) {
+    PublishChange();
+    NotifyChange();
+  }
+  AnswerForwardedRequest();
+}
+
+void BaseBlogCmd::DeliverOrAnswer() {
+  if (forwardedRequest_) {
+    AnswerForwardedRequest();
+  } else {
+    DeliverResult();
+  }
+}
+
+void BaseBlogCmd::AnswerForwardedRequest() {
+  if (!forwardedRequest_ || answered_) return;
+  answered_ = true;
+  // The host sends the answer once this command lets the request go.
+  BuildResultMessage(forwardedRequest_);
+}
+
+std::string BaseBlogCmd::FitRecordWord(const std::string& word) {
+  const size_t most = static_cast<size_t>(kRecordStringLimit - kIntItemSize);
+  return word.size() <= most ? word : word.substr(0, most);
 }
 
 std::string BaseBlogCmd::TranslateServerMessage(const std::string& word, int operationIndex) {
@@ -301,6 +355,68 @@ bool BaseBlogCmd::ReadUserIdRecord(IShareSessionMessage* message) {
   if (!reader.ReadString(&userId, kRecordStringLimit)) return false;
   CmdLock hold(*this);
   userId_.swap(userId);
+  return true;
+}
+
+void BaseBlogCmd::RecordBuilder::Int(int32_t value) {
+  const uint32_t bits = static_cast<uint32_t>(value);
+  for (int i = 0; i < kIntItemSize; ++i) bytes_.push_back(static_cast<BYTE>(bits >> (8 * i)));
+}
+
+void BaseBlogCmd::RecordBuilder::Byte(uint8_t value) { bytes_.push_back(value); }
+
+void BaseBlogCmd::RecordBuilder::String(const std::string& text) {
+  Int(static_cast<int32_t>(text.size()));
+  bytes_.insert(bytes_.end(), text.begin(), text.end());
+}
+
+void BaseBlogCmd::RecordBuilder::IdList(const std::vector<int>& ids) {
+  Int(static_cast<int32_t>(ids.size()));
+  for (int id : ids) Int(id);
+}
+
+void BaseBlogCmd::RecordBuilder::TextTable(const std::map<int, std::string>& table) {
+  Int(static_cast<int32_t>(table.size()));
+  for (const auto& entry : table) {
+    Int(entry.first);
+    String(entry.second);
+  }
+}
+
+bool BaseBlogCmd::CopyToBuffer(const std::vector<BYTE>& bytes, BYTE* payload, int size) {
+  if (size < 0 || bytes.size() > static_cast<size_t>(size)) return false;
+  if (bytes.empty()) return true;
+  if (payload == nullptr) return false;
+  std::memcpy(payload, bytes.data(), bytes.size());
+  return true;
+}
+
+bool BaseBlogCmd::ReadIdList(RecordReader* reader, int32_t* count, std::vector<int>* ids) {
+  int32_t read = 0;
+  if (!reader->ReadInt(&read) || read < 0) return false;
+  if (static_cast<size_t>(read) > reader->remaining() / kIntItemSize) return false;
+  std::vector<int> list;
+  list.reserve(static_cast<size_t>(read));
+  for (int32_t i = 0; i < read; ++i) {
+    int32_t id = 0;
+    if (!reader->ReadInt(&id)) return false;
+    list.push_back(id);
+  }
+  *count = read;
+  ids->swap(list);
+  return true;
+}
+
+bool BaseBlogCmd::ReadTextTable(RecordReader* reader, std::map<int, std::string>* table) {
+  int32_t count = 0;
+  if (!reader->ReadInt(&count) || count < 0) return false;
+  if (static_cast<size_t>(count) > reader->remaining() / (2 * kIntItemSize)) return false;
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t id = 0;
+    std::string text;
+    if (!reader->ReadInt(&id) || !reader->ReadString(&text, kResultTextLimit)) return false;
+    table->emplace(id, std::move(text));
+  }
   return true;
 }
 

@@ -11,8 +11,11 @@
 //     parameters, broadcasts what it fetched and delivers its result object.
 //
 // A concrete command overrides the BaseHttpCmd hooks and the pure operations below; it
-// ends its reply handling by asking GetShareSessionRole: outside role 1 it calls
-// DeliverResult, in role 1 PublishChange and then NotifyChange.
+// ends its reply handling with DispatchReply: outside role 1 DeliverResult, in role 1
+// PublishChange and then NotifyChange when there is a change to broadcast. A command
+// the serving process runs for another process (ServeForwardedRequest) never delivers
+// a result here: it answers the forwarding process with a result message carrying its
+// whole result record, so that process delivers exactly what a stand-alone run would.
 //
 // Without a host platform (before the plug-in's Initialize) a command has no host to
 // run on: ShareSessionCmd's Start ends it in state 6 with E_FAIL, SubmitToHost submits
@@ -24,6 +27,8 @@
 #ifndef ZQBLOG_COMMANDS_BASEBLOGCMD_H_
 #define ZQBLOG_COMMANDS_BASEBLOGCMD_H_
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,6 +39,7 @@
 #include "interfaces/IShareSessionMessage.h"
 #include "interfaces/IShareSessionServer.h"
 #include "platform/atl.h"
+#include "util/RecordItem.h"
 
 namespace Velmora {
 namespace ZQBlog {
@@ -77,6 +83,10 @@ class BaseBlogCmd : public BaseHttpCmd {
   // The read limit of a string field of an operation record, the 4-byte length
   // included: a text of at most 46 bytes is accepted.
   static constexpr int kRecordStringLimit = 50;
+  // The read limit of the texts a result record carries as they are shown (album
+  // names, states, refusal messages): the largest string item a reader takes, so the
+  // forwarding process shows what a stand-alone one would.
+  static constexpr int kResultTextLimit = kMaxStringItemLength + kIntItemSize;
   // The key the cookie is signed with.
   static const char kCookieKey[];
 
@@ -104,15 +114,20 @@ class BaseBlogCmd : public BaseHttpCmd {
   virtual CComPtr<IShareSessionChannel> GetShareSessionChannel();
   // 8. A result message answering request: the command name and a payload of
   //    GetResultRecordSize + 8 bytes filled by WriteResultRecord. Null when the serving
-  //    channel, the message or its payload cannot be had, or the record is not written.
+  //    channel, the message or its payload cannot be had, or the record is not written
+  //    (the message made is then left with an empty payload, which the host does not
+  //    send).
   virtual CComPtr<IShareSessionMessage> BuildResultMessage(IShareSessionMessage* request);
   // 9. A new operation message on the client channel carrying the command name and a
   //    payload of GetRequestRecordSize bytes filled by WriteRequestRecord. Null when the
   //    channel, the message or its payload cannot be had, or the record is not written.
   virtual CComPtr<IShareSessionMessage> BuildOperationMessage();
   // 10. The forwarded command's answer: reads the result record from result's payload
-  //     and delivers the result object. E_FAIL (nothing delivered) when the payload
-  //     cannot be had or the record cannot be read; else S_OK.
+  //     and delivers the result object. An empty payload is the host saying that no
+  //     process could serve the request: Status 0 and the result is delivered all the
+  //     same (an empty message text and the command's own parameters), S_OK. E_FAIL
+  //     (nothing delivered) when the payload cannot be had or the record cannot be
+  //     read; else S_OK.
   virtual HRESULT OnShareSessionResult(IShareSessionMessage* result);
   // 11. Serialises what the command fetched and sends it on the serving channel.
   virtual void PublishChange() = 0;
@@ -192,6 +207,34 @@ class BaseBlogCmd : public BaseHttpCmd {
   // there is no channel).
   void PublishNoticeCode(int noticeCode);
 
+  // ---- a command run for another process (ShareSessionCmd's SetOperationMessage).
+  // Makes this a command that the serving process runs for another process: keeps
+  // request (one reference, until the command is destroyed), the operation message it
+  // came in, and gives the command an id of its own from the plug-in's command
+  // counter. Its outcome then goes back as the answer to request, never to this
+  // process's result sinks (see DispatchReply).
+  void ServeForwardedRequest(IShareSessionMessage* request);
+  // The request kept by ServeForwardedRequest, or null. A borrowed pointer.
+  IShareSessionMessage* ForwardedRequest();
+
+  // ---- the end of a reply: the one place that decides who hears of the outcome.
+  // The end of a reply this process took over (or of its cached copy). Role 1: the
+  // change is broadcast (PublishChange, then NotifyChange) when changed is true, then a
+  // command run for another process answers it with its result record, once (also
+  // after a refused write, which broadcasts nothing). Any other role: DeliverOrAnswer.
+  // REQUIRES: the command lock is held.
+  void DispatchReply(bool changed);
+  // An outcome given in every role (one that carries no change to broadcast): a
+  // command run for another process answers it with its result record, once; any
+  // other command delivers its result (DeliverResult). REQUIRES: the command lock is
+  // held.
+  void DeliverOrAnswer();
+
+  // The server's word as a result or change record carries it: cut to the 46 bytes its
+  // reader takes. A longer word is in no error table, and neither is its cut form, so
+  // the text shown for it stays the same.
+  static std::string FitRecordWord(const std::string& word);
+
   // Files result under CommandId() in session and tells the result sinks (resultKind),
   // both under the session's ResultLock, so the sinks hear of results in the order they
   // were filed. REQUIRES: session and result not null.
@@ -206,6 +249,33 @@ class BaseBlogCmd : public BaseHttpCmd {
   // id unchanged) for a refused or truncated item.
   bool ReadUserIdRecord(IShareSessionMessage* message);
 
+  // ---- building and reading records.
+  // Record bytes built by appending items (util/RecordItem.h encoding).
+  class RecordBuilder {
+   public:
+    void Int(int32_t value);
+    void Byte(uint8_t value);
+    void String(const std::string& text);
+    // int count, then the ids in order.
+    void IdList(const std::vector<int>& ids);
+    // int count, then per entry in ascending id order the id (int) and the text
+    // (string).
+    void TextTable(const std::map<int, std::string>& table);
+    const std::vector<BYTE>& bytes() const { return bytes_; }
+
+   private:
+    std::vector<BYTE> bytes_;
+  };
+  // Copies bytes to payload[0, size); false when they do not fit.
+  static bool CopyToBuffer(const std::vector<BYTE>& bytes, BYTE* payload, int size);
+  // Reads an item count and that many ids. False for a negative count, one the
+  // remaining bytes cannot hold, or a truncated list.
+  static bool ReadIdList(RecordReader* reader, int32_t* count, std::vector<int>* ids);
+  // Reads what RecordBuilder::TextTable writes, each text with kResultTextLimit, into
+  // *table (a key already present keeps its text). False as for ReadIdList or when a
+  // text is refused.
+  static bool ReadTextTable(RecordReader* reader, std::map<int, std::string>* table);
+
   // ---- the result record that is only the status.
   static constexpr int kStatusRecordSize = 4;
   // Writes Status as a 4-byte little-endian int; false when size is below 4.
@@ -214,9 +284,16 @@ class BaseBlogCmd : public BaseHttpCmd {
   bool ReadStatusRecord(const BYTE* payload, int size);
 
  private:
+  // Answers the forwarded request with BuildResultMessage, once; nothing for a command
+  // this process runs for itself.
+  void AnswerForwardedRequest();
+
   std::string userId_;  // ANSI
   int status_ = 0;
   int commandId_ = 0;
+  // The operation message of another process this command runs for; null otherwise.
+  CComPtr<IShareSessionMessage> forwardedRequest_;
+  bool answered_ = false;
 };
 
 }  // namespace ZQBlog

@@ -143,15 +143,7 @@ CComPtr<IXMLNode> BaseResourceBatchCmd::ReplyItem(IXMLPackage* reply, int index)
   return item;
 }
 
-void BaseResourceBatchCmd::FinishReply() {
-  if (GetShareSessionRole() != kRoleServe) {
-    DeliverResult();
-    return;
-  }
-  if (Status() != 1) return;
-  PublishChange();
-  NotifyChange();
-}
+void BaseResourceBatchCmd::FinishReply() { DispatchReply(Status() == 1); }
 
 // ---------------------------------------------------------------- the result
 
@@ -188,18 +180,6 @@ void BaseResourceBatchCmd::NotifyChange() {
   PublishNoticeCode(traits_.noticeCode);
 }
 
-void BaseResourceBatchCmd::RecordBuilder::Int(int32_t value) {
-  const uint32_t bits = static_cast<uint32_t>(value);
-  for (int i = 0; i < kIntItemSize; ++i) bytes_.push_back(static_cast<BYTE>(bits >> (8 * i)));
-}
-
-void BaseResourceBatchCmd::RecordBuilder::Byte(uint8_t value) { bytes_.push_back(value); }
-
-void BaseResourceBatchCmd::RecordBuilder::String(const std::string& text) {
-  Int(static_cast<int32_t>(text.size()));
-  bytes_.insert(bytes_.end(), text.begin(), text.end());
-}
-
 bool BaseResourceBatchCmd::PayloadOf(IShareSessionMessage* message, const BYTE** payload,
                                      int* size) {
   BYTE* data = nullptr;
@@ -219,31 +199,6 @@ bool BaseResourceBatchCmd::CopyToPayload(const std::vector<BYTE>& bytes,
   return CopyToBuffer(bytes, data, size);
 }
 
-bool BaseResourceBatchCmd::CopyToBuffer(const std::vector<BYTE>& bytes, BYTE* payload,
-                                        int size) {
-  if (size < 0 || bytes.size() > static_cast<size_t>(size)) return false;
-  if (bytes.empty()) return true;
-  if (payload == nullptr) return false;
-  std::memcpy(payload, bytes.data(), bytes.size());
-  return true;
-}
-
-bool BaseResourceBatchCmd::ReadIdList(RecordReader* reader, int32_t* count,
-                                      std::vector<int>* ids) {
-  int32_t read = 0;
-  if (!reader->ReadInt(&read) || read < 0) return false;
-  if (static_cast<size_t>(read) > reader->remaining() / kIntItemSize) return false;
-  std::vector<int> list;
-  list.reserve(static_cast<size_t>(read));
-  for (int32_t i = 0; i < read; ++i) {
-    int32_t id = 0;
-    if (!reader->ReadInt(&id)) return false;
-    list.push_back(id);
-  }
-  *count = read;
-  ids->swap(list);
-  return true;
-}
 
 }  // namespace ZQBlog
 }  // namespace Velmora

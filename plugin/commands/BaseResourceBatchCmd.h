@@ -13,7 +13,8 @@
 //     whatever the reply says;
 //   - the end of a reply: outside role 1 the result is delivered; in role 1 a reply
 //     that succeeded is published (change record, then the notice (0, notice code, 0,
-//     0)) and one that did not is neither delivered nor published;
+//     0)), and a command run for another process answers it with its result record
+//     whether or not it succeeded (BaseBlogCmd::DispatchReply);
 //   - a transport error: the failure sinks get (album id, operation index, 0, 0), the
 //     album id in first place instead of the connection's error code.
 // The differences between the commands are a Traits row each.
@@ -100,9 +101,8 @@ class BaseResourceBatchCmd : public BaseBlogCmd {
   // count or a null ids with a positive count. REQUIRES: lock held.
   bool StoreParameters(int categoryId, int count, const int* ids);
 
-  // The end of a reply: GetShareSessionRole not 1: DeliverResult; 1 with Status 1:
-  // PublishChange, then NotifyChange; 1 with Status 0: nothing. REQUIRES: lock held and
-  // no session lock.
+  // The end of a reply: DispatchReply, with a change to broadcast when Status is 1.
+  // REQUIRES: lock held and no session lock.
   void FinishReply();
 
   // A value of the reply (the root's) or of one of its items, read into a buffer of
@@ -125,43 +125,11 @@ class BaseResourceBatchCmd : public BaseBlogCmd {
   // Sends payload on the serving channel; nothing without one.
   void PublishPayload(const std::vector<BYTE>& payload);
 
-  // Record bytes built by appending items (util/RecordItem.h encoding).
-  class RecordBuilder {
-   public:
-    void Int(int32_t value);
-    void Byte(uint8_t value);
-    void String(const std::string& text);
-    const std::vector<BYTE>& bytes() const { return bytes_; }
-
-   private:
-    std::vector<BYTE> bytes_;
-  };
   // Copies bytes to the front of message's payload; false when the payload cannot be
   // had or is too small.
   static bool CopyToPayload(const std::vector<BYTE>& bytes, IShareSessionMessage* message);
-  // The same into payload[0, size).
-  static bool CopyToBuffer(const std::vector<BYTE>& bytes, BYTE* payload, int size);
   // message's payload, or false.
   static bool PayloadOf(IShareSessionMessage* message, const BYTE** payload, int* size);
-  // Reads an item count and that many ids. False for a negative count, one the
-  // remaining bytes cannot hold, or a truncated list.
-  static bool ReadIdList(RecordReader* reader, int32_t* count, std::vector<int>* ids);
-  // Reads a count and that many (int, string(kRecordStringLimit)) pairs into *pairs
-  // (a key already present keeps its text). False as for ReadIdList or when a text is
-  // refused.
-  template <class Map>
-  static bool ReadTextPairs(RecordReader* reader, Map* pairs) {
-    int32_t count = 0;
-    if (!reader->ReadInt(&count) || count < 0) return false;
-    if (static_cast<size_t>(count) > reader->remaining() / (2 * kIntItemSize)) return false;
-    for (int32_t i = 0; i < count; ++i) {
-      int32_t id = 0;
-      std::string text;
-      if (!reader->ReadInt(&id) || !reader->ReadString(&text, kRecordStringLimit)) return false;
-      pairs->emplace(id, text);
-    }
-    return true;
-  }
 
   const Traits traits_;
   // Guarded by the command lock.

@@ -209,18 +209,14 @@ std::vector<BYTE> BaseResourceTransferCmd::BuildResultRecord() {
   CmdLock hold(*this);
   RecordBuilder record;
   record.Int(Status());
-  record.String(message_);
+  record.String(FitRecordWord(message_));
   if (Status() == 1) {
-    record.Int(static_cast<int32_t>(doneStates_.size()));
-    for (const auto& state : doneStates_) {
-      record.Int(state.first);
-      record.String(state.second);
-    }
-    record.Int(static_cast<int32_t>(failures_.size()));
-    for (const auto& failure : failures_) {
-      record.Int(failure.first);
-      record.String(failure.second);
-    }
+    record.TextTable(doneStates_);
+    record.TextTable(failures_);
+    // Beyond the two tables, so that the forwarding process shows the two id lists
+    // too: the done ids and the failed ids in reply order.
+    record.IdList(doneIds_);
+    record.IdList(failedIds_);
   }
   return record.bytes();
 }
@@ -240,17 +236,28 @@ bool BaseResourceTransferCmd::ReadResultRecord(const BYTE* payload, int size) {
   std::string message;
   std::map<int, std::string> states;
   std::map<int, std::string> failures;
+  std::vector<int> doneIds;
+  std::vector<int> failedIds;
   if (!reader.ReadInt(&status) || !reader.ReadString(&message, kRecordStringLimit)) {
     return false;
   }
-  if (status == 1 && (!ReadTextPairs(&reader, &states) || !ReadTextPairs(&reader, &failures))) {
-    return false;
+  if (status == 1) {
+    if (!ReadTextTable(&reader, &states) || !ReadTextTable(&reader, &failures)) return false;
+    // Each id list is empty when the record ends before it (a record written without
+    // them, spare bytes after it or not).
+    int32_t count = 0;
+    if ((reader.remaining() > 0 && !ReadIdList(&reader, &count, &doneIds)) ||
+        (reader.remaining() > 0 && !ReadIdList(&reader, &count, &failedIds))) {
+      return false;
+    }
   }
   CmdLock hold(*this);
   SetStatus(status);
   message_.swap(message);
   doneStates_.swap(states);
   failures_.swap(failures);
+  doneIds_.swap(doneIds);
+  failedIds_.swap(failedIds);
   return true;
 }
 

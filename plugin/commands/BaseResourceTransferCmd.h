@@ -41,14 +41,19 @@
 // two counts, the done states and the failures as the two tables, and, when Status is
 // 1, the done ids and the failed ids as the two id lists.
 //
-// Share-session records (strings read with the 50-byte limit; a truncated record or
-// one with a refused text is refused whole):
-//   request  user id (string), source (int), target (int), choice (byte), item count
-//            (int), the ids (int each)
-//   result   Status (int), message (string); when Status is 1 also the number of done
-//            states (int) and each (id (int), state (string)) in ascending id order,
-//            then the number of failures (int) and each (id (int), message (string))
-//            in ascending id order
+// Share-session records (a truncated record or one with a refused text is refused
+// whole):
+//   request  user id (string, read with the 50-byte limit), source (int), target (int),
+//            choice (byte), item count (int), the ids (int each)
+//   result   Status (int), message (string, cut to the 46 bytes its 50-byte reader
+//            takes); when Status is 1 also the number of done states (int) and each (id
+//            (int), state (string)) in ascending id order, then the number of failures
+//            (int) and each (id (int), message (string)) in ascending id order, then
+//            (added, so the forwarding process shows what a stand-alone one does) the
+//            done ids and the failed ids, each as a count (int) and the ids (int each)
+//            in reply order. The states and failure messages are shown as they are and
+//            are read with the record cap (kResultTextLimit); an id list the record
+//            ends before is taken as empty.
 //   change   user id (string), message (string); when the message is "success" also
 //            source (int), target (int), then
 //              copy: the number of done items (int) and, per done item in reply

@@ -30,12 +30,6 @@ constexpr size_t kRecordTextBytes =
 // The smallest resource record: four ints and eleven empty strings.
 constexpr size_t kMinResourceRecordSize = 4 * kIntItemSize + 11 * kIntItemSize;
 
-// text cut to what its reader takes. The texts cut this way are the server's words,
-// which the receiving side only compares with the short words of the error tables.
-std::string FitRecordText(const std::string& text) {
-  return text.size() <= kRecordTextBytes ? text : text.substr(0, kRecordTextBytes);
-}
-
 // Calls read with a zeroed buffer of the reply value size; true and *value (the text
 // up to the first zero byte) when read answers S_OK, false (absent) otherwise.
 template <class Read>
@@ -226,7 +220,7 @@ HRESULT CmdBatchCollect::OnResponseHeaders(IHttpReplyHeaders* headers) {
   }
   SetStatus(0);
   deliveredOnServerError_ = true;
-  DeliverResult();
+  DeliverOrAnswer();
   return E_FAIL;
 }
 
@@ -258,12 +252,7 @@ HRESULT CmdBatchCollect::OnReplyPackage(IPackage* package) {
     if (session->FindAlbum(uin, categoryId_) == nullptr) return S_OK;
     ApplyCollected(reply, uin);
   }
-  if (GetShareSessionRole() != kRoleServe) {
-    DeliverResult();
-  } else if (Status() == 1) {
-    PublishChange();
-    NotifyChange();
-  }
+  DispatchReply(Status() == 1);
   return S_OK;
 }
 
@@ -285,7 +274,7 @@ void CmdBatchCollect::ApplyCollected(IXMLPackage* reply, const std::wstring& uin
       item->SetState(ParseDecimal(state));
       // The item now belongs to this album and user, whatever the caller's copy said.
       item->SetCategoryId(categoryId_);
-      item->SetUin(uin.c_str());
+      item->SetWideText(ResourceInfo::TextField::kUin, uin);  // whole, zero bytes too
       session->AddCidPair(CidOf(item), categoryId_);
       if (album->ResourcesLoaded()) album->InsertResource(-1, item);
       collected_.push_back(item);
@@ -313,10 +302,8 @@ void CmdBatchCollect::DeliverResult() {
   created->SetMessageText(
       AnsiToWide(TranslateServerMessage(message_, kOpBatchCollect)).c_str());
   created->SetOperationTitle(AnsiToWide(MakeOperationTitle(kOpBatchCollect)).c_str());
-  created->SetFirstCount(outcomeFromRecord_ ? recordCollected_
-                                            : static_cast<int>(collected_.size()));
-  created->SetSecondCount(outcomeFromRecord_ ? recordRefused_
-                                             : static_cast<int>(refusals_.size()));
+  created->SetFirstCount(CollectedCount());
+  created->SetSecondCount(RefusedCount());
   created->SetCategoryId(categoryId_);
   created->AppendFirstIds(collectedIds_.begin(), collectedIds_.end());
   for (const auto& state : collectedStates_) {
@@ -385,7 +372,8 @@ bool CmdBatchCollect::ReadRequestRecord(IShareSessionMessage* message) {
     if (!item || !item->ReadRecord(reader)) return false;
     items.push_back(item);
   }
-  SetUserId(AnsiToWide(userId).c_str());
+  // The record is whole: the user id is taken as its bytes stand (zero bytes too).
+  if (!ReadUserIdRecord(message)) return false;
   CmdLock hold(*this);
   categoryId_ = categoryId;
   itemCount_ = count;
@@ -393,20 +381,36 @@ bool CmdBatchCollect::ReadRequestRecord(IShareSessionMessage* message) {
   return true;
 }
 
-int CmdBatchCollect::GetResultRecordSize() {
+int CmdBatchCollect::CollectedCount() {
+  return outcomeFromRecord_ ? recordCollected_ : static_cast<int>(collected_.size());
+}
+
+int CmdBatchCollect::RefusedCount() {
+  return outcomeFromRecord_ ? recordRefused_ : static_cast<int>(refusals_.size());
+}
+
+std::vector<BYTE> CmdBatchCollect::BuildResultRecord() {
   CmdLock hold(*this);
-  return StringItemSize(FitRecordText(message_)) + 3 * kIntItemSize;
+  RecordBuilder record;
+  record.Int(Status());
+  record.String(FitRecordWord(message_));
+  // The two counts as the result shows them.
+  record.Int(CollectedCount());
+  record.Int(RefusedCount());
+  // Beyond the counts, so that the forwarding process shows the whole outcome: the
+  // ids of the collected items in collected order, their states and the refusals.
+  record.IdList(collectedIds_);
+  record.TextTable(collectedStates_);
+  record.TextTable(refusals_);
+  return record.bytes();
+}
+
+int CmdBatchCollect::GetResultRecordSize() {
+  return static_cast<int>(BuildResultRecord().size());
 }
 
 bool CmdBatchCollect::WriteResultRecord(BYTE* payload, int size) {
-  if (payload == nullptr || size < 0) return false;
-  CmdLock hold(*this);
-  RecordWriter writer(payload, static_cast<size_t>(size));
-  writer.WriteInt(Status());
-  writer.WriteString(FitRecordText(message_));
-  writer.WriteInt(static_cast<int32_t>(collectedStates_.size()));
-  writer.WriteInt(static_cast<int32_t>(refusals_.size()));
-  return writer.ok();
+  return CopyToBuffer(BuildResultRecord(), payload, size);
 }
 
 bool CmdBatchCollect::ReadResultRecord(const BYTE* payload, int size) {
@@ -420,11 +424,25 @@ bool CmdBatchCollect::ReadResultRecord(const BYTE* payload, int size) {
       !reader.ReadInt(&collected) || !reader.ReadInt(&refused)) {
     return false;
   }
+  std::vector<int> ids;
+  std::map<int, std::string> states;
+  std::map<int, std::string> refusals;
+  // Each list is empty when the record ends before it (a record written without them,
+  // spare bytes after it or not).
+  int32_t count = 0;
+  if ((reader.remaining() > 0 && !ReadIdList(&reader, &count, &ids)) ||
+      (reader.remaining() > 0 && !ReadTextTable(&reader, &states)) ||
+      (reader.remaining() > 0 && !ReadTextTable(&reader, &refusals))) {
+    return false;
+  }
   CmdLock hold(*this);
   SetStatus(status);
   message_.swap(message);
   recordCollected_ = collected;
   recordRefused_ = refused;
+  collectedIds_.swap(ids);
+  collectedStates_.swap(states);
+  refusals_.swap(refusals);
   outcomeFromRecord_ = true;
   return true;
 }
@@ -432,7 +450,7 @@ bool CmdBatchCollect::ReadResultRecord(const BYTE* payload, int size) {
 std::vector<BYTE> CmdBatchCollect::BuildChangeRecord() {
   CmdLock hold(*this);
   const std::string userId = UserId();
-  const std::string message = FitRecordText(message_);
+  const std::string message = FitRecordWord(message_);
   const bool success = message_ == "success";
   // The collected items may be shared with a cached album: read them under its lock.
   BlogSession_* session = BlogSession_::Instance();
@@ -443,7 +461,7 @@ std::vector<BYTE> CmdBatchCollect::BuildChangeRecord() {
     size += 3 * kIntItemSize;
     for (const CComPtr<ResourceInfo>& item : collected_) size += item->RecordSize();
     for (const auto& refusal : refusals_) {
-      size += kIntItemSize + StringItemSize(FitRecordText(refusal.second));
+      size += kIntItemSize + StringItemSize(refusal.second);
     }
   }
   std::vector<BYTE> payload(size);
@@ -457,7 +475,7 @@ std::vector<BYTE> CmdBatchCollect::BuildChangeRecord() {
     writer.WriteInt(static_cast<int32_t>(refusals_.size()));
     for (const auto& refusal : refusals_) {
       writer.WriteInt(refusal.first);
-      writer.WriteString(FitRecordText(refusal.second));
+      writer.WriteString(refusal.second);
     }
   }
   return payload;

@@ -34,7 +34,8 @@
 // HTTP status 500 delivers a Status 0 result at once, before the body is read, in every
 // role. That result is the command's only one: a body that follows is still parsed (a
 // body that is not XML fails the command) but changes nothing and delivers nothing, so
-// the host never hears of a second outcome under the same command id.
+// the host never hears of a second outcome under the same command id. A command run for
+// another process answers that process with this outcome instead.
 //
 // Share-session records:
 //   operation  string uin, int album id, int item count, one resource record per item.
@@ -42,11 +43,16 @@
 //              uin above 46 bytes, or a resource text above its record limit) is not
 //              forwarded: WriteRequestRecord refuses it and the command fails at Start.
 //   result     int Status, string message (cut to the 46 bytes its reader takes), int
-//              collected count, int refused count.
+//              collected count (the collected items), int refused count, then, added
+//              so that the forwarding process shows what a stand-alone one does: the
+//              ids of the collected items (int count, the ids in collected order), the
+//              collected states and the refusals (each: int count, then per entry in
+//              ascending id order int id and string text, read with the record cap).
+//              A list the record ends before is taken as empty.
 //   change     string uin, string message (cut to 46 bytes); when the message is
 //              "success": int album id, int collected count, the record of each
 //              collected item, int refused count, then per refusal in ascending id
-//              order int id and string message (cut to 46 bytes).
+//              order int id and string message (whole: the decoders take any text).
 //
 // A transport error gives the session's failure sinks (code, 4, 0, 0).
 #ifndef ZQBLOG_COMMANDS_CMDBATCHCOLLECT_H_
@@ -136,6 +142,11 @@ class CmdBatchCollect : public BaseBlogCmd {
   bool outcomeFromRecord_ = false;
   int recordCollected_ = 0;
   int recordRefused_ = 0;
+  // The counts the result shows: those of a result record when the outcome came in
+  // one, else the collected items and the refusals. REQUIRES: lock held.
+  int CollectedCount();
+  int RefusedCount();
+  std::vector<BYTE> BuildResultRecord();
   // A 500 reply delivered the command's result already.
   bool deliveredOnServerError_ = false;
   std::string host_;

@@ -557,10 +557,10 @@ TEST_F(CmdBatchCollectTest, DecoderRefusesBroadcastsItCannotApplyWhole) {
   EXPECT_EQ(before, AlbumsOf(&forwarder, kUin));
   EXPECT_TRUE(CidPairsOf(&forwarder).empty());
 
-  // A refusal text above 46 bytes, an impossible count, an empty user id.
+  // A refusal text above the largest record item, an impossible count, an empty user id.
   std::vector<BYTE> longRefusal = head;
   Append(&longRefusal, RecordOf(item));
-  Append(&longRefusal, Record().Int(1).Int(0).Text(std::string(47, 'm')).bytes());
+  Append(&longRefusal, Record().Int(1).Int(0).Text(std::string(65537, 'm')).bytes());
   EXPECT_FALSE(Decode(&decoder, kNoticeBatchCollect, longRefusal));
   EXPECT_FALSE(Decode(&decoder, kNoticeBatchCollect,
                       Record().Text("10001").Text("success").Int(kAlbum).Int(1000000).bytes()));
@@ -766,9 +766,14 @@ TEST_F(CmdBatchCollectTest, ResultRecordCarriesStatusWordAndCounts) {
   CComPtr<FakeMessage> request(new FakeMessage(9));
   CComPtr<IShareSessionMessage> answer = cmd->BuildResultMessage(request);
   ASSERT_NE(nullptr, answer.p);
-  std::vector<BYTE> expected = Record().Text("success").bytes();
-  EXPECT_EQ(static_cast<int>(expected.size()) + 12, cmd->GetResultRecordSize());
-  expected = Record().Int(1).Text("success").Int(1).Int(1).bytes();
+  // Status, word, the two counts, then the collected ids, states and refusals.
+  std::vector<BYTE> expected = Record()
+                                   .Int(1).Text("success").Int(1).Int(1)
+                                   .Int(1).Int(501)
+                                   .Int(1).Int(501).Text("2")
+                                   .Int(1).Int(0).Text("duplicate")
+                                   .bytes();
+  EXPECT_EQ(static_cast<int>(expected.size()), cmd->GetResultRecordSize());
   expected.resize(expected.size() + 8, 0);
   EXPECT_EQ(expected, platform->manager->server->lastResult->payload);
 
@@ -779,7 +784,7 @@ TEST_F(CmdBatchCollectTest, ResultRecordCarriesStatusWordAndCounts) {
   const std::string longWord = "<result return=\"0\" message=\"" + std::string(60, 'w') + "\"/>";
   Play(wordy, factory, 200, &longWord);
   ASSERT_NE(nullptr, wordy->BuildResultMessage(request).p);
-  EXPECT_EQ(Record().Int(0).Text(std::string(46, 'w')).Int(0).Int(0).bytes(),
+  EXPECT_EQ(Record().Int(0).Text(std::string(46, 'w')).Int(0).Int(0).Int(0).Int(0).Int(0).bytes(),
             std::vector<BYTE>(platform->manager->server->lastResult->payload.begin(),
                               platform->manager->server->lastResult->payload.end() - 8));
 }

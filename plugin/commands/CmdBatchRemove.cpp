@@ -114,7 +114,7 @@ std::vector<BYTE> CmdBatchRemove::BuildResultRecord() {
   CmdLock hold(*this);
   RecordBuilder record;
   record.Int(Status());
-  record.String(message_);
+  record.String(FitRecordWord(message_));
   return record.bytes();
 }
 
@@ -137,7 +137,6 @@ bool CmdBatchRemove::ReadResultRecord(const BYTE* payload, int size) {
   CmdLock hold(*this);
   SetStatus(status);
   message_.swap(message);
-  outcomeFromRecord_ = true;
   return true;
 }
 
@@ -149,7 +148,7 @@ void CmdBatchRemove::DeliverResult() {
   if (!result) return;
   if (Status() == 1) {
     result->SetFirstCount(itemCount_);
-    if (!outcomeFromRecord_) result->AppendFirstIds(ids_.begin(), ids_.end());
+    result->AppendFirstIds(ids_.begin(), ids_.end());
   }
   FileBatchResult(result);
 }

@@ -21,12 +21,12 @@
 // Result (ResultOnBatchOperation, kind 2): the user id, operation 5 and its title,
 // Status, the text of the message word for operation 5, the album id; when Status is 1
 // also the item count as first count and every requested id in order as the first id
-// list (the list stays empty in a process that learnt the outcome from a result
-// record).
+// list. A process that learnt the outcome from a result record shows its own request's
+// ids, which are the ones the serving process removed.
 //
 // Share-session records (strings read with the 50-byte limit):
 //   request  user id (string), album id (int), item count (int), the ids (int each)
-//   result   Status (int), message (string)
+//   result   Status (int), message (string, cut to the 46 bytes its reader takes)
 //   change   user id (string), message (string); when the message is "success" also
 //            the album id (int), the item count (int), the ids (int each)
 // A record that is truncated or has a refused text is refused whole: nothing of it is
@@ -79,9 +79,6 @@ class CmdBatchRemove : public BaseResourceBatchCmd {
   std::vector<BYTE> BuildRequestRecord();
   std::vector<BYTE> BuildChangeRecord();
   std::vector<BYTE> BuildResultRecord();
-
-  // The outcome came from a result record (forwarding process): no id list.
-  bool outcomeFromRecord_ = false;
 };
 
 }  // namespace ZQBlog

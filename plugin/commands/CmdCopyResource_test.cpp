@@ -387,6 +387,8 @@ TEST_F(CmdCopyResourceTest, ResultRecordIsWrittenInAscendingIdOrderAndReadBackWh
                        .Int(1)
                        .Int(7)
                        .Text("excess")
+                       .Int(2).Int(9).Int(5)  // the done ids in reply order
+                       .Int(1).Int(7)         // the failed ids
                        .bytes();
   EXPECT_EQ(static_cast<int>(expected.size()), cmd->GetResultRecordSize());
   Bytes payload = platform->manager->server->lastResult->payload;
@@ -394,10 +396,10 @@ TEST_F(CmdCopyResourceTest, ResultRecordIsWrittenInAscendingIdOrderAndReadBackWh
   payload.resize(expected.size());
   EXPECT_EQ(expected, payload);
 
-  // A state longer than the reading limit refuses the record whole.
+  // A state longer than the largest record item refuses the record whole.
   CComPtr<Command> other = Make();
   const Bytes overlong =
-      Record().Int(1).Text("success").Int(1).Int(5).Text(std::string(47, 's')).Int(0).bytes();
+      Record().Int(1).Text("success").Int(1).Int(5).Text(std::string(65537, 's')).Int(0).bytes();
   EXPECT_FALSE(other->ReadResultRecord(overlong.data(), static_cast<int>(overlong.size())));
   EXPECT_EQ(0, other->Status());
   EXPECT_TRUE(other->DoneStates().empty());
@@ -409,6 +411,8 @@ TEST_F(CmdCopyResourceTest, ResultRecordIsWrittenInAscendingIdOrderAndReadBackWh
   EXPECT_EQ(1, other->Status());
   EXPECT_EQ((Texts{{5, "1"}, {9, "2"}}), other->DoneStates());
   EXPECT_EQ((Texts{{7, "excess"}}), other->Failures());
+  EXPECT_EQ((std::vector<int>{9, 5}), other->DoneIds());
+  EXPECT_EQ((std::vector<int>{7}), other->FailedIds());
 }
 
 TEST_F(CmdCopyResourceTest, ServingSideReadsTheRequestRecord) {
@@ -459,9 +463,9 @@ TEST_F(CmdCopyResourceTest, DecoderRejectsBrokenPayloadsAndMissingAlbums) {
       // the refusals cut short: nothing is applied although the copies were whole
       Record().Text("10001").Text("success").Int(3).Int(4).Int(1).Int(5).Int(900).Int(2)
           .Int(7).Text("excess").bytes(),
-      // a refusal text longer than its limit
+      // a refusal text longer than the largest record item
       Record().Text("10001").Text("success").Int(3).Int(4).Int(1).Int(5).Int(900).Int(1)
-          .Int(7).Text(std::string(47, 'e')).bytes(),
+          .Int(7).Text(std::string(65537, 'e')).bytes(),
       // more pairs than the payload holds
       Record().Text("10001").Text("success").Int(3).Int(4).Int(500).Int(5).Int(900).bytes(),
       // the target album is not here

@@ -128,13 +128,12 @@ bool CmdCreateAlbum::ReadRequestRecord(IShareSessionMessage* message) {
 }
 
 int CmdCreateAlbum::GetResultRecordSize() {
-  return 2 * kIntItemSize + StringItemSize(Message());
+  return 2 * kIntItemSize + StringItemSize(FitRecordWord(Message()));
 }
 
 bool CmdCreateAlbum::WriteResultRecord(BYTE* payload, int size) {
   if (payload == nullptr || size < 0) return false;
-  const std::string message = Message();
-  if (!FitsReadLimit(message, kRecordStringLimit)) return false;
+  const std::string message = FitRecordWord(Message());
   RecordWriter writer(payload, static_cast<size_t>(size));
   writer.WriteInt(Status());
   writer.WriteInt(CreatedCategoryId());

@@ -29,7 +29,7 @@
 //            bytes or an album text above 96 ANSI bytes makes the forward fail (the
 //            command ends in state 6, nothing is sent).
 //   result   Status (int), created category id (int), message (string, read with the
-//            50-byte limit; a longer message is not written).
+//            50-byte limit; a longer word is cut to the 46 bytes it takes).
 //   change   user id (string), message (string), and when the message is "success" the
 //            album record of the command's album.
 // A transport error gives the session's failure sinks (code, 6, 0, 0).

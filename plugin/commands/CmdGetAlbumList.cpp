@@ -83,7 +83,14 @@ HRESULT CmdGetAlbumList::OnResponseHeaders(IHttpReplyHeaders* headers) {
       Hold hold(session->AlbumListLock());
       inMemory = session->FindAlbumList(AnsiToWide(UserId())) != nullptr;
     }
-    if (!inMemory || GetShareSessionRole() == kRoleStandAlone) ReplayCachedCopy();
+    const int role = GetShareSessionRole();
+    if (!inMemory || role == kRoleStandAlone) {
+      ReplayCachedCopy();
+    } else if (role == kRoleServe) {
+      // Unchanged since this process fetched it, but a process that asks may not hold
+      // it yet: every process is told the list as this one holds it.
+      if (TakeHeldAlbums()) DispatchReply(true);
+    }
     return S_OK;
   }
   // Only a successful reply replaces the cached list; an error reply's body is still
@@ -112,6 +119,29 @@ void CmdGetAlbumList::ReplayCachedCopy() {
   CComPtr<IPackage> package;
   if (FAILED(parser->GetPackage(&package)) || !package) return;
   OnReplyPackage(package);
+}
+
+bool CmdGetAlbumList::TakeHeldAlbums() {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return false;
+  Hold hold(session->AlbumListLock());
+  AlbumListInfo* list = session->FindAlbumList(AnsiToWide(UserId()));
+  if (list == nullptr) return false;
+  replyIds_.clear();
+  replyAlbums_.clear();
+  int count = 0;
+  list->GetAlbumCount(&count);
+  for (int i = 0; i < count; ++i) {
+    CComPtr<IZQAlbumInfo> album;
+    if (FAILED(list->GetAlbum(i, &album)) || !album) return false;
+    // The list holds AlbumInfo objects only.
+    AlbumInfo* held = static_cast<AlbumInfo*>(album.p);
+    int id = 0;
+    held->GetId(&id);
+    replyIds_.push_back(id);
+    replyAlbums_.push_back(held);
+  }
+  return true;
 }
 
 CComPtr<IPackageParser> CmdGetAlbumList::CreateReplyParser() { return CreateXmlReplyParser(); }
@@ -216,12 +246,7 @@ HRESULT CmdGetAlbumList::Reconcile(IXMLPackage* document) {
   }
 
   SetStatus(1);
-  if (GetShareSessionRole() == kRoleServe) {
-    PublishChange();
-    NotifyChange();
-  } else {
-    DeliverResult();
-  }
+  DispatchReply(true);
   return S_OK;
 }
 

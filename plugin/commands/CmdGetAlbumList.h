@@ -9,9 +9,11 @@
 //                cached
 //   304          Status 1; when the session has no list for the user, or this process
 //                is stand-alone (role 2), the cached copy is parsed and reconciled as a
-//                reply; otherwise (the list is in memory, role 0 or 1) nothing happens
-//                and no result is delivered. An empty or missing cached copy gives no
-//                result either.
+//                reply. Otherwise the list is in memory: in role 1 the user's albums as
+//                the session holds them are broadcast with notice code 2 (the receiving
+//                decoders then hold the same list, albums it does not name removed)
+//                and a process that asked for them is answered with Status 1; in role 0
+//                nothing happens. An empty or missing cached copy gives no result.
 //   2xx          the reply is fresh: its body is cached (after entity removal) and its
 //                "Last-Modified" value stored once the body is
 //   other        the body is reconciled if it parses, but neither it nor its
@@ -117,6 +119,10 @@ class CmdGetAlbumList : public BaseBlogCmd {
   static AlbumEntry ReadAlbumEntry(IXMLNode* category);
   // The 304 answer: the cached copy parsed and reconciled as a reply.
   void ReplayCachedCopy();
+  // The 304 answer of a serving process that holds the list: the user's albums as the
+  // session holds them, in list order, become the reply albums (and ids) that
+  // PublishChange broadcasts. False, nothing taken, when the list has gone.
+  bool TakeHeldAlbums();
   // Reconciles the reply in document with the user's list and dispatches by role.
   HRESULT Reconcile(IXMLPackage* document);
   // The change record of the reply albums.

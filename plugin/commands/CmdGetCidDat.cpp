@@ -136,7 +136,7 @@ HRESULT CmdGetCidDat::OnResponseHeaders(IHttpReplyHeaders* headers) {
     // The user has no content-id data: a successful, empty fetch.
     replyKind_ = kReplyNoTable;
     SetStatus(1);
-    DeliverResult();
+    DeliverOrAnswer();
   } else if (status < 200 || status > 299) {
     // An error page is not a table: its bytes must not become index entries.
     replyKind_ = kReplyRefused;
@@ -166,12 +166,7 @@ HRESULT CmdGetCidDat::OnReplyPackage(IPackage* package) {
   if (session == nullptr) return E_FAIL;
   MergeCidTable(session, data, static_cast<size_t>(length));
   SetStatus(1);
-  if (GetShareSessionRole() == kRoleServe) {
-    PublishChange();
-    NotifyChange();
-  } else {
-    DeliverResult();
-  }
+  DispatchReply(true);
   return S_OK;
 }
 

@@ -22,6 +22,8 @@
 //   no directory record, or a     no request is made, the command fails
 //   URL outside the service
 //   transport error               the session's failure sinks get (code, 1, 0, 0)
+// A command run for another process answers that process instead of delivering a
+// result (in role 1 after its broadcast; see BaseBlogCmd::DispatchReply).
 //
 // Share-session records: the operation record is the user id (string, read with the
 // 50-byte limit); the result record is Status (int); the change record is the user id

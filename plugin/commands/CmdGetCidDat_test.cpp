@@ -415,7 +415,7 @@ TEST_F(CmdGetCidDatTest, DecoderRefusesBadBroadcastsAndKeepsItsIndex) {
       Record().Text("10001").Int(2).Text(cid).Int(5).Text(cid).bytes(),  // album id cut
       Record().Text("10001").Int(0x7FFFFFFF).Text(cid).Int(5).bytes(),   // count lies
       Record().Text("10001").Int(-1).bytes(),                            // negative count
-      Record().Text("10001").Int(1).Text(std::string(47, 'C')).Int(5).bytes(),  // cid too long
+      Record().Text("10001").Int(1).Text(std::string(65537, 'C')).Int(5).bytes(),  // too long
       Record().Text("").Int(1).Text(cid).Int(5).bytes(),                 // no user
       Record().Text("10001").bytes(),                                    // no count
   };
@@ -423,9 +423,11 @@ TEST_F(CmdGetCidDatTest, DecoderRefusesBadBroadcastsAndKeepsItsIndex) {
     EXPECT_FALSE(Decode(platform, &decoder, bad[i])) << i;
     EXPECT_EQ((std::vector<std::pair<std::wstring, int>>{{L"KEEP", 1}}), PairsOf(&forwarder)) << i;
   }
-  // The longest cid a string(50) item holds, and an empty index.
-  EXPECT_TRUE(Decode(platform, &decoder, Record().Text("10001").Int(1).Text(std::string(46, 'C')).Int(5).bytes()));
-  EXPECT_EQ((std::vector<int>{5}), AlbumsOf(&forwarder, std::wstring(46, L'C')));
+  // A content id longer than a Cid.dat key (a resource list's may be), and an empty
+  // index.
+  EXPECT_TRUE(Decode(platform, &decoder,
+                     Record().Text("10001").Int(1).Text(std::string(200, 'C')).Int(5).bytes()));
+  EXPECT_EQ((std::vector<int>{5}), AlbumsOf(&forwarder, std::wstring(200, L'C')));
   EXPECT_TRUE(Decode(platform, &decoder, Record().Text("10001").Int(0).bytes()));
   EXPECT_EQ(0u, forwarder.CidPairCount());
 }

@@ -108,7 +108,7 @@ HRESULT CmdGetResourceList::OnResponseHeaders(IHttpReplyHeaders* headers) {
       return S_OK;
     case 500:
       SetStatus(0);
-      DeliverResult();
+      DeliverOrAnswer();
       return S_OK;
     case 304: {
       SetStatus(1);
@@ -123,10 +123,15 @@ HRESULT CmdGetResourceList::OnResponseHeaders(IHttpReplyHeaders* headers) {
         loaded = found && album->ResourcesLoaded();
       }
       if (!found) return S_OK;
+      const int role = loaded ? GetShareSessionRole() : kRoleStandAlone;
       if (!loaded) {
         ReplayCachedCopy();
-      } else if (GetShareSessionRole() == kRoleStandAlone) {
-        if (!ReplayCachedCopy()) DeliverResult();
+      } else if (role == kRoleStandAlone) {
+        if (!ReplayCachedCopy()) DeliverOrAnswer();
+      } else if (role == kRoleServe) {
+        // Unchanged since this process fetched them, but a process that asks may not
+        // hold them yet: every process is told them as this one holds them.
+        if (TakeHeldResources()) DispatchReply(true);
       }
       return S_OK;
     }
@@ -158,7 +163,7 @@ void CmdGetResourceList::EmptyAlbum() {
     album->SetResourcesLoaded(true);
   }
   SetStatus(1);
-  DeliverResult();
+  DeliverOrAnswer();
 }
 
 bool CmdGetResourceList::ReplayCachedCopy() {
@@ -177,6 +182,35 @@ bool CmdGetResourceList::ReplayCachedCopy() {
   CComPtr<IPackage> package;
   if (FAILED(parser->GetPackage(&package)) || !package) return false;
   OnReplyPackage(package);
+  return true;
+}
+
+bool CmdGetResourceList::TakeHeldResources() {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return false;
+  Hold hold(session->AlbumListLock());
+  AlbumInfo* album = session->FindAlbum(AnsiToWide(UserId()), albumId_);
+  if (album == nullptr) return false;
+  int count = 0;
+  if (FAILED(album->GetResourceCount(&count))) count = 0;
+  replyResources_.clear();
+  replyResources_.reserve(static_cast<size_t>(count));
+  // A receiving decoder puts each new resource at the front of the album: the last
+  // one first keeps the album's order there.
+  for (int i = count - 1; i >= 0; --i) {
+    CComPtr<IZQResInfo> resource;
+    if (FAILED(album->GetResource(i, &resource)) || !resource) return false;
+    replyResources_.push_back(resource);
+  }
+  // A receiving decoder rebuilds the album's content-id pairs from the broadcast, one
+  // per resource; this process does the same, so the indexes stay equal.
+  if (!IsKeepingUser()) {
+    session->RemoveCidEntriesOfAlbum(albumId_);
+    for (const CComPtr<IZQResInfo>& resource : replyResources_) {
+      int id = 0;
+      if (SUCCEEDED(resource->GetId(&id))) session->AddCidEntry(id, albumId_, album);
+    }
+  }
   return true;
 }
 
@@ -347,12 +381,7 @@ bool CmdGetResourceList::Apply(IXMLPackage* document) {
   }
 
   SetStatus(1);
-  if (GetShareSessionRole() == kRoleServe) {
-    PublishChange();
-    NotifyChange();
-  } else {
-    DeliverResult();
-  }
+  DispatchReply(true);
   return true;
 }
 

@@ -12,12 +12,16 @@
 //   304   Status 1. No album in the session: nothing. Resources never loaded: the cached
 //         copy is parsed and applied (even in roles 0 and 1). Loaded and stand-alone
 //         (role 2): the same, and a result with Status 1 when the copy gives nothing.
-//         Loaded in role 0 or 1: nothing.
+//         Loaded in role 1: the album's resources as the session holds them are
+//         broadcast with notice code 3 (so the receiving decoders hold the same
+//         resources in the same order) and a process that asked for them is answered
+//         with Status 1. Loaded in role 0: nothing.
 //   2xx   Status 1; the body is cached (after entity removal) and its "Last-Modified"
 //         value stored once the body is
 //   other Status 1; the body is applied if it parses but not cached
 // A body that comes with a 404 or 500 reply is still applied if it parses; the command
-// files and announces one result at most, the first.
+// files and announces one result at most, the first. A command run for another process
+// answers that process instead of delivering "in every role" (DeliverOrAnswer).
 //
 // Reply: the root holds one "resource" element per resource:
 //   <resource id cid gcid res_type size format last_time state>   (named values)
@@ -127,6 +131,12 @@ class CmdGetResourceList : public BaseBlogCmd {
   // The 304 answer: the cached copy parsed and applied as a reply. False when the copy
   // gives no package.
   bool ReplayCachedCopy();
+  // The 304 answer of a serving process whose album's resources are loaded: the
+  // album's resources as the session holds them, last first, become the reply
+  // resources that PublishChange broadcasts, and the album's content-id pairs are
+  // rebuilt from them as every receiving decoder does. False, nothing taken, when the
+  // album has gone.
+  bool TakeHeldResources();
   // Applies the reply in document to the album and dispatches by role; false when the
   // album is not in the session.
   bool Apply(IXMLPackage* document);

@@ -348,15 +348,24 @@ TEST_F(CmdGetResourceListTest, NotModifiedForALoadedAlbumDependsOnTheRole) {
     session->FindAlbum(kUin, kAlbum)->NewResource()->SetId(99);  // not in the cache
   }
 
-  // Role 1: nothing at all.
+  // Role 1: the resources as held are broadcast (the cache is not read), so a process
+  // that asked ends with them too, in the same order; no result is filed here.
   platform->manager->role = 1;
   CComPtr<Command> serving = Started(kCommandId + 1);
   CComPtr<FakeHeaders> notModified(new FakeHeaders(304));
   EXPECT_EQ(BaseCmd::kStateSucceeded,
             PlayReply(serving, platform->factory->connection, notModified, {}));
   EXPECT_EQ((std::vector<int>{99, 7}), IdsOf(AlbumNow().resources));
-  EXPECT_TRUE(platform->manager->server->published().empty());
   EXPECT_EQ(-1, FiledStatus(kCommandId + 1));
+  ASSERT_EQ(1u, platform->manager->server->published().size());
+  EXPECT_EQ((std::vector<FakeServer::Notice>{{0, 3, 0, 0}}), platform->manager->server->notices());
+  TestSession forwarding;
+  forwarding.SetCurrentUin(kUin);
+  MakeAlbum(&forwarding, kUin, kAlbum);
+  TestDecoder decoder(&forwarding);
+  platform->manager->channel->broadcast = platform->manager->server->published()[0];
+  ASSERT_TRUE(decoder.DecodeMessage(kNoticeResourceList, 0, 0));
+  EXPECT_EQ(AlbumNow(), AlbumNow(&forwarding));
 
   // Stand-alone: the cache is applied again.
   platform->manager->role = 2;

@@ -143,12 +143,13 @@ bool CmdModifyAlbum::ReadRequestRecord(IShareSessionMessage* message) {
   return true;
 }
 
-int CmdModifyAlbum::GetResultRecordSize() { return kIntItemSize + StringItemSize(Message()); }
+int CmdModifyAlbum::GetResultRecordSize() {
+  return kIntItemSize + StringItemSize(FitRecordWord(Message()));
+}
 
 bool CmdModifyAlbum::WriteResultRecord(BYTE* payload, int size) {
   if (payload == nullptr || size < 0) return false;
-  const std::string message = Message();
-  if (!FitsReadLimit(message, kRecordStringLimit)) return false;
+  const std::string message = FitRecordWord(Message());
   RecordWriter writer(payload, static_cast<size_t>(size));
   writer.WriteInt(Status());
   writer.WriteString(message);

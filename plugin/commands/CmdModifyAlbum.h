@@ -27,7 +27,7 @@
 //            forwarding side refuses what the serving side would refuse to read, as
 //            for CmdCreateAlbum.
 //   result   Status (int), message (string, read with the 50-byte limit; a longer
-//            message is not written).
+//            word is cut to the 46 bytes it takes).
 //   change   user id (string), message (string), and when the message is "success" the
 //            album record and the new-resource count (int).
 // A transport error gives the session's failure sinks (code, 7, 0, 0).

@@ -22,12 +22,6 @@ typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> 
 constexpr size_t kRecordTextBytes =
     static_cast<size_t>(BaseBlogCmd::kRecordStringLimit - kIntItemSize);
 
-// The server's word cut to what its reader takes (it is only compared with the short
-// words of the error tables and "success").
-std::string FitRecordText(const std::string& text) {
-  return text.size() <= kRecordTextBytes ? text : text.substr(0, kRecordTextBytes);
-}
-
 // The root's named value name read into a buffer of the reply value size: true and
 // *value when present, false when absent.
 bool PackageValue(IXMLPackage* reply, const char* name, std::string* value) {
@@ -194,12 +188,7 @@ bool CmdModifyResource::Apply(IXMLPackage* reply) {
     }
   }
 
-  if (GetShareSessionRole() != kRoleServe) {
-    DeliverResult();
-  } else if (Status() == 1) {
-    PublishChange();
-    NotifyChange();
-  }
+  DispatchReply(Status() == 1);
   return true;
 }
 
@@ -274,7 +263,8 @@ bool CmdModifyResource::ReadRequestRecord(IShareSessionMessage* message) {
       !reader.ReadString(&desc, kRecordStringLimit)) {
     return false;
   }
-  SetUserId(AnsiToWide(userId).c_str());
+  // The record is whole: the user id is taken as its bytes stand (zero bytes too).
+  if (!ReadUserIdRecord(message)) return false;
   CmdLock hold(*this);
   sourceAlbumId_ = source;
   targetAlbumId_ = target;
@@ -286,7 +276,7 @@ bool CmdModifyResource::ReadRequestRecord(IShareSessionMessage* message) {
 
 int CmdModifyResource::GetResultRecordSize() {
   CmdLock hold(*this);
-  return StringItemSize(FitRecordText(message_)) + kIntItemSize;
+  return StringItemSize(FitRecordWord(message_)) + kIntItemSize;
 }
 
 bool CmdModifyResource::WriteResultRecord(BYTE* payload, int size) {
@@ -294,7 +284,7 @@ bool CmdModifyResource::WriteResultRecord(BYTE* payload, int size) {
   CmdLock hold(*this);
   RecordWriter writer(payload, static_cast<size_t>(size));
   writer.WriteInt(Status());
-  writer.WriteString(FitRecordText(message_));
+  writer.WriteString(FitRecordWord(message_));
   return writer.ok();
 }
 
@@ -313,7 +303,7 @@ bool CmdModifyResource::ReadResultRecord(const BYTE* payload, int size) {
 std::vector<BYTE> CmdModifyResource::BuildChangeRecord() {
   CmdLock hold(*this);
   const std::string userId = UserId();
-  const std::string word = FitRecordText(message_);
+  const std::string word = FitRecordWord(message_);
   const size_t size = static_cast<size_t>(StringItemSize(userId) + StringItemSize(word) +
                                           3 * kIntItemSize + StringItemSize(resourceName_) +
                                           StringItemSize(description_));

@@ -96,7 +96,7 @@ HRESULT CmdRefreshBlogServerInfo::OnReplyPackage(IPackage* package) {
   body->GetData(&data, &length);
   if (data == nullptr || length <= 0) {
     SetStatus(0);
-    DeliverResult();
+    DeliverOrAnswer();
     return E_FAIL;
   }
   std::wstring text = AnsiToWide(
@@ -169,11 +169,19 @@ bool CmdRefreshBlogServerInfo::ApplyDirectory(const std::wstring& text) {
   if (lines[kLineStatus] == kNoBlog) {
     record->Opened = false;
     SetStatus(1);
-    DeliverResult();
+    DeliverOrAnswer();
     return true;
   }
-  record->Opened = true;
   auto has = [&lines](size_t line) { return line < lines.size(); };
+  // A URL is kept only when every process of a share session can take it from the
+  // broadcast of this record: a longer one than a record item holds fails the parse
+  // before anything is written.
+  for (size_t url : {kLineCidDatUrl, kLineAlbumListUrl, kLineResourceListUrl}) {
+    if (has(url) && WideToAnsi(lines[url]).size() > static_cast<size_t>(kMaxStringItemLength)) {
+      return false;
+    }
+  }
+  record->Opened = true;
   if (has(kLineCidDatNumber)) {
     record->CidDatNumber = ParseDirectoryNumber(lines[kLineCidDatNumber]);
   }
@@ -196,12 +204,7 @@ bool CmdRefreshBlogServerInfo::ApplyDirectory(const std::wstring& text) {
 
   if (fresh) session->StoreServerEntry(uin, std::move(fresh));
   SetStatus(1);
-  if (GetShareSessionRole() == kRoleServe) {
-    PublishChange();
-    NotifyChange();
-  } else {
-    DeliverResult();
-  }
+  DispatchReply(true);
   return true;
 }
 

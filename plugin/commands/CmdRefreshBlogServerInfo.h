@@ -23,7 +23,11 @@
 //   unknown operation name, or a  the command fails with no result; an existing record
 //   triplet cut short             keeps the fields already written and the endpoints
 //                                 read before stay, a new record is not stored
+//   a URL above 65536 ANSI bytes  the command fails with no result and nothing written:
+//                                 the record's broadcast could not carry it
 //   transport error               the session's failure sinks get (code, 0, 0, 0)
+// A result delivered "in every role" goes, in a command run for another process, back
+// to that process as its answer instead (BaseBlogCmd::DeliverOrAnswer).
 // The parse holds the session's ServerLock throughout, the delivery included (it takes
 // ResultLock inside).
 //

@@ -165,25 +165,15 @@ HRESULT CmdRefreshResComment::OnReplyPackage(IPackage* package) {
   if (data == nullptr || length <= 0 || errorStatus_) {
     // No count: an empty reply, or an error page whose digits are no comment count.
     SetStatus(0);
-    Finish();
+    DeliverOrAnswer();
     return E_FAIL;
   }
   SetStatus(1);
   commentCount_ = ParseCount(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
   StoreCount(UserId(), resourceKey_, commentCount_);
-  Finish();
+  // Delivered in every role: the count is no change to broadcast.
+  DeliverOrAnswer();
   return S_OK;
-}
-
-void CmdRefreshResComment::Finish() {
-  if (forwardedRequest_) {
-    // The result belongs to the forwarding process: it goes back as the answer to its
-    // operation message, which the host sends once this command lets the request go.
-    BuildResultMessage(forwardedRequest_);
-    forwardedRequest_.Release();
-  } else {
-    DeliverResult();
-  }
 }
 
 // ---------------------------------------------------------------- share-session records
@@ -232,7 +222,6 @@ bool CmdRefreshResComment::ReadRequestRecord(IShareSessionMessage* message) {
   CmdLock hold(*this);
   requestNumber_ = requestNumber;
   resourceKey_.swap(key);
-  forwardedRequest_ = message;
   return true;
 }
 
@@ -277,6 +266,8 @@ HRESULT CmdRefreshResComment::OnShareSessionResult(IShareSessionMessage* result)
   BYTE* payload = nullptr;
   int size = 0;
   if (result == nullptr || FAILED(result->GetPayload(&payload, &size))) return E_FAIL;
+  // No answer from a serving process: the base delivers the unserved outcome.
+  if (size == 0) return BaseBlogCmd::OnShareSessionResult(result);
   if (!ReadResultRecord(payload, size)) return E_FAIL;
   // The count is kept here too, so this process's settings read it whether or not the
   // processes share one store.

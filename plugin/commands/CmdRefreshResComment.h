@@ -26,7 +26,8 @@
 // resource key (string, kResourceKeyLimit). A record without them (a sender that puts
 // only the user id in) is refused, so the serving process never asks for the comment
 // count of an empty key. The serving process answers a forwarded refresh with a result
-// message instead of delivering the result itself: Status (int), request number (int),
+// message instead of delivering the result itself (BaseBlogCmd::DeliverOrAnswer): Status
+// (int), request number (int),
 // comment count (int), resource key (string). On reading it the forwarding process
 // takes Status and the count; it keeps its own resource key and request number (a
 // result record's key is meant to be read with a 20-byte limit, which a content id of
@@ -74,7 +75,7 @@ class CmdRefreshResComment : public BaseBlogCmd {
   int GetRequestRecordSize() override;
   bool WriteRequestRecord(IShareSessionMessage* message) override;
   // Reads user id, request number and resource key; false, nothing changed, unless all
-  // three are there. Keeps the message: this command answers it.
+  // three are there.
   bool ReadRequestRecord(IShareSessionMessage* message) override;
   // Does nothing: the comment refresh broadcasts no change.
   void PublishChange() override;
@@ -86,7 +87,8 @@ class CmdRefreshResComment : public BaseBlogCmd {
   // Status, and the count when the record has one; false without a status.
   bool ReadResultRecord(const BYTE* payload, int size) override;
   // The forwarded refresh's answer: reads the result record, stores the count when
-  // Status is 1, delivers the result. E_FAIL, nothing delivered, without a status.
+  // Status is 1, delivers the result. An empty payload delivers Status 0 (no process
+  // could serve it). E_FAIL, nothing delivered, without a status.
   HRESULT OnShareSessionResult(IShareSessionMessage* result) override;
   // A ResultOnResComment (user id, Status, resource key, the count as category id, the
   // request number) filed under the command id holding ResultLock; then, with the lock
@@ -108,17 +110,11 @@ class CmdRefreshResComment : public BaseBlogCmd {
   CComPtr<IPackageParser> CreateReplyParser() override;
 
  private:
-  // The end of a reply: the result goes back to the forwarding process when this
-  // command runs for one, else it is delivered here. REQUIRES: lock held.
-  void Finish();
-
   const std::string host_;
   std::string resourceKey_;  // ANSI
   int requestNumber_ = 0;
   int commentCount_ = 0;
   bool errorStatus_ = false;  // the reply's status was not 2xx
-  // The operation message of a refresh forwarded to this (serving) process.
-  CComPtr<IShareSessionMessage> forwardedRequest_;
 };
 
 }  // namespace ZQBlog

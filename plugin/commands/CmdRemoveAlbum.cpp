@@ -6,6 +6,7 @@
 #include "session/BlogShareSessionDecoder.h"
 #include "util/CriticalSection.h"
 #include "util/RecordItem.h"
+#include "util/StringConversion.h"
 
 namespace Velmora {
 namespace ZQBlog {
@@ -105,15 +106,20 @@ bool CmdRemoveAlbum::ReadRequestRecord(IShareSessionMessage* message) {
   return true;
 }
 
-int CmdRemoveAlbum::GetResultRecordSize() { return kIntItemSize + StringItemSize(Message()); }
+int CmdRemoveAlbum::GetResultRecordSize() {
+  return kIntItemSize + StringItemSize(FitRecordWord(Message())) +
+         StringItemSize(WideToAnsi(RemovedAlbumName()));
+}
 
 bool CmdRemoveAlbum::WriteResultRecord(BYTE* payload, int size) {
   if (payload == nullptr || size < 0) return false;
-  const std::string message = Message();
-  if (!FitsReadLimit(message, kRecordStringLimit)) return false;
+  const std::string message = FitRecordWord(Message());
   RecordWriter writer(payload, static_cast<size_t>(size));
   writer.WriteInt(Status());
   writer.WriteString(message);
+  // Beyond the message: the removed album's name, which the forwarding process can no
+  // longer look up (the album left its session with the broadcast before this answer).
+  writer.WriteString(WideToAnsi(RemovedAlbumName()));
   return writer.ok();
 }
 
@@ -122,12 +128,17 @@ bool CmdRemoveAlbum::ReadResultRecord(const BYTE* payload, int size) {
   RecordReader reader(payload, static_cast<size_t>(size));
   int32_t status = 0;
   std::string message;
+  std::string name;
   if (!reader.ReadInt(&status) || !reader.ReadString(&message, kRecordStringLimit)) {
     return false;
   }
+  // A record that ends after the message carries no name.
+  if (reader.remaining() > 0 && !reader.ReadString(&name, kResultTextLimit)) return false;
+  std::wstring wideName = AnsiToWide(name);
   CmdLock hold(*this);
   SetStatus(status);
   SetMessage(message);
+  albumName_.swap(wideName);
   return true;
 }
 

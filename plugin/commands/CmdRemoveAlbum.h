@@ -20,7 +20,10 @@
 //   request  user id (string), category id (int); the forwarding side refuses a user
 //            id the serving side would refuse to read (above 46 bytes).
 //   result   Status (int), message (string, read with the 50-byte limit; a longer
-//            message is not written).
+//            word is cut to the 46 bytes it takes), then, added because the
+//            forwarding process can no longer look it up, the removed album's name
+//            (string, "" when the album was not cached; read with the record cap). A
+//            record that ends after the message is taken with an empty name.
 //   change   user id (string), message (string), and when the message is "success" the
 //            category id (int).
 // A transport error gives the session's failure sinks (code, 8, 0, 0).
@@ -56,8 +59,8 @@ class CmdRemoveAlbum : public BaseAlbumCmd {
   int GetChangeRecordSize() override;
   int GetResultRecordSize() override;
   bool WriteResultRecord(BYTE* payload, int size) override;
-  // Reads Status and the message; false, nothing changed, when the record is short or
-  // the message refused.
+  // Reads Status, the message and the album name; false, nothing changed, when the
+  // record is short or a text refused.
   bool ReadResultRecord(const BYTE* payload, int size) override;
   void DeliverResult() override;
 

@@ -285,18 +285,21 @@ TEST_F(CmdRemoveAlbumTest, ForwardedRemovalCarriesUserAndCategory) {
   EXPECT_EQ(12, filed->categoryId);
 }
 
-TEST_F(CmdRemoveAlbumTest, ResultRecordCarriesStatusAndMessage) {
+TEST_F(CmdRemoveAlbumTest, ResultRecordCarriesStatusMessageAndName) {
   SeedBoth();
   CComPtr<Command> command = Remove(12);
   EXPECT_EQ(BaseCmd::kStateSucceeded, Exchange(command, ResultReply({{"message", "success"}})));
   const int size = command->GetResultRecordSize();
   std::vector<BYTE> payload(static_cast<size_t>(size));
   ASSERT_TRUE(command->WriteResultRecord(payload.data(), size));
-  EXPECT_EQ(Record().Int(1).Text("success").bytes(), payload);
+  ASSERT_FALSE(command->RemovedAlbumName().empty());
+  EXPECT_EQ(Record().Int(1).Text("success").Text(WideToAnsi(command->RemovedAlbumName())).bytes(),
+            payload);
   CComPtr<Command> reader = Remove(12);
   ASSERT_TRUE(reader->ReadResultRecord(payload.data(), size));
   EXPECT_EQ(1, reader->Status());
   EXPECT_EQ("success", reader->Message());
+  EXPECT_EQ(command->RemovedAlbumName(), reader->RemovedAlbumName());
   std::vector<BYTE> longWord = Record().Int(0).Text(std::string(47, 'w')).bytes();
   EXPECT_FALSE(reader->ReadResultRecord(longWord.data(), static_cast<int>(longWord.size())));
   EXPECT_EQ("success", reader->Message());

@@ -15,7 +15,8 @@
 //
 // In the serving process the command parser creates the command for a forwarded
 // request and hands it over with SetOperationMessage, which reads the parameters and
-// submits the command to the host's workshop.
+// submits the command to the host's workshop; the command answers the request with its
+// result record at the end of its reply (BaseBlogCmd::DispatchReply).
 //
 // CComObject<ShareSessionCmd<T>> answers QueryInterface for exactly IUnknown and
 // IWorkshopCmd (the primary interface) and IBaseShareSessionCmd.
@@ -79,14 +80,15 @@ class ShareSessionCmd : public T,
   }
 
   // IBaseShareSessionCmd: keeps request (one reference, until the command is
-  // destroyed), reads the parameters from it and submits the command to the host's
-  // workshop. S_OK once submitted; E_POINTER for a null request; E_FAIL, nothing
-  // submitted, when the parameters are refused or the host cannot take the command.
+  // destroyed), reads the parameters from it, makes the command one that answers
+  // request with its result record and has a command id of its own
+  // (ServeForwardedRequest), and submits it to the host's workshop. S_OK once
+  // submitted; E_POINTER for a null request; E_FAIL, nothing submitted, when the
+  // parameters are refused or the host cannot take the command.
   STDMETHOD(SetOperationMessage)(IShareSessionMessage* request) override {
     if (request == nullptr) return E_POINTER;
     {
       BaseCmd::CmdLock hold(*this);
-      operationMessage_ = request;
       bool read = false;
       try {
         read = this->ReadRequestRecord(request);
@@ -94,6 +96,8 @@ class ShareSessionCmd : public T,
         read = false;
       }
       if (!read) return E_FAIL;
+      // The command keeps the request there (its one reference) and answers it.
+      this->ServeForwardedRequest(request);
     }
     return this->SubmitToHost();
   }
@@ -138,7 +142,7 @@ class ShareSessionCmd : public T,
   // process); null before. A borrowed pointer.
   IShareSessionMessage* OperationMessage() {
     BaseCmd::CmdLock hold(*this);
-    return operationMessage_;
+    return operationMessage_ ? operationMessage_.p : this->ForwardedRequest();
   }
 
  private:
@@ -173,6 +177,7 @@ class ShareSessionCmd : public T,
     return Fail();
   }
 
+  // The message this command sent (role 0); a received request is kept by BaseBlogCmd.
   CComPtr<IShareSessionMessage> operationMessage_;
 };
 

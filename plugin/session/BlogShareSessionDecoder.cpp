@@ -86,14 +86,15 @@ bool BlogShareSessionDecoder_::DecodeMessage(int noticeCode, int /*value1*/, int
 
 namespace {
 
-// Notice code 1, the content-id data: string(50) uin, int N, then N pairs of
-// string(50) cid and int album id. The broadcast carries the serving process's whole
-// index after its merge, so it replaces this process's index: both then hold the same
-// pairs however many broadcasts arrive (adding them would count every pair already
+// Notice code 1, the content-id data: string uin, int N, then N pairs of string cid
+// and int album id (the index also holds the content ids of fetched resource lists,
+// which may be longer than a Cid.dat key). The broadcast carries the serving process's
+// whole index after its merge, so it replaces this process's index: both then hold the
+// same pairs however many broadcasts arrive (adding them would count every pair already
 // held once more with each broadcast). A payload that ends early, lies about a length,
 // exceeds a read limit or names an empty user id changes nothing and gives false.
 bool ApplyCidData(BlogSession_* session, RecordReader* reader) {
-  const int kLimit = BlogShareSessionDecoder_::kUinLimit;
+  const int kLimit = BlogShareSessionDecoder_::kTextLimit;
   std::wstring uin;
   int32_t count = 0;
   if (!ReadTextItem(reader, kLimit, &uin) || !reader->ReadInt(&count)) return false;
@@ -138,7 +139,7 @@ struct AlbumRecord {
 constexpr size_t kMinAlbumRecordSize = 4 * kIntItemSize + 4 * kIntItemSize;
 
 bool ReadAlbumRecord(RecordReader* reader, AlbumRecord* album) {
-  const int kText = BlogShareSessionDecoder_::kListTextLimit;
+  const int kText = BlogShareSessionDecoder_::kTextLimit;
   if (!reader->ReadInt(&album->id) || !ReadTextItem(reader, kText, &album->categoryName) ||
       !reader->ReadInt(&album->showStatus) || !reader->ReadInt(&album->categoryType) ||
       !ReadTextItem(reader, kText, &album->desc) ||
@@ -157,7 +158,7 @@ bool ReadAlbumRecord(RecordReader* reader, AlbumRecord* album) {
 bool ApplyAlbumList(BlogSession_* session, RecordReader* reader) {
   std::wstring uin;
   int32_t count = 0;
-  if (!ReadTextItem(reader, BlogShareSessionDecoder_::kUinLimit, &uin) ||
+  if (!ReadTextItem(reader, BlogShareSessionDecoder_::kTextLimit, &uin) ||
       !reader->ReadInt(&count)) {
     return false;
   }
@@ -234,7 +235,7 @@ struct ResourceRecord {
 constexpr size_t kMinResourceRecordSize = 4 * kIntItemSize + 11 * kIntItemSize;
 
 bool ReadResourceRecord(RecordReader* reader, ResourceRecord* resource) {
-  const int kText = BlogShareSessionDecoder_::kListTextLimit;
+  const int kText = BlogShareSessionDecoder_::kTextLimit;
   return reader->ReadInt(&resource->id) && ReadTextItem(reader, kText, &resource->cid) &&
          ReadTextItem(reader, kText, &resource->gcid) &&
          ReadTextItem(reader, kText, &resource->resName) &&
@@ -263,7 +264,13 @@ void WriteResourceFields(const ResourceRecord& record, IZQResInfo* resource) {
   resource->SetResType(ResourceInfo::RecordResType(record.resType));
   resource->SetState(record.state);
   resource->SetCategoryId(record.categoryId);
-  resource->SetUin(record.uin.c_str());
+  // The user id whole, zero bytes included, as the serving process keeps it; only a
+  // resource of another kind is given it through its interface.
+  if (ResourceInfo* own = dynamic_cast<ResourceInfo*>(resource)) {
+    own->SetWideText(ResourceInfo::TextField::kUin, record.uin);
+  } else {
+    resource->SetUin(record.uin.c_str());
+  }
 }
 
 // The user whose albums keep their resources and leave the content-id index alone.
@@ -274,7 +281,7 @@ bool ApplyResourceList(BlogSession_* session, RecordReader* reader) {
   std::wstring uin;
   int32_t albumId = 0;
   int32_t count = 0;
-  if (!ReadTextItem(reader, BlogShareSessionDecoder_::kUinLimit, &uin) ||
+  if (!ReadTextItem(reader, BlogShareSessionDecoder_::kTextLimit, &uin) ||
       !reader->ReadInt(&albumId) || !reader->ReadInt(&count)) {
     return false;
   }
@@ -313,19 +320,19 @@ bool ApplyResourceList(BlogSession_* session, RecordReader* reader) {
 
 namespace {
 
-// Every write broadcast (codes 4 to 11) begins with the user id (string(50)) and the
-// server's word (string(50)); only "success" carries a change.
+// Every write broadcast (codes 4 to 11) begins with the user id and the server's word
+// (strings); only "success" carries a change.
 const char kWriteSuccessWord[] = "success";
 
 // The head of a write broadcast; false when either item is refused or the user id is
 // empty.
 bool ReadWriteNoticeHead(RecordReader* reader, std::wstring* uin, std::string* word) {
-  const int kLimit = BlogShareSessionDecoder_::kUinLimit;
+  const int kLimit = BlogShareSessionDecoder_::kTextLimit;
   return ReadTextItem(reader, kLimit, uin) && reader->ReadString(word, kLimit) && !uin->empty();
 }
 
 // The refusals that end a batch broadcast (codes 8, 9 and 10): int M, then M times
-// int id and string(50) message; read past, not used. False when M is negative or more
+// int id and string message; read past, not used. False when M is negative or more
 // than the rest can hold, or an item is refused.
 bool SkipRefusals(RecordReader* reader) {
   int32_t count = 0;
@@ -337,18 +344,16 @@ bool SkipRefusals(RecordReader* reader) {
     int32_t id = 0;
     std::string message;
     if (!reader->ReadInt(&id) ||
-        !reader->ReadString(&message, BlogShareSessionDecoder_::kUinLimit)) {
+        !reader->ReadString(&message, BlogShareSessionDecoder_::kTextLimit)) {
       return false;
     }
   }
   return true;
 }
 
-// Notice code 7, resource modify: string(50) uin, string(50) word; when the word is
+// Notice code 7, resource modify: string uin, string word; when the word is
 // "success": int source album, int target album, int resource id, string name, string
-// description. The name and description are read with kListTextLimit: the serving
-// process publishes the texts its own command sent (up to a 1023-byte form), and a
-// narrower limit would leave this process with the old name. The whole payload is read
+// description. The whole payload is read
 // before anything changes. Applied as in the serving process: the resource must be in
 // the source album, and for a move the target album must be here too (else false,
 // nothing changed). Same album: name, description and album id set. Another album: the
@@ -356,7 +361,7 @@ bool SkipRefusals(RecordReader* reader) {
 // album, the resource is appended to the target and removed from the source, and its
 // name and description are set. REQUIRES: the caller holds AlbumListLock.
 bool ApplyModifyResource(BlogSession_* session, RecordReader* reader) {
-  const int kText = BlogShareSessionDecoder_::kListTextLimit;
+  const int kText = BlogShareSessionDecoder_::kTextLimit;
   std::wstring uin;
   std::string word;
   if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
@@ -393,9 +398,9 @@ bool ApplyModifyResource(BlogSession_* session, RecordReader* reader) {
   return true;
 }
 
-// Notice code 10, batch collect: string(50) uin, string(50) word; when the word is
-// "success": int album id, int N, N resource records (read with kListTextLimit, as in
-// code 3), int M, then M refusals (int id, string(50) message) that are read past. The
+// Notice code 10, batch collect: string uin, string word; when the word is
+// "success": int album id, int N, N resource records (read with kTextLimit, as in
+// code 3), int M, then M refusals (int id, string message) that are read past. The
 // whole payload is read before anything changes; the album must be here (else false,
 // nothing changed). Applied as in the serving process: each resource's (cid, album id)
 // pair goes into the content-id index, and the resource is appended to the album only
@@ -631,7 +636,7 @@ bool BlogShareSessionDecoder_::ApplyNotice(int noticeCode, RecordReader* reader)
     case kNoticeBatchRemove:
       return ApplyBatchRemove(session_, reader);
     default:
-      // Codes 1 to 11 are applied by handlers not written yet; any other code has none.
+      // Codes above 11 and negative codes have no handler.
       return false;
   }
 }
@@ -644,13 +649,13 @@ bool BlogShareSessionDecoder_::ApplyServerDirectory(RecordReader* reader) {
   int32_t resourceListNumber = 0;
   std::unique_ptr<ServerDirectoryRecord> record(new ServerDirectoryRecord());
   // The record replaces what the user had only when it arrived whole.
-  bool whole = ReadTextItem(reader, kUinLimit, &uin) && reader->ReadByte(&opened) &&
+  bool whole = ReadTextItem(reader, kTextLimit, &uin) && reader->ReadByte(&opened) &&
                reader->ReadInt(&cidDatNumber) &&
-               ReadTextItem(reader, kUrlLimit, &record->CidDatUrl) &&
+               ReadTextItem(reader, kTextLimit, &record->CidDatUrl) &&
                reader->ReadInt(&albumListNumber) &&
-               ReadTextItem(reader, kUrlLimit, &record->AlbumListUrl) &&
+               ReadTextItem(reader, kTextLimit, &record->AlbumListUrl) &&
                reader->ReadInt(&resourceListNumber) &&
-               ReadTextItem(reader, kUrlLimit, &record->ResourceListUrl);
+               ReadTextItem(reader, kTextLimit, &record->ResourceListUrl);
   if (!whole || uin.empty()) return false;
   record->Opened = opened != 0;
   record->CidDatNumber = cidDatNumber;

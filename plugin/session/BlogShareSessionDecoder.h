@@ -4,20 +4,26 @@
 // payload from the module channel of "ZQBlog" and applies it.
 //
 // Payloads are record items (util/RecordItem.h); every payload begins with the user id
-// the data belongs to, string(50). A string(L) item holds at most L - 4 bytes of text.
+// the data belongs to. Every text item of every code is read with kTextLimit, the
+// largest string item a reader takes: the serving process stores and broadcasts texts
+// of any length up to it (a user id, a directory URL, a server word, album and resource
+// texts, content ids, refusal messages), and a narrower limit here would leave this
+// process without what the serving process holds. Below, "string" is such an item.
 //
-//   code 0  server directory: string(50) uin, byte Opened, int CidDatNumber,
-//           string(100) CidDatUrl, int AlbumListNumber, string(100) AlbumListUrl,
-//           int ResourceListNumber, string(100) ResourceListUrl
+//   code 0  server directory: string uin, byte Opened, int CidDatNumber, string
+//           CidDatUrl, int AlbumListNumber, string AlbumListUrl, int ResourceListNumber,
+//           string ResourceListUrl
+//   code 1  content-id data: string uin, int N, N pairs of string cid and int album id;
+//           the pairs replace the index (see ApplyCidData)
 //
-//   code 2  album list: string(50) uin, int N, then N album records (int id,
+//   code 2  album list: string uin, int N, then N album records (int id,
 //           CategoryName, int ShowStatus, int CategoryType, Desc, LastTime, PicUrl,
 //           int TagNum, one tag per slot in use). The record carries the serving
 //           process's whole list after its reconcile: each album is found by id or
 //           appended, its fields overwritten by the record (tags beyond TagNum are
 //           emptied), and albums of the user's list the record does not name are
 //           removed, as the serving process removed them.
-//   code 3  resource list: string(50) uin, int album id, int N, then N resource
+//   code 3  resource list: string uin, int album id, int N, then N resource
 //           records (int id, Cid, Gcid, ResName, Format, Size, LastTime, Url, Original,
 //           Refer, Desc, int ResType, int State, int CategoryId, Uin). The album must be
 //           in the session (else false). As in the serving process: but for the user
@@ -25,13 +31,10 @@
 //           cleared; each resource is found by id or made at the front of the album, its
 //           fields overwritten by the record, and (not for "www") a new one is added to
 //           the content-id index; the album is marked loaded.
-//   The texts of codes 2 and 3 are read with kListTextLimit, the largest string the
-//   record reader takes: the serving process publishes whatever its fetch took over
-//   (values of up to 8191 bytes), and a narrower limit would make this process drop a
-//   list the serving process holds. A payload of code 2 or 3 that ends early, lies
-//   about a length or names an empty user id changes nothing and gives false.
+//   A payload of code 2 or 3 that ends early, lies about a length or names an empty
+//   user id changes nothing and gives false.
 //
-//   codes 4 to 6, the album writes: string(50) uin, string(50) word; a word other than
+//   codes 4 to 6, the album writes: string uin, string word; a word other than
 //   "success" gives true and changes nothing. After "success":
 //   code 4  album modify: an album record (as in code 2), int NewlyAddedResNum. The
 //           user's album with the record's id must be in the session (else false); it
@@ -43,13 +46,11 @@
 //   code 6  album removal: int album id. The user's list must be in the session (else
 //           false); every content-id entry of the album is removed, as the serving
 //           process removed them, then the album; false when the list lacks it.
-//   The album records of codes 4 and 5 are read as in code 2, with kListTextLimit: the
-//   serving process publishes the album its host described (texts that fitted an
-//   8192-byte form), which may be longer than a record of a forwarded request can be.
-//   A payload that ends early, lies about a length or names an empty user id changes
-//   nothing and gives false.
+//   The album records of codes 4 and 5 are read as in code 2. A payload that ends
+//   early, lies about a length or names an empty user id changes nothing and gives
+//   false.
 //
-//   codes 7 and 10, the resource writes: string(50) uin, string(50) word; a word other
+//   codes 7 and 10, the resource writes: string uin, string word; a word other
 //   than "success" gives true and changes nothing. After "success":
 //   code 7  resource modify: int source album, int target album, int resource id,
 //           name, description. The resource must be in the user's source album, and
@@ -60,19 +61,19 @@
 //           target album and removed from the source album, and takes the name and
 //           description.
 //   code 10 batch collect: int album id, int N, N resource records (as in code 3),
-//           int M, M refusals (int id, string(50) message) that are read past. The
+//           int M, M refusals (int id, string message) that are read past. The
 //           album must be in the session (else false). Each resource is made with the
 //           record's fields, its (cid, album id) pair added to the content-id index,
 //           and it is appended to the album only when the album's resources are loaded,
 //           as in the serving process.
-//   The name and description of code 7 and the resource records of code 10 are read
-//   with kListTextLimit: the serving process publishes the texts its own commands
-//   sent. Each payload is read whole before anything changes: one that ends early,
-//   lies about a length or names an empty user id changes nothing and gives false.
+//   Each payload is read whole before anything changes: one that ends early, lies
+//   about a length or names an empty user id changes nothing and gives false.
 //
-// Codes 1, 8, 9 and 11 (content-id data, copy, move, batch remove) are not applied by
-// this decoder yet: they give false ("not handled") after the payload has been opened
-// and closed, like codes above 11 and negative codes.
+//   codes 8, 9 and 11 (copy, move, batch remove): see ApplyCopyResource,
+//   ApplyMoveResource and ApplyBatchRemove; they change the albums through the
+//   functions the serving process used (commands/ResourceTransfer.h).
+// Codes above 11 and negative codes have no handler: false after the payload has been
+// opened and closed.
 #ifndef ZQBLOG_SESSION_BLOGSHARESESSIONDECODER_H_
 #define ZQBLOG_SESSION_BLOGSHARESESSIONDECODER_H_
 
@@ -102,11 +103,9 @@ enum NoticeCode {
 
 class BlogShareSessionDecoder_ {
  public:
-  // Read limits of the payload items, the 4-byte length field included.
-  static constexpr int kUinLimit = 50;
-  static constexpr int kUrlLimit = 100;
-  // The limit of the texts of album and resource records in codes 2 and 3.
-  static constexpr int kListTextLimit = kMaxStringItemLength + kIntItemSize;
+  // The read limit of every text item of a payload, the 4-byte length field included:
+  // the largest string item a reader takes (see above).
+  static constexpr int kTextLimit = kMaxStringItemLength + kIntItemSize;
 
   // The process-wide decoder, bound to the process-wide session; null once destroyed.
   static BlogShareSessionDecoder_* Instance();

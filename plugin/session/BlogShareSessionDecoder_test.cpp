@@ -163,14 +163,13 @@ TEST_F(DecoderTest, LyingAndOverlongItemsAreRefused) {
   EXPECT_FALSE(decoder_.DecodeMessage(0, 0, 0));
   EXPECT_EQ(nullptr, Entry(L""));
 
-  // Limits: user id string(50), URLs string(100).
-  channel_.payload = Directory(std::string(46, 'u'), 1, std::string(96, 'c'), "a", "r").bytes();
+  // Every text is taken up to the largest record item, as the serving process stores
+  // it: a 200-byte content-id URL and a 47-byte user id, but not a 65537-byte URL.
+  channel_.payload = Directory(std::string(47, 'u'), 1, std::string(200, 'c'), "a", "r").bytes();
   EXPECT_TRUE(decoder_.DecodeMessage(0, 0, 0));
-  EXPECT_NE(nullptr, Entry(std::wstring(46, L'u')));
-  channel_.payload = Directory(std::string(47, 'v'), 1, "c", "a", "r").bytes();
-  EXPECT_FALSE(decoder_.DecodeMessage(0, 0, 0));
-  EXPECT_EQ(nullptr, Entry(std::wstring(47, L'v')));
-  channel_.payload = Directory("w", 1, "c", "a", std::string(97, 'r')).bytes();
+  ASSERT_NE(nullptr, Entry(std::wstring(47, L'u')));
+  EXPECT_EQ(std::wstring(200, L'c'), Entry(std::wstring(47, L'u'))->CidDatUrl);
+  channel_.payload = Directory("w", 1, "c", "a", std::string(65537, 'r')).bytes();
   EXPECT_FALSE(decoder_.DecodeMessage(0, 0, 0));
   EXPECT_EQ(nullptr, Entry(L"w"));
 }
