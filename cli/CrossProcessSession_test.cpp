@@ -5,6 +5,7 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <zmq.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -280,6 +281,43 @@ TEST(CrossProcessSession, ForwardingProcessesEndWithTheServingProcessSession) {
     EXPECT_EQ(late_albums[i].value("category_name", ""),
               server["albums"][i].value("category_name", ""));
   }
+}
+
+TEST(CrossProcessSession, ForeignFramesAreDroppedAndEveryProcessGoesOn) {
+  ServedFolder served;
+  ForwardingShell shell(served.data());
+  ASSERT_EQ(shell.Run("albums").value("error", ""), "");
+  void* context = zmq_ctx_new();
+  void* socket = zmq_socket(context, ZMQ_DEALER);
+  int linger = 2000;
+  zmq_setsockopt(socket, ZMQ_LINGER, &linger, sizeof(linger));
+  ASSERT_EQ(zmq_connect(socket, ("ipc://" + served.data() + "/share/demo.sock").c_str()), 0);
+  const std::string header = std::string("ZQSS\x01\x01", 6);
+  const std::vector<std::string> frames = {
+      "garbage that is no frame at all",
+      header,                                        // truncated after the header's start
+      std::string("ZQSS\x7f\x01\0\0", 8) + std::string(8, '\x01'),  // a foreign version
+      header + std::string(2, '\0') + std::string(80u << 20, 'x'),      // 80 MiB
+  };
+  for (const std::string& frame : frames) {
+    ASSERT_EQ(zmq_send(socket, frame.data(), frame.size(), 0), static_cast<int>(frame.size()));
+  }
+  zmq_send(socket, "two", 3, ZMQ_SNDMORE);  // a message of two parts
+  zmq_send(socket, "parts", 5, 0);
+  zmq_close(socket);  // lingers until the frames are out
+  zmq_ctx_term(context);
+
+  // One line for each, the last one for the message of two parts.
+  ASSERT_TRUE(served.server().ErrContains("2 parts", 10)) << served.server().Err();
+  const std::string err = served.server().Err();
+  size_t dropped = 0;
+  for (size_t at = err.find("dropped"); at != std::string::npos; at = err.find("dropped", at + 1)) {
+    ++dropped;
+  }
+  EXPECT_EQ(dropped, frames.size() + 1) << err;
+  const json created = shell.Run("create-album --name AfterGarbage");
+  EXPECT_EQ(created.value("result", json::object()).value("status", 0), 1) << created.dump();
+  EXPECT_EQ(served.server().Wait(0), -1) << "the serving process ended";
 }
 
 TEST(CrossProcessSession, SecondServerIsRefused) {
