@@ -283,6 +283,36 @@ TEST(CrossProcessSession, ForwardingProcessesEndWithTheServingProcessSession) {
   }
 }
 
+TEST(CrossProcessSession, AnAlbumEmptiedOutsideTheSessionIsEmptyInEveryProcess) {
+  ServedFolder served;
+  const std::string err = served.server().Err();
+  const size_t at = err.find("service on ");
+  ASSERT_NE(at, std::string::npos) << err;
+  const std::string address = err.substr(at + 11, err.find(')', at) - at - 11);
+  ForwardingShell shell(served.data());
+  json albums = shell.Run("albums").value("albums", json::array());
+  ASSERT_FALSE(albums.empty());
+  const std::string album = std::to_string(albums[0].value("id", 0));
+  json listed = shell.Run("resources " + album).value("albums", json::array());
+  std::string ids;
+  for (const json& held : listed) {
+    if (std::to_string(held.value("id", 0)) != album) continue;
+    for (const json& resource : held["resources"]) ids += " " + std::to_string(resource.value("id", 0));
+  }
+  ASSERT_FALSE(ids.empty());
+  // Another client of the service, outside the session, empties the album: the next
+  // list is a 404, which empties it in the serving process and in this one.
+  const std::string outside = MakeTempFolder();
+  ProgramRun removed =
+      RunProgram(Program(), {"--data", outside, "--connect-to", address, "--json", "shell"},
+                 "remove-resources " + album + ids + "\n");
+  EXPECT_EQ(removed.status, 0) << removed.err;
+  EXPECT_EQ(shell.Run("resources " + album).value("error", ""), "");
+  const json server = served.ServerSession();
+  EXPECT_EQ(json::diff(server, shell.Run("session").value("session", json())), json::array());
+  std::filesystem::remove_all(outside);
+}
+
 TEST(CrossProcessSession, ForeignFramesAreDroppedAndEveryProcessGoesOn) {
   ServedFolder served;
   ForwardingShell shell(served.data());

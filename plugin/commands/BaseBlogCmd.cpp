@@ -311,6 +311,14 @@ void BaseBlogCmd::DeliverOrAnswer() {
   }
 }
 
+void BaseBlogCmd::DeliverOrAnswerChange() {
+  if (GetShareSessionRole() == kRoleServe) {
+    PublishChange();
+    NotifyChange();
+  }
+  DeliverOrAnswer();
+}
+
 void BaseBlogCmd::AnswerForwardedRequest() {
   if (!forwardedRequest_ || answered_) return;
   answered_ = true;

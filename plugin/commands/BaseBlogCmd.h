@@ -229,6 +229,10 @@ class BaseBlogCmd : public BaseHttpCmd {
   // other command delivers its result (DeliverResult). REQUIRES: the command lock is
   // held.
   void DeliverOrAnswer();
+  // An outcome given in every role that changed this process's session: in role 1 the
+  // change is broadcast first (PublishChange, NotifyChange), so every process keeps the
+  // same; then DeliverOrAnswer. REQUIRES: the command lock is held.
+  void DeliverOrAnswerChange();
 
   // The server's word as a result or change record carries it: cut to the 46 bytes its
   // reader takes. A longer word is in no error table, and neither is its cut form, so

@@ -163,7 +163,13 @@ void CmdGetResourceList::EmptyAlbum() {
     album->SetResourcesLoaded(true);
   }
   SetStatus(1);
-  DeliverOrAnswer();
+  // An emptied album goes out as a list of no resources, which empties it everywhere.
+  replyResources_.clear();
+  if (album != nullptr) {
+    DeliverOrAnswerChange();
+  } else {
+    DeliverOrAnswer();
+  }
 }
 
 bool CmdGetResourceList::ReplayCachedCopy() {

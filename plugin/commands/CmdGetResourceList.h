@@ -126,7 +126,7 @@ class CmdGetResourceList : public BaseBlogCmd {
   static CComPtr<ResourceInfo> MakeResource(const ReplyValues& values, int albumId,
                                             const std::string& uin);
   bool IsKeepingUser();
-  // The 404 answer: the album emptied and marked loaded.
+  // The 404 answer: the album emptied and marked loaded (and, serving, broadcast empty).
   void EmptyAlbum();
   // The 304 answer: the cached copy parsed and applied as a reply. False when the copy
   // gives no package.

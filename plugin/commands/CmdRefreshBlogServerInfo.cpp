@@ -169,7 +169,13 @@ bool CmdRefreshBlogServerInfo::ApplyDirectory(const std::wstring& text) {
   if (lines[kLineStatus] == kNoBlog) {
     record->Opened = false;
     SetStatus(1);
-    DeliverOrAnswer();
+    // A record this process keeps changed: every process is told, so all keep the
+    // same; a user who had none still has none anywhere.
+    if (fresh == nullptr) {
+      DeliverOrAnswerChange();
+    } else {
+      DeliverOrAnswer();
+    }
     return true;
   }
   auto has = [&lines](size_t line) { return line < lines.size(); };

@@ -508,11 +508,21 @@ TEST_F(CmdRefreshBlogServerInfoTest, ServingProcessBroadcastsWhatTheDecoderReads
   EXPECT_EQ(served.ResourceListUrl, applied->ResourceListUrl);
 }
 
-TEST_F(CmdRefreshBlogServerInfoTest, ServingProcessDeliversANoBlogAnswer) {
+TEST_F(CmdRefreshBlogServerInfoTest, ServingProcessBroadcastsANoBlogAnswerForAKnownUserOnly) {
   platform->manager->role = BaseBlogCmd::kRoleServe;
   EXPECT_EQ(5, Run("404"));
   EXPECT_EQ(1, ResultStatus());
-  EXPECT_TRUE(platform->manager->server->published().empty());
+  EXPECT_TRUE(platform->manager->server->published().empty()) << "no record here, none there";
+  // A record this process keeps loses Opened: every process must hear of it.
+  StoreRecord(OldRecord());
+  EXPECT_EQ(5, Run("404"));
+  FakeServer* server = platform->manager->server;
+  ASSERT_EQ(1u, server->published().size());
+  const std::vector<BYTE> payload = server->published()[0];
+  ASSERT_GT(payload.size(), 9u);
+  EXPECT_EQ(0, payload[9]) << "Opened, after the user id 10001";
+  EXPECT_EQ(1, ResultStatus()) << "and its own command is told, as in every role";
+  EXPECT_EQ((std::vector<FakeServer::Notice>{{0, 0, 0, 0}}), server->notices());
 }
 
 TEST_F(CmdRefreshBlogServerInfoTest, ChangeRecordSizeCountsEveryItem) {
