@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BlogService.h"
@@ -44,14 +45,19 @@ constexpr int kResources = 1010;
 const char kUin[] = "30002";
 const wchar_t kWideUin[] = L"30002";
 
-// A zqblog process with its stderr and stdout read through pipes.
+// A zqblog process with its stderr and stdout read through pipes (stdout to /dev/null
+// when discard_output: a pipe nobody reads would stop the process once it is full).
 class Child {
  public:
-  explicit Child(const std::vector<std::string>& args) {
+  explicit Child(const std::vector<std::string>& args, bool discard_output = false) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
+      if (discard_output) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, out[1]);
+      }
       dup2(out[1], 1);
       dup2(err[1], 2);
       for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
@@ -82,6 +88,15 @@ class Child {
 
   // Reads stderr until it holds text (or seconds pass).
   bool WaitErr(const std::string& text, double seconds) { return WaitFor(err_, &err_text_, text, seconds); }
+  // Takes what stdout holds now; the number of lines holding text so far.
+  int Lines(const std::string& text) {
+    while (ReadSome(out_, &out_text_, std::chrono::steady_clock::now() +
+                                          std::chrono::milliseconds(1))) {
+    }
+    return Count(text);
+  }
+  // Lines holding text up to now are not waited for again.
+  void Skip(const std::string& text) { seen_ = Lines(text); }
   // Reads stdout until `count` more lines holding text have come (or seconds pass).
   bool WaitLines(const std::string& text, int count, double seconds) {
     const auto deadline = Deadline(seconds);
@@ -207,7 +222,8 @@ class World {
     if (!service_.Start("127.0.0.1", 0, &error)) return Fail(error);
     server_ = std::make_unique<Child>(std::vector<std::string>{
         "--data", data_, "--user", kUin, "--connect-to",
-        "127.0.0.1:" + std::to_string(service_.port()), "serve"});
+        "127.0.0.1:" + std::to_string(service_.port()), "serve"},
+        /*discard_output=*/true);
     if (!server_->WaitErr("serving the share session", 30)) return Fail("serve did not start");
     return true;
   }
@@ -233,6 +249,14 @@ int StatusOf(const OperationOutcome& outcome) {
   return status;
 }
 
+// "" when outcome is a result with status 1, else what it was.
+std::string Problem(const OperationOutcome& outcome) {
+  const int status = StatusOf(outcome);
+  if (status == 1) return std::string();
+  if (status == 0) return outcome.serving_process_lost ? "status 0, serving process lost" : "status 0";
+  return outcome.Describe();
+}
+
 // This process's host: stand-alone against the service (its own data folder), or
 // forwarding to the serving process. The directory and album list are fetched.
 std::unique_ptr<HostApplication> StartHost(bool forwarded, std::string* error) {
@@ -251,13 +275,16 @@ std::unique_ptr<HostApplication> StartHost(bool forwarded, std::string* error) {
     *error = "sign-in failed";
     return nullptr;
   }
-  if (StatusOf(host->RunOperation([](IZQBlogOperation* op, IWorkshopCmd** command) {
-        return op->RefreshBlogServerInfo(kWideUin, 0, nullptr, command);
-      })) != 1 ||
-      StatusOf(host->RunOperation([](IZQBlogOperation* op, IWorkshopCmd** command) {
-        return op->GetAlbumList(kWideUin, nullptr, command);
-      })) != 1) {
-    *error = "the directory or album list failed";
+  std::string problem = Problem(host->RunOperation([](IZQBlogOperation* op, IWorkshopCmd** command) {
+    return op->RefreshBlogServerInfo(kWideUin, 0, nullptr, command);
+  }));
+  if (problem.empty()) {
+    problem = Problem(host->RunOperation([](IZQBlogOperation* op, IWorkshopCmd** command) {
+      return op->GetAlbumList(kWideUin, nullptr, command);
+    }));
+  }
+  if (!problem.empty()) {
+    *error = "the directory or album list: " + problem;
     return nullptr;
   }
   return host;
@@ -286,10 +313,12 @@ void BM_Share_Write(benchmark::State& state) {
   int round = 0;
   for (auto _ : state) {
     album->SetDesc(++round % 2 ? L"odd" : L"even");
-    if (StatusOf(host->RunOperation([&](IZQBlogOperation* op, IWorkshopCmd** command) {
+    const std::string problem =
+        Problem(host->RunOperation([&](IZQBlogOperation* op, IWorkshopCmd** command) {
           return op->ModifyAlbum(album, nullptr, command);
-        })) != 1) {
-      state.SkipWithError("the write failed");
+        }));
+    if (!problem.empty()) {
+      state.SkipWithError(("the write: " + problem).c_str());
       break;
     }
   }
@@ -305,10 +334,12 @@ void BM_Share_ResourceList(benchmark::State& state) {
     state.PauseTiming();
     world.TouchBigAlbum();
     state.ResumeTiming();
-    if (StatusOf(host->RunOperation([&](IZQBlogOperation* op, IWorkshopCmd** command) {
+    const std::string problem =
+        Problem(host->RunOperation([&](IZQBlogOperation* op, IWorkshopCmd** command) {
           return op->GetResourceList(kWideUin, big, nullptr, command);
-        })) != 1) {
-      state.SkipWithError("the fetch failed");
+        }));
+    if (!problem.empty()) {
+      state.SkipWithError(("the fetch: " + problem).c_str());
       break;
     }
   }
@@ -334,15 +365,30 @@ void BM_Share_Broadcast(benchmark::State& state) {
       return;
     }
   }
+  auto refresh = [&host] {
+    return Problem(host->RunOperation([](IZQBlogOperation* op, IWorkshopCmd** command) {
+      return op->RefreshBlogServerInfo(kWideUin, 0, nullptr, command);
+    }));
+  };
+  // A watcher hears the broadcasts sent once it has joined: refresh until every one
+  // has applied one, then count from there.
+  const std::string kApplied = "\"notice\":0";
+  for (int round = 0; round < 100; ++round) {
+    bool all = refresh().empty();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (auto& watcher : watchers) all = all && watcher->Lines(kApplied) > 0;
+    if (all) break;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  for (auto& watcher : watchers) watcher->Skip(kApplied);
   for (auto _ : state) {
-    if (StatusOf(host->RunOperation([](IZQBlogOperation* op, IWorkshopCmd** command) {
-          return op->RefreshBlogServerInfo(kWideUin, 0, nullptr, command);
-        })) != 1) {
-      state.SkipWithError("the refresh failed");
+    const std::string problem = refresh();
+    if (!problem.empty()) {
+      state.SkipWithError(("the refresh: " + problem).c_str());
       break;
     }
     for (auto& watcher : watchers) {
-      if (!watcher->WaitLines("\"notice\":0", 1, 30)) {
+      if (!watcher->WaitLines(kApplied, 1, 30)) {
         state.SkipWithError("a watcher did not apply the broadcast");
         break;
       }

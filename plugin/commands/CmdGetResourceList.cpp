@@ -213,8 +213,7 @@ bool CmdGetResourceList::TakeHeldResources() {
   if (!IsKeepingUser()) {
     session->RemoveCidEntriesOfAlbum(albumId_);
     for (const CComPtr<IZQResInfo>& resource : replyResources_) {
-      int id = 0;
-      if (SUCCEEDED(resource->GetId(&id))) session->AddCidEntry(id, albumId_, album);
+      session->AddCidEntryOf(resource, albumId_);
     }
   }
   return true;

@@ -137,33 +137,57 @@ int ResourceInfo::RecordResType(int resType) {
   return (resType == 0 || resType == 1) ? resType : 2;
 }
 
+std::string_view ResourceInfo::AnsiText(TextField field, std::string* scratch) const {
+  std::string_view bytes;
+  UINT codePage = 0;
+  // Plain ASCII reads the same in every code page the texts are kept in.
+  if (TextBytes(field, &bytes, &codePage) &&
+      ConvertsByteForByte(codePage, bytes.data(), bytes.size())) {
+    return bytes;
+  }
+  const std::wstring wide = Text(field);
+  *scratch = WideToMultiByte(ZqGetConversionACP(), wide.data(), wide.size());
+  return *scratch;
+}
+
+void ResourceInfo::SetAnsiText(TextField field, std::string_view text) {
+  const UINT codePage = ZqGetConversionACP();
+  if (ConvertsByteForByte(codePage, text.data(), text.size())) {
+    SetTextBytes(field, text, codePage);
+  } else {
+    SetWideText(field, MultiByteToWide(codePage, text.data(), text.size()));
+  }
+}
+
 int ResourceInfo::RecordSize() const {
   int size = 4 * kIntItemSize;
+  std::string scratch;
   for (size_t i = 0; i < static_cast<size_t>(TextField::kCount); ++i) {
-    size += TextItemSize(Text(static_cast<TextField>(i)));
+    size += StringItemSize(AnsiText(static_cast<TextField>(i), &scratch));
   }
   return size;
 }
 
 bool ResourceInfo::WriteRecord(RecordWriter& writer) const {
+  std::string scratch;
   writer.WriteInt(id_);
   for (Field field : {Field::kCid, Field::kGcid, Field::kResName, Field::kFormat, Field::kSize,
                       Field::kLastTime, Field::kUrl, Field::kOriginal, Field::kRefer,
                       Field::kDesc}) {
-    WriteTextItem(&writer, Text(field));
+    writer.WriteString(AnsiText(field, &scratch));
   }
   writer.WriteInt(RecordResType(res_type_));
   writer.WriteInt(state_);
   writer.WriteInt(category_id_);
-  WriteTextItem(&writer, Text(Field::kUin));
+  writer.WriteString(AnsiText(Field::kUin, &scratch));
   // A writer that failed once writes nothing more, so one check covers every item.
   return writer.ok();
 }
 
 bool ResourceInfo::ReadText(RecordReader& reader, int limit, TextField field) {
-  std::wstring text;
-  if (!ReadTextItem(&reader, limit, &text)) return false;
-  texts_.Set(static_cast<size_t>(field), text);
+  std::string text;
+  if (!reader.ReadString(&text, limit)) return false;
+  SetAnsiText(field, text);
   return true;
 }
 

@@ -92,6 +92,10 @@ class ResourceInfo : public CComObjectRootEx<CComMultiThreadModel>, public IZQRe
   void SetTextBytes(TextField field, std::string_view bytes, UINT codePage) {
     texts_.SetBytes(static_cast<size_t>(field), bytes, codePage);
   }
+  // Sets field to text in the process ANSI code page: kept as those bytes when they are
+  // plain ASCII (read as they are), else converted to wide text now. Raises
+  // ConversionError (field unchanged) when it cannot be converted.
+  void SetAnsiText(TextField field, std::string_view text);
   // Makes room for bytes more bytes of text.
   void ReserveText(size_t bytes) { texts_.Reserve(bytes); }
 
@@ -116,6 +120,9 @@ class ResourceInfo : public CComObjectRootEx<CComMultiThreadModel>, public IZQRe
  private:
   HRESULT GetText(TextField field, BSTR* out) const;
   HRESULT SetText(TextField field, LPCWSTR text);
+  // field's text in the process ANSI code page: its kept bytes themselves when they are
+  // plain ASCII, else converted into *scratch. Raises ConversionError.
+  std::string_view AnsiText(TextField field, std::string* scratch) const;
   // Reads a string item of the record into field; false (field unchanged) when refused.
   bool ReadText(RecordReader& reader, int limit, TextField field);
 

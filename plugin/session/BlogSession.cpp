@@ -257,6 +257,12 @@ void BlogSession_::AddCidEntry(int resourceId, int albumId, const AlbumInfo* alb
   AddCidOf(album->FindResource(resourceId), albumId, &cid);
 }
 
+void BlogSession_::AddCidEntryOf(IZQResInfo* resource, int albumId) {
+  Hold hold(cidLock_);
+  std::wstring cid;
+  AddCidOf(resource, albumId, &cid);
+}
+
 void BlogSession_::AddCidOf(IZQResInfo* resource, int albumId, std::wstring* scratch) {
   if (resource == nullptr) return;
   // The plug-in's own resources give their content id without a BSTR copy.

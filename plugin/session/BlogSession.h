@@ -164,6 +164,8 @@ class BlogSession_ {
   // albumId). A null album adds nothing.
   void AddCidEntries(const std::vector<int>& resourceIds, int albumId, const AlbumInfo* album);
   void AddCidEntry(int resourceId, int albumId, const AlbumInfo* album);
+  // Adds (resource's cid, albumId); a null resource adds nothing.
+  void AddCidEntryOf(IZQResInfo* resource, int albumId);
   // For each id in order: when album holds a resource with that id, removes the first
   // pair (its cid, albumId).
   void RemoveCidEntries(const std::vector<int>& resourceIds, int albumId,

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -213,22 +214,18 @@ bool ApplyAlbumList(BlogSession_* session, RecordReader* reader) {
 }
 
 // A resource record of notice code 3, as read.
+// A resource record as the payload carries it: texts are ANSI bytes.
 struct ResourceRecord {
   int32_t id = 0;
-  std::wstring cid;
-  std::wstring gcid;
-  std::wstring resName;
-  std::wstring format;
-  std::wstring size;
-  std::wstring lastTime;
-  std::wstring url;
-  std::wstring original;
-  std::wstring refer;
-  std::wstring desc;
+  std::string texts[static_cast<size_t>(ResourceInfo::TextField::kCount)];
   int32_t resType = 0;
   int32_t state = 0;
   int32_t categoryId = 0;
-  std::wstring uin;
+
+  std::string& text(ResourceInfo::TextField field) { return texts[static_cast<size_t>(field)]; }
+  const std::string& text(ResourceInfo::TextField field) const {
+    return texts[static_cast<size_t>(field)];
+  }
 };
 
 // The smallest resource record: four ints and eleven empty strings.
@@ -236,41 +233,42 @@ constexpr size_t kMinResourceRecordSize = 4 * kIntItemSize + 11 * kIntItemSize;
 
 bool ReadResourceRecord(RecordReader* reader, ResourceRecord* resource) {
   const int kText = BlogShareSessionDecoder_::kTextLimit;
-  return reader->ReadInt(&resource->id) && ReadTextItem(reader, kText, &resource->cid) &&
-         ReadTextItem(reader, kText, &resource->gcid) &&
-         ReadTextItem(reader, kText, &resource->resName) &&
-         ReadTextItem(reader, kText, &resource->format) &&
-         ReadTextItem(reader, kText, &resource->size) &&
-         ReadTextItem(reader, kText, &resource->lastTime) &&
-         ReadTextItem(reader, kText, &resource->url) &&
-         ReadTextItem(reader, kText, &resource->original) &&
-         ReadTextItem(reader, kText, &resource->refer) &&
-         ReadTextItem(reader, kText, &resource->desc) && reader->ReadInt(&resource->resType) &&
-         reader->ReadInt(&resource->state) && reader->ReadInt(&resource->categoryId) &&
-         ReadTextItem(reader, kText, &resource->uin);
+  using Field = ResourceInfo::TextField;
+  if (!reader->ReadInt(&resource->id)) return false;
+  // The texts up to the description, in record order, then three ints and the user.
+  for (size_t i = 0; i <= static_cast<size_t>(Field::kDesc); ++i) {
+    if (!reader->ReadString(&resource->texts[i], kText)) return false;
+  }
+  return reader->ReadInt(&resource->resType) && reader->ReadInt(&resource->state) &&
+         reader->ReadInt(&resource->categoryId) &&
+         reader->ReadString(&resource->text(Field::kUin), kText);
 }
 
 void WriteResourceFields(const ResourceRecord& record, IZQResInfo* resource) {
-  resource->SetCid(record.cid.c_str());
-  resource->SetGcid(record.gcid.c_str());
-  resource->SetResName(record.resName.c_str());
-  resource->SetFormat(record.format.c_str());
-  resource->SetSize(record.size.c_str());
-  resource->SetLastTime(record.lastTime.c_str());
-  resource->SetUrl(record.url.c_str());
-  resource->SetOriginal(record.original.c_str());
-  resource->SetRefer(record.refer.c_str());
-  resource->SetDesc(record.desc.c_str());
+  using Field = ResourceInfo::TextField;
+  // The plug-in's own resources keep plain ASCII texts as they came; every text whole,
+  // zero bytes included, as the serving process keeps it.
+  if (ResourceInfo* own = dynamic_cast<ResourceInfo*>(resource)) {
+    for (size_t i = 0; i < static_cast<size_t>(Field::kCount); ++i) {
+      own->SetAnsiText(static_cast<Field>(i), record.texts[i]);
+    }
+  } else {
+    auto wide = [&record](Field field) { return AnsiToWide(record.text(field)); };
+    resource->SetCid(wide(Field::kCid).c_str());
+    resource->SetGcid(wide(Field::kGcid).c_str());
+    resource->SetResName(wide(Field::kResName).c_str());
+    resource->SetFormat(wide(Field::kFormat).c_str());
+    resource->SetSize(wide(Field::kSize).c_str());
+    resource->SetLastTime(wide(Field::kLastTime).c_str());
+    resource->SetUrl(wide(Field::kUrl).c_str());
+    resource->SetOriginal(wide(Field::kOriginal).c_str());
+    resource->SetRefer(wide(Field::kRefer).c_str());
+    resource->SetDesc(wide(Field::kDesc).c_str());
+    resource->SetUin(wide(Field::kUin).c_str());
+  }
   resource->SetResType(ResourceInfo::RecordResType(record.resType));
   resource->SetState(record.state);
   resource->SetCategoryId(record.categoryId);
-  // The user id whole, zero bytes included, as the serving process keeps it; only a
-  // resource of another kind is given it through its interface.
-  if (ResourceInfo* own = dynamic_cast<ResourceInfo*>(resource)) {
-    own->SetWideText(ResourceInfo::TextField::kUin, record.uin);
-  } else {
-    resource->SetUin(record.uin.c_str());
-  }
 }
 
 // The user whose albums keep their resources and leave the content-id index alone.
@@ -300,17 +298,34 @@ bool ApplyResourceList(BlogSession_* session, RecordReader* reader) {
     session->RemoveCidEntriesOfAlbum(albumId);
     album->ClearResources();
   }
+  // The album's resources by id, the first of each id in album order, as a search of
+  // the album finds them; the resources made below join in. One scan of the album
+  // instead of one per entry.
+  std::unordered_map<int, IZQResInfo*> held;
+  int heldCount = 0;
+  if (FAILED(album->GetResourceCount(&heldCount))) heldCount = 0;
+  held.reserve(static_cast<size_t>(heldCount) + records.size());
+  for (int i = 0; i < heldCount; ++i) {
+    CComPtr<IZQResInfo> resource;
+    int id = 0;
+    if (SUCCEEDED(album->GetResource(i, &resource)) && resource &&
+        SUCCEEDED(resource->GetId(&id))) {
+      held.emplace(id, resource);  // the album keeps it alive
+    }
+  }
   for (const ResourceRecord& record : records) {
-    IZQResInfo* resource = session->FindResourceInAlbum(uin, albumId, record.id);
+    auto found = held.find(record.id);
+    IZQResInfo* resource = found != held.end() ? found->second : nullptr;
     const bool made = resource == nullptr;
     if (made) {
       ResourceInfo* created = album->NewResource();
       if (created == nullptr) return false;
       created->SetId(record.id);
       resource = created;
+      held.emplace(record.id, resource);
     }
     WriteResourceFields(record, resource);
-    if (made && !keeping) session->AddCidEntry(record.id, albumId, album);
+    if (made && !keeping) session->AddCidEntryOf(resource, albumId);
   }
   album->SetResourcesLoaded(true);
   return true;
@@ -436,7 +451,7 @@ bool ApplyBatchCollect(BlogSession_* session, RecordReader* reader) {
     CComPtr<ResourceInfo> resource(created);
     resource->SetId(record.id);
     WriteResourceFields(record, resource);
-    session->AddCidPair(record.cid, albumId);
+    session->AddCidEntryOf(resource, albumId);
     if (album->ResourcesLoaded()) album->InsertResource(-1, resource);
   }
   return true;

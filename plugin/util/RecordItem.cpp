@@ -22,7 +22,7 @@ uint32_t GetLittleEndian(const uint8_t* in) {
 
 }  // namespace
 
-int StringItemSize(const std::string& text) {
+int StringItemSize(std::string_view text) {
   // Saturates rather than wrapping for texts no record could carry.
   if (text.size() > static_cast<size_t>(INT_MAX - kIntItemSize)) return INT_MAX;
   return kIntItemSize + static_cast<int>(text.size());
@@ -55,7 +55,7 @@ bool RecordWriter::WriteByte(uint8_t value) {
   return true;
 }
 
-bool RecordWriter::WriteString(const std::string& text) {
+bool RecordWriter::WriteString(std::string_view text) {
   if (text.size() > static_cast<size_t>(INT32_MAX)) {
     ok_ = false;
     return false;

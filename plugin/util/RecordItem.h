@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace Velmora {
 namespace ZQBlog {
@@ -20,7 +21,7 @@ constexpr int kByteItemSize = 1;
 constexpr int kMaxStringItemLength = 65536;
 
 // Bytes a string item of this text takes: 4 + its byte length.
-int StringItemSize(const std::string& text);
+int StringItemSize(std::string_view text);
 
 // Writes items into [begin, begin + size) from the front.
 // An item that does not fit is not written; the writer then fails (ok() false) and
@@ -31,7 +32,7 @@ class RecordWriter {
 
   bool WriteInt(int32_t value);
   bool WriteByte(uint8_t value);
-  bool WriteString(const std::string& text);
+  bool WriteString(std::string_view text);
 
   bool ok() const { return ok_; }
   size_t written() const { return static_cast<size_t>(cursor_ - begin_); }
