@@ -9,6 +9,7 @@
 
 #include "BlogService.h"
 #include "host/AlbumDraft.h"
+#include "host/Folders.h"
 #include "host/ResourceDraft.h"
 #include "cli/ResultJson.h"
 #include "cli/Utf8Text.h"
@@ -27,17 +28,6 @@ std::wstring Wide(const std::string& text) {
   std::wstring out;
   if (!Utf8ToWide(text, &out)) out.clear();
   return out;
-}
-
-bool MakeFolders(const std::string& path) {
-  std::string partial;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if ((i == path.size() || path[i] == '/') && !partial.empty() && partial != "/") {
-      if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    }
-    if (i < path.size()) partial.push_back(path[i]);
-  }
-  return true;
 }
 
 std::string Trimmed(const std::string& folder) {
@@ -97,7 +87,7 @@ bool CliSession::Open(std::string* error, ShareMode mode) {
     // The serving process talks to the service; this one never does.
   } else if (options_.connect_to.empty()) {
     const std::string folder = data + "/service";
-    if (!MakeFolders(folder)) {
+    if (!ZQHost::MakeFolders(folder)) {
       *error = "cannot create " + folder + ": " + std::strerror(errno);
       return false;
     }

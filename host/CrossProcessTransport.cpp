@@ -18,6 +18,7 @@
 
 #include "host/CrossProcessForwardingSide.h"
 #include "host/CrossProcessServingSide.h"
+#include "host/Folders.h"
 #include "host/ShareSessionEndpoint.h"
 #include "host/ShareSessionLock.h"
 
@@ -47,21 +48,6 @@ uint64_t NewInstanceId() {
   id ^= static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   id ^= static_cast<uint64_t>(getpid()) << 16;
   return id != 0 ? id : 1;
-}
-
-// mkdir -p with mode 0700; true when the folder exists afterwards.
-bool MakeFolders(const std::string& path) {
-  std::string partial;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/') {
-      if (!partial.empty() && partial != "/") {
-        if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
-      }
-    }
-    if (i < path.size()) partial.push_back(path[i]);
-  }
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // One received message part.

@@ -13,6 +13,7 @@
 
 #include "host/CommandWorkshop.h"
 #include "host/CrossProcessTransport.h"
+#include "host/Folders.h"
 #include "host/HostPlatform.h"
 #include "host/HttpConnectionService.h"
 #include "host/HttpErrorCodes.h"
@@ -124,21 +125,6 @@ std::wstring Utf8ToWide(const std::string& text) {
   std::wstring out(static_cast<size_t>(size), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size);
   return out;
-}
-
-// mkdir -p; true when the folder exists afterwards.
-bool MakeFolders(const std::string& path) {
-  std::string partial;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/') {
-      if (!partial.empty() && partial != "/") {
-        if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
-      }
-    }
-    if (i < path.size()) partial.push_back(path[i]);
-  }
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool FileExists(const std::string& path) {

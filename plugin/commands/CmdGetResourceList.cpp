@@ -352,21 +352,8 @@ bool CmdGetResourceList::Apply(IXMLPackage* document) {
     }
     replyResources_.clear();
     replyResources_.reserve(made.size());
-    // The album's resources by id, the first of each id in the album's order, as a
-    // search of the album would find them; the resources linked in below join in. One
-    // scan of the album instead of one per reply entry.
-    std::unordered_map<int, IZQResInfo*> held;
-    int heldCount = 0;
-    if (FAILED(album->GetResourceCount(&heldCount))) heldCount = 0;
-    held.reserve(static_cast<size_t>(heldCount) + made.size());
-    for (int i = 0; i < heldCount; ++i) {
-      CComPtr<IZQResInfo> resource;
-      int id = 0;
-      if (SUCCEEDED(album->GetResource(i, &resource)) && resource &&
-          SUCCEEDED(resource->GetId(&id))) {
-        held.emplace(id, resource);  // the album keeps it alive
-      }
-    }
+    // The album's resources by id; the resources linked in below join in.
+    std::unordered_map<int, IZQResInfo*> held = album->ResourcesById(made.size());
     for (const CComPtr<ResourceInfo>& resource : made) {
       int id = 0;
       resource->GetId(&id);

@@ -89,6 +89,13 @@ IZQResInfo* AlbumInfo::FindResource(int id) const {
   return nullptr;
 }
 
+std::unordered_map<int, IZQResInfo*> AlbumInfo::ResourcesById(size_t extra) const {
+  std::unordered_map<int, IZQResInfo*> byId;
+  byId.reserve(resources_.size() + extra);
+  for (const CComPtr<IZQResInfo>& resource : resources_) byId.emplace(IdOf(resource), resource);
+  return byId;
+}
+
 bool AlbumInfo::RemoveResource(int id) {
   auto it = std::find_if(resources_.begin(), resources_.end(),
                          [id](const CComPtr<IZQResInfo>& r) { return IdOf(r) == id; });

@@ -12,6 +12,7 @@
 
 #include <deque>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "data/ResourceInfo.h"
@@ -63,6 +64,10 @@ class AlbumInfo : public CComObjectRootEx<CComMultiThreadModel>, public IZQAlbum
 
   // The first resource whose GetId is id, or null. No reference is added.
   IZQResInfo* FindResource(int id) const;
+  // Every resource by id, the first of each id in album order, as FindResource finds
+  // them, with room for extra more: one scan for many lookups. No reference is added;
+  // the pointers are valid while the album keeps the resources.
+  std::unordered_map<int, IZQResInfo*> ResourcesById(size_t extra = 0) const;
   // Removes the first resource whose id is id and releases it; false when none has it.
   bool RemoveResource(int id);
   // Creates a resource, puts it at the front and keeps one reference on it. Returns it

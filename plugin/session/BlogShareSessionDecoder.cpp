@@ -298,21 +298,8 @@ bool ApplyResourceList(BlogSession_* session, RecordReader* reader) {
     session->RemoveCidEntriesOfAlbum(albumId);
     album->ClearResources();
   }
-  // The album's resources by id, the first of each id in album order, as a search of
-  // the album finds them; the resources made below join in. One scan of the album
-  // instead of one per entry.
-  std::unordered_map<int, IZQResInfo*> held;
-  int heldCount = 0;
-  if (FAILED(album->GetResourceCount(&heldCount))) heldCount = 0;
-  held.reserve(static_cast<size_t>(heldCount) + records.size());
-  for (int i = 0; i < heldCount; ++i) {
-    CComPtr<IZQResInfo> resource;
-    int id = 0;
-    if (SUCCEEDED(album->GetResource(i, &resource)) && resource &&
-        SUCCEEDED(resource->GetId(&id))) {
-      held.emplace(id, resource);  // the album keeps it alive
-    }
-  }
+  // The album's resources by id; the resources made below join in.
+  std::unordered_map<int, IZQResInfo*> held = album->ResourcesById(records.size());
   for (const ResourceRecord& record : records) {
     auto found = held.find(record.id);
     IZQResInfo* resource = found != held.end() ? found->second : nullptr;
