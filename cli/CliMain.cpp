@@ -144,7 +144,15 @@ int RunShell(CliSession& session, bool json, CliStreams streams) {
   session.SetProgress([&](const std::string& text) { progress.Show(text); });
   int worst = 0;
   std::string line;
-  for (int number = 1; std::getline(streams.in, line); ++number) {
+  for (int number = 1;; ++number) {
+    if (streams.prompt) streams.err << "zqblog> " << std::flush;
+    if (!std::getline(streams.in, line)) break;
+    std::vector<std::string> words;
+    std::string ignored;
+    if (SplitWords(line, &words, &ignored) && words.size() == 1 &&
+        (words[0] == "quit" || words[0] == "exit")) {
+      break;
+    }
     const std::string prefix = "line " + std::to_string(number) + ": ";
     ParsedCommandLine parsed = ParseShellLine(line);
     switch (parsed.kind) {

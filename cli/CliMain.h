@@ -18,6 +18,7 @@ struct CliStreams {
   std::ostream& out;   // results
   std::ostream& err;   // errors, notes and the progress line
   bool progress;       // show a progress line on err (a terminal, not --json)
+  bool prompt = false;  // the shell's input is a terminal: prompt on err for each line
 };
 
 // Runs zqblog with args (without the program name); returns the exit status.
@@ -30,7 +31,8 @@ int PrintReport(const CliRequest& request, const CommandReport& report, bool jso
                 bool compact, const std::string& prefix, CliStreams streams);
 
 // Reads commands from streams.in, one a line, and runs them in session (see the help
-// text for the rules). Returns the worst exit status of the lines.
+// text for the rules) until the end of the input or a line "quit" or "exit". Returns
+// the worst exit status of the lines.
 int RunShell(CliSession& session, bool json, CliStreams streams);
 
 }  // namespace ZQCli

@@ -850,6 +850,12 @@ TEST_F(ZqblogProgramTest, ShellReportsBadLinesAndGoesOn) {
   ProgramRun empty = Zqblog({"shell"}, "\n# nothing\n   \n");
   EXPECT_EQ(0, empty.status) << empty.err;
   EXPECT_TRUE(empty.out.empty());
+  // quit and exit leave: nothing after them runs.
+  for (const char* leave : {"quit", " exit "}) {
+    ProgramRun left = Zqblog({"shell"}, std::string(leave) + "\nfrobnicate\n");
+    EXPECT_EQ(0, left.status) << left.err;
+    EXPECT_EQ(std::string::npos, left.err.find("frobnicate")) << left.err;
+  }
 }
 
 TEST_F(ZqblogProgramTest, EmbeddedServiceSeedsTheUserAndKeepsItsData) {

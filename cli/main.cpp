@@ -9,6 +9,7 @@
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  Velmora::ZQCli::CliStreams streams{std::cin, std::cout, std::cerr, isatty(2) != 0};
+  Velmora::ZQCli::CliStreams streams{std::cin, std::cout, std::cerr, isatty(2) != 0,
+                                     isatty(0) != 0};
   return Velmora::ZQCli::CliMain(args, streams);
 }

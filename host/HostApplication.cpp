@@ -223,14 +223,14 @@ std::string OperationOutcome::Describe() const {
         return "the result of command " + std::to_string(command_id) +
                " could not be fetched: GetCommandResult answered " + DescribeHResult(hr);
       }
-      std::string state = final_state == 5   ? "succeeded"
-                          : final_state == 6 ? "failed"
-                                             : "state " + std::to_string(final_state);
+      // A command that ends without telling its outcome has not succeeded for the
+      // host, whatever its state says.
+      const std::string state = "command state " + std::to_string(final_state);
       if (FAILED(hr)) {
-        return "the command ended (" + state +
-               ") but the plug-in took no result sink: " + DescribeHResult(hr);
+        return "the plug-in took no result sink (" + DescribeHResult(hr) +
+               "), so the outcome is unknown (" + state + ")";
       }
-      return "the command ended (" + state + ") without a result";
+      return "the command ended with neither a result nor a failure notice (" + state + ")";
     }
     case Kind::kTimedOut: {
       char amount[32];

@@ -313,7 +313,8 @@ TEST_F(HostApplicationTest, OperationsThatCannotRunAreReportedNotWaitedFor) {
   EXPECT_EQ(5, quiet.final_state);
   EXPECT_LT(steady_clock::now() - start, milliseconds(2000));
   if (host.SinksAdvised()) {
-    EXPECT_EQ("the command ended (succeeded) without a result", quiet.Describe());
+    EXPECT_EQ("the command ended with neither a result nor a failure notice (command state 5)",
+              quiet.Describe());
   }
 
   // A command handed back but never submitted, which stays running: a time-out.
