@@ -41,16 +41,42 @@ std::string Join(const nlohmann::json& values, const char* separator) {
   return out;
 }
 
-// The done and refused items of a batch result, one line each.
-std::string BatchItems(const nlohmann::json& result) {
+// The content id of resource id in album, "" when the album does not show it.
+std::string CidIn(const nlohmann::json* album, int id) {
+  if (album == nullptr) return std::string();
+  for (const nlohmann::json& resource : album->value("resources", nlohmann::json::array())) {
+    if (Int(resource, "id") == id) return Str(resource, "cid");
+  }
+  return std::string();
+}
+
+// The id of the resource with content id cid in album other than id, or 0.
+int CopyIn(const nlohmann::json* album, const std::string& cid, int id) {
+  if (album == nullptr || cid.empty()) return 0;
+  for (const nlohmann::json& resource : album->value("resources", nlohmann::json::array())) {
+    if (Str(resource, "cid") == cid && Int(resource, "id") != id) return Int(resource, "id");
+  }
+  return 0;
+}
+
+// The done and refused items of a batch result, one line each. For a copy (from and to
+// set), a done item also names the id its copy got: the target album's resource with the
+// same content id (an album holds a content id once).
+std::string BatchItems(const nlohmann::json& result, const nlohmann::json* from = nullptr,
+                       const nlohmann::json* to = nullptr) {
   TextTable table({"ID", "OUTCOME", "DETAIL"});
   table.SetRightAligned(0);
   const nlohmann::json first = result.value("first_texts", nlohmann::json::object());
   const nlohmann::json second = result.value("second_texts", nlohmann::json::object());
   for (const nlohmann::json& id : result.value("first_ids", nlohmann::json::array())) {
     const std::string key = id.dump();
-    const std::string state = first.contains(key) ? "state " + first[key].get<std::string>() : "";
-    table.AddRow({key, "done", state});
+    std::string detail = first.contains(key) ? "state " + first[key].get<std::string>() : "";
+    const int copy = id.is_number_integer() ? CopyIn(to, CidIn(from, id.get<int>()), id.get<int>())
+                                            : 0;
+    if (copy != 0) {
+      detail = "copied as " + std::to_string(copy) + (detail.empty() ? "" : ", " + detail);
+    }
+    table.AddRow({key, "done", detail});
   }
   for (auto it = second.begin(); it != second.end(); ++it) {
     table.AddRow({it.key(), "refused", it.value().is_string() ? it.value().get<std::string>() : ""});
@@ -174,6 +200,10 @@ std::string RenderHuman(const CliRequest& request, const nlohmann::json& report)
              Plural(Int(result, "first_count"), "resource", "resources") + " from " +
              AlbumLabel(report, request.from) + " to " + AlbumLabel(report, request.to) + "; " +
              std::to_string(Int(result, "second_count")) + " refused.\n";
+      if (request.kind == CommandKind::kCopy) {
+        return out + BatchItems(result, FindAlbum(report, request.from),
+                                FindAlbum(report, request.to));
+      }
       return out + BatchItems(result);
     case CommandKind::kModifyResource:
       out += "Changed resource " + std::to_string(Int(result, "resource_id"));

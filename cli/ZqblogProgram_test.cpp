@@ -764,6 +764,18 @@ TEST_F(ZqblogProgramTest, RemoveCopyMoveAndModifyResource) {
   EXPECT_EQ(json::array({r1, r3}), out["result"]["first_ids"]);
   EXPECT_EQ(2, out["result"].value("first_count", 0));
   EXPECT_TRUE(Resources(from).empty());
+
+  // For people, a copy names the id its copy got beside the id it was copied from.
+  const char kCidD[] = "D4D4D4D4D4D4D4D4D4D4D4D4D4D4D4D4D4D4D4D4";
+  const int r4 = AddResource(from, kCidD, "d.txt");
+  ProgramRun human = Zqblog({"copy", f, t, std::to_string(r4)});
+  ASSERT_EQ(0, human.status) << human.err;
+  int copy = 0;
+  for (const auto& resource : Resources(to)) {
+    if (resource.fields.cid == kCidD) copy = resource.id;
+  }
+  ASSERT_NE(0, copy);
+  EXPECT_NE(std::string::npos, human.out.find("copied as " + std::to_string(copy))) << human.out;
 }
 
 // ---------------------------------------------------------------- shell and demo
