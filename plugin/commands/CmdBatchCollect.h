@@ -18,7 +18,8 @@
 // The reply: <result return="1" message="success"> with one "resource" element per
 // item, in request order: add="1" id state for a collected item, add="0" id message for
 // a refused one. Every value is read into a 4096-byte buffer.
-//   no "return"              nothing changes, nothing is delivered or broadcast
+//   no "return"              nothing changes; a refusal: Status 0, an empty message
+//                            text
 //   "return" "1"             Status 1. The user's album must be in the session (else
 //                            nothing changes and nothing is delivered or broadcast).
 //                            Element i answers item i (by position) and gives it its

@@ -339,16 +339,6 @@ TEST_F(CmdBatchCollectTest, RefusedReplyDeliversStatusZeroWithTheTranslatedWord)
   EXPECT_TRUE(AlbumsOf(session, kUin)[0].resources.empty());
 }
 
-TEST_F(CmdBatchCollectTest, ReplyWithoutReturnEndsQuietly) {
-  AddAlbum(session, kAlbum, true, {});
-  EXPECT_EQ(BaseCmd::kStateSucceeded,
-            Collect({MakeResource(0, L"a")},
-                    "<result message=\"success\"><resource add=\"1\" id=\"5\"/></result>"));
-  EXPECT_TRUE(results.calls().empty());
-  EXPECT_TRUE(AlbumsOf(session, kUin)[0].resources.empty());
-  EXPECT_TRUE(failures.calls().empty());
-}
-
 TEST_F(CmdBatchCollectTest, ElementsAnswerItemsByPositionUpToTheShorterList) {
   AddAlbum(session, kAlbum, true, {});
   CComPtr<ResourceInfo> a = MakeResource(-5, L"a");

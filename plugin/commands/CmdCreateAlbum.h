@@ -11,7 +11,8 @@
 // limited to 0 to 3).
 //
 // Reply: named values "return", "message", "category_id" of the package root.
-//   no "return", or not "1"/"0"   nothing delivered or broadcast
+//   no "return", or not "1"/"0"   a refusal: Status 0, an empty message text, the
+//                                 cache untouched
 //   "1"  the created id (leading decimal number of "category_id", 0 without digits)
 //        becomes the album's id; holding AlbumListLock, a new album is appended to the
 //        user's cached list (made when the user has none) and filled from the command's

@@ -246,26 +246,6 @@ TEST_F(CmdCreateAlbumTest, RefusedCreateLeavesTheCacheAndDeliversTheWordsText) {
   EXPECT_EQ(kTripName, filed->categoryName);
 }
 
-TEST_F(CmdCreateAlbumTest, AReplyWithoutAUsableReturnEndsFinishedWithNothing) {
-  SeedOne();
-  const Picture before = Albums();
-  const std::string replies[] = {
-      ResultReply({{"message", "success"}, {"category_id", "5"}}),
-      ResultReply({{"return", "2"}, {"message", "success"}, {"category_id", "5"}}),
-      ResultReply({{"return", ""}, {"message", "success"}}),
-      ResultReply({{"return", "1 "}, {"message", "success"}}),
-  };
-  for (const std::string& reply : replies) {
-    SCOPED_TRACE(reply);
-    NewConnection();
-    EXPECT_EQ(BaseCmd::kStateSucceeded, Run(TripAlbum(), reply));
-    EXPECT_EQ(before, Albums());
-    EXPECT_FALSE(Result().has_value());
-  }
-  EXPECT_TRUE(results.calls().empty());
-  EXPECT_TRUE(failures.calls().empty());
-}
-
 TEST_F(CmdCreateAlbumTest, TransportErrorTellsTheFailureSinks) {
   CComPtr<Command> command = Create(TripAlbum());
   ASSERT_EQ(S_OK, command->Start());

@@ -9,7 +9,8 @@
 // is held as 1 when the caller's value is 1 and 0 otherwise, as for CmdCreateAlbum.
 //
 // Reply: named values "return" and "message" of the package root.
-//   no "return", or not "1"/"0"   nothing delivered or broadcast
+//   no "return", or not "1"/"0"   a refusal: Status 0, an empty message text, the
+//                                 cache untouched
 //   "1"  holding AlbumListLock, the user's cached album with the command album's id is
 //        looked up. Absent: nothing delivered or broadcast (the server has changed it
 //        all the same). Present: it takes the command album's description (id, name,

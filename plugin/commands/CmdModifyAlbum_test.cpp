@@ -185,18 +185,6 @@ TEST_F(CmdModifyAlbumTest, OtherRefusalsLeaveTheCache) {
   EXPECT_EQ(0, Result()->status);
 }
 
-TEST_F(CmdModifyAlbumTest, AReplyWithoutAUsableReturnEndsFinishedWithNothing) {
-  SeedBoth();
-  const Picture before = Albums();
-  for (const std::string& reply :
-       {ResultReply({{"message", "no_exist"}}), ResultReply({{"return", "2"}, {"message", "no_exist"}})}) {
-    NewConnection();
-    EXPECT_EQ(BaseCmd::kStateSucceeded, Run(NewTwelve(), reply));
-  }
-  EXPECT_EQ(before, Albums());
-  EXPECT_FALSE(Result().has_value());
-}
-
 TEST_F(CmdModifyAlbumTest, TransportErrorTellsTheFailureSinks) {
   CComPtr<Command> command = Modify(NewTwelve());
   ASSERT_EQ(S_OK, command->Start());

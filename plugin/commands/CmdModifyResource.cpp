@@ -152,7 +152,12 @@ HRESULT CmdModifyResource::OnReplyPackage(IPackage* package) {
 
 bool CmdModifyResource::Apply(IXMLPackage* reply) {
   std::string returned;
-  if (!PackageValue(reply, "return", &returned)) return false;
+  if (!PackageValue(reply, "return", &returned)) {
+    // No outcome at all: a refusal with the text of an unknown word.
+    message_.clear();
+    DispatchReply(false);
+    return true;
+  }
   BlogSession_* session = BlogSession_::Instance();
   if (session == nullptr) return false;
   Hold hold(session->AlbumListLock());

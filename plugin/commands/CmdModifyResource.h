@@ -10,7 +10,7 @@
 //
 // The reply: <result return=".." message=".."/>, each value read into a 4096-byte
 // buffer. Under the session's AlbumListLock:
-//   no "return"        nothing changes, nothing is delivered or broadcast
+//   no "return"        nothing changes; a refusal: Status 0, an empty message text
 //   "return" "1"       Status 1. The resource must be in the source album (else nothing
 //                      changes, nothing is delivered or broadcast).
 //                      Same album: name, description and album id (the source) set.
@@ -99,7 +99,7 @@ class CmdModifyResource : public BaseBlogCmd {
 
  private:
   // The reply's effect on the session and the dispatch; false when it stops early
-  // (no "return", or an accepted change the session cannot make). REQUIRES: lock held.
+  // (an accepted change the session cannot make). REQUIRES: lock held.
   bool Apply(IXMLPackage* reply);
   std::vector<BYTE> BuildChangeRecord();
 
