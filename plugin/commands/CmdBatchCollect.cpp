@@ -206,7 +206,7 @@ bool CmdBatchCollect::BuildForm() {
 bool CmdBatchCollect::GetRequestBody(const BYTE** data, int* length) {
   if (!BuildForm()) {
     form_.clear();
-    return false;
+    AbandonRequest(kFailureRequestTooLong, kOpBatchCollect);
   }
   *data = reinterpret_cast<const BYTE*>(form_.data());
   *length = static_cast<int>(form_.size());

@@ -3,7 +3,7 @@
 // endpoint the form (text fields as BaseAlbumCmd::FormText, the user id as UTF-8 only)
 //   encoder=utf-8&uin=<uid>&category_name=<name>&category_type=<type>&show_status=<0|1>
 //   [&tag0=<tag>[&tag1=<tag>[&tag2=<tag>]]]&category_desc=<desc>&pic_url=<url>
-// in a buffer of 8192 bytes; a longer form goes out as no body at all.
+// in a buffer of 8192 bytes; a longer one is not sent (BaseAlbumCmd).
 //
 // The album's show status is held as 1 when the caller's value is 1 and 0 for any
 // other value, which is what the form sends: the album the session and the other

@@ -123,7 +123,8 @@ bool CmdModifyResource::GetRequestBody(const BYTE** data, int* length) {
       "encoder=utf-8&uin=%s&category_id_from=%d&category_id_to=%d&res_id=%d&res_name=%s"
       "&desc=%s",
       uin.c_str(), sourceAlbumId_, targetAlbumId_, resourceId_, name.c_str(), desc.c_str());
-  if (written < 0 || written >= kFormBufferSize) return false;
+  if (written < 0) return false;
+  if (written >= kFormBufferSize) AbandonRequest(kFailureRequestTooLong, kOpModifyResource);
   form_.assign(buffer.data(), static_cast<size_t>(written));
   *data = reinterpret_cast<const BYTE*>(form_.data());
   *length = static_cast<int>(form_.size());

@@ -3,8 +3,9 @@
 // "resource_update" endpoint; when the server accepts, the same change is made to the
 // albums the blog session holds.
 //
-// The form (at most 1023 bytes; a longer one is not sent, the request goes out without
-// a body), the uin, name and description escaped and then converted to UTF-8:
+// The form (at most 1023 bytes; for a longer one no request goes out, the command fails
+// with the failure notice (kFailureRequestTooLong, 9, 0, 0)), the uin, name and
+// description escaped and then converted to UTF-8:
 //   encoder=utf-8&uin=<uin>&category_id_from=<source>&category_id_to=<target>
 //   &res_id=<id>&res_name=<name>&desc=<description>
 //

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <ostream>
 #include <string>
 #include <type_traits>
@@ -314,6 +315,29 @@ TEST_P(WriteCommandTest, AReplyWithoutAnOutcomeIsARefusal) {
   }
   EXPECT_TRUE(Published().empty());
   EXPECT_TRUE(failures.calls().empty());
+}
+
+// A form longer than its buffer (a user id longer than any of them) sends nothing: the
+// command fails and the failure sinks hear that the request was too long.
+TEST_P(WriteCommandTest, AFormTooLongForItsBufferIsNotSent) {
+  const std::map<std::string, int> operations = {
+      {"CreateAlbum", 6},    {"ModifyAlbum", 7},  {"RemoveAlbum", 8},
+      {"BatchCollect", 4},   {"BatchRemove", 5},  {"CopyResource", 11},
+      {"MoveResource", 10},  {"ModifyResource", 9}};
+  Made run = GetParam().make();
+  run.cmd->SetUserId(std::wstring(9000, L'7').c_str());
+  run.cmd->SetCommandId(90);
+  run.cmd->SetHttpFactory(platform->factory);
+  ASSERT_EQ(S_OK, run.keep->Start());
+  CComPtr<FakeHeaders> headers(new FakeHeaders(200));
+  EXPECT_EQ(BaseCmd::kStateFailed,
+            xml_testing::PlayReply(run.keep, platform->factory->connection, headers,
+                                   {"<result return=\"1\" message=\"success\"/>"}));
+  EXPECT_EQ(nullptr, platform->factory->connection->sentRequest().p);
+  EXPECT_EQ((std::vector<std::vector<int>>{
+                {BaseBlogCmd::kFailureRequestTooLong, operations.at(GetParam().name), 0, 0}}),
+            failures.calls());
+  EXPECT_EQ((std::vector<std::wstring>{L"<none>"}), Snapshot(90));
 }
 
 std::vector<Case> WriteCases() {
