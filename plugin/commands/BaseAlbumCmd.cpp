@@ -193,7 +193,7 @@ bool BaseAlbumCmd::GetRequestBody(const BYTE** data, int* length) {
   BuildForm(&form);
   if (!form.ok()) {
     body_.clear();
-    return false;
+    AbandonRequest(kFailureRequestTooLong, operationIndex_);
   }
   body_ = form.text();
   *data = reinterpret_cast<const BYTE*>(body_.data());

@@ -90,8 +90,8 @@ class BaseAlbumCmd : public BaseBlogCmd {
   bool GetConnectionParameter(ConnectionParameter* block) override;
   // POST, the endpoint path; sets "Cookie" then "Content-Type".
   void GetRequestLine(int* method, std::string* path) override;
-  // The form of BuildForm in a buffer of FormBufferSize bytes; false (no body) when it
-  // does not fit.
+  // The form of BuildForm in a buffer of FormBufferSize bytes. A form that does not fit
+  // is not sent: AbandonRequest(kFailureRequestTooLong, operation index).
   bool GetRequestBody(const BYTE** data, int* length) override;
   // S_OK; the headers are not used.
   HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) override;

@@ -279,6 +279,12 @@ HRESULT BaseBlogCmd::OnShareSessionResult(IShareSessionMessage* result) {
   return S_OK;
 }
 
+void BaseBlogCmd::AbandonRequest(int code, int operationIndex) {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session != nullptr) session->NotifyFailure(code, operationIndex, 0, 0);
+  throw RequestAbandoned();
+}
+
 void BaseBlogCmd::ServeForwardedRequest(IShareSessionMessage* request) {
   const int commandId = ZQBlogPlugin_::NextCommandId();
   CmdLock hold(*this);

@@ -29,6 +29,7 @@
 
 #include <cstdint>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,19 @@ class BaseBlogCmd : public BaseHttpCmd {
     kOpMoveResource = 10,
     kOpCopyResource = 11,
   };
+
+  // Failure codes a command gives its failure sinks itself, where no connection gave
+  // one. Each is an HRESULT built from a Win32 error as the host's connection codes
+  // are, with the value the host gives for a failure of the same kind.
+  // No usable server to connect to (ERROR_INVALID_PARAMETER, the host's code for a
+  // connection without a usable server).
+  static constexpr int kFailureNoServer = static_cast<int>(0x80070057u);
+  // A reply longer than the command takes (ERROR_FILE_TOO_LARGE, the host's code for a
+  // reply above its limit).
+  static constexpr int kFailureReplyTooLarge = static_cast<int>(0x800700DFu);
+  // A request longer than the buffer it is written into (ERROR_BUFFER_OVERFLOW; the
+  // host has no code of its own for it).
+  static constexpr int kFailureRequestTooLong = static_cast<int>(0x8007006Fu);
 
   // What kind of result object a command files (the second value of the result event).
   enum ResultKind : int {
@@ -199,6 +213,16 @@ class BaseBlogCmd : public BaseHttpCmd {
 
   // REQUIRES: the command lock is held (the hooks and operations run with it).
   void SetStatus(int status);
+
+  // Thrown by AbandonRequest.
+  class RequestAbandoned : public std::runtime_error {
+   public:
+    RequestAbandoned() : std::runtime_error("the request cannot be made") {}
+  };
+  // For a BaseHttpCmd hook that finds the request cannot be made: the session's failure
+  // sinks get (code, operationIndex, 0, 0), then RequestAbandoned is thrown, which
+  // fails the command (state 6) with nothing sent.
+  [[noreturn]] static void AbandonRequest(int code, int operationIndex);
 
   // Broadcasts payload as the command's change record on the serving channel (nothing
   // when there is no channel). REQUIRES: payload is at most INT_MAX bytes.

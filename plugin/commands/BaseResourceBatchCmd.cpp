@@ -104,7 +104,7 @@ void BaseResourceBatchCmd::GetRequestLine(int* method, std::string* path) {
 }
 
 bool BaseResourceBatchCmd::GetRequestBody(const BYTE** data, int* length) {
-  if (!BuildForm(&form_)) return false;
+  if (!BuildForm(&form_)) AbandonRequest(kFailureRequestTooLong, traits_.operationIndex);
   *data = reinterpret_cast<const BYTE*>(form_.data());
   *length = static_cast<int>(form_.size());
   return true;

@@ -7,7 +7,8 @@
 //     "Content-Type" set as every write does, and a form of at most 4095 bytes: the
 //     command's header (the user id as UTF-8, not escaped, then the numbers in
 //     decimal) followed by "&id_<i>=<id>" for each id; a form that does not fit is
-//     not sent (the request goes out without a body);
+//     not sent: the command fails with the failure notice (kFailureRequestTooLong,
+//     operation index, 0, 0) and no request goes out;
 //   - the reply: an XML package whose outcome is its "message" value, read into a
 //     buffer of the command's size; the commands return success from OnReplyPackage
 //     whatever the reply says;
@@ -85,7 +86,8 @@ class BaseResourceBatchCmd : public BaseBlogCmd {
   // POST, the endpoint's path; "Cookie" (BuildCookie of the user id), then
   // "Content-Type" "application/x-www-form-urlencoded".
   void GetRequestLine(int* method, std::string* path) override;
-  // BuildForm's text without its terminator; false when it does not fit.
+  // BuildForm's text without its terminator; AbandonRequest(kFailureRequestTooLong,
+  // operation index) when it does not fit.
   bool GetRequestBody(const BYTE** data, int* length) override;
   HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) override;
   // The host's "IXMLPackageParser".

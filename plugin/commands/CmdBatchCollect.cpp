@@ -206,7 +206,7 @@ bool CmdBatchCollect::BuildForm() {
 bool CmdBatchCollect::GetRequestBody(const BYTE** data, int* length) {
   if (!BuildForm()) {
     form_.clear();
-    return false;
+    AbandonRequest(kFailureRequestTooLong, kOpBatchCollect);
   }
   *data = reinterpret_cast<const BYTE*>(form_.data());
   *length = static_cast<int>(form_.size());
@@ -243,7 +243,12 @@ HRESULT CmdBatchCollect::OnReplyPackage(IPackage* package) {
   PackageValue(reply, "message", &message);
   message_ = message;
   std::string returned;
-  if (!PackageValue(reply, "return", &returned)) return S_OK;
+  if (!PackageValue(reply, "return", &returned)) {
+    // No outcome at all: a refusal with the text of an unknown word.
+    message_.clear();
+    DispatchReply(false);
+    return S_OK;
+  }
   if (returned == "1") {
     SetStatus(1);
     BlogSession_* session = BlogSession_::Instance();

@@ -2,8 +2,8 @@
 // album of a user in a single POST to the "resource_batch_collect" endpoint, and brings
 // the session's cached album and content-id index up to date with what the server took.
 //
-// The form (at most 4095 bytes; a form that does not fit is not sent, the request goes
-// out without a body):
+// The form (at most 4095 bytes; for a form that does not fit no request goes out, the
+// command fails with the failure notice (kFailureRequestTooLong, 4, 0, 0)):
 //   encoder=utf-8&uin=<uin>&category_id=<id>&korrin_version=&peerid=&num=<count>
 //   &neednotifyfriend=0
 // then for each item i (from 0) the eleven fields
@@ -18,7 +18,8 @@
 // The reply: <result return="1" message="success"> with one "resource" element per
 // item, in request order: add="1" id state for a collected item, add="0" id message for
 // a refused one. Every value is read into a 4096-byte buffer.
-//   no "return"              nothing changes, nothing is delivered or broadcast
+//   no "return"              nothing changes; a refusal: Status 0, an empty message
+//                            text
 //   "return" "1"             Status 1. The user's album must be in the session (else
 //                            nothing changes and nothing is delivered or broadcast).
 //                            Element i answers item i (by position) and gives it its

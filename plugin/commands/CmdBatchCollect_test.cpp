@@ -82,8 +82,8 @@ class CmdBatchCollectTest : public resource_write_testing::ResourceWriteTest {
     return Play(cmd, platform->factory, status, &body);
   }
 
-  // The body a new command on a fresh factory sends for items; "<no body>" when it
-  // sends none.
+  // The body a new command on a fresh factory sends for items; "<not sent>" when no
+  // request goes out.
   std::string FormOf(const std::vector<CComPtr<ResourceInfo>>& items,
                      const wchar_t* uin = kUin) {
     CComPtr<FakeFactory> factory(new FakeFactory);
@@ -92,8 +92,10 @@ class CmdBatchCollectTest : public resource_write_testing::ResourceWriteTest {
     const std::string reply = "<result return=\"0\" message=\"fail\"/>";
     Play(cmd, factory, 200, &reply);
     const std::vector<std::string> log = factory->connection->log();
-    EXPECT_EQ(1, std::count(log.begin(), log.end(), "Send+body") +
-                     std::count(log.begin(), log.end(), "Send"));
+    const auto sends = std::count(log.begin(), log.end(), "Send+body") +
+                       std::count(log.begin(), log.end(), "Send");
+    EXPECT_GE(1, sends);
+    if (sends == 0) return "<not sent>";
     std::optional<std::string> body = factory->connection->sentBody();
     return body ? *body : "<no body>";
   }
@@ -209,15 +211,15 @@ TEST_F(CmdBatchCollectTest, FormOf4095BytesIsSentAndOneMoreIsNot) {
   EXPECT_EQ(4095u, FormOf({item}).size());
 
   item->SetDesc(std::wstring(4096 - base.size(), L'd').c_str());
-  EXPECT_EQ("<no body>", FormOf({item}));
+  EXPECT_EQ("<not sent>", FormOf({item}));
 
   // Many small items overflow the same way, and so does an escaped text that only
   // grows past the bound when escaped.
   std::vector<CComPtr<ResourceInfo>> many;
   for (int i = 0; i < 40; ++i) many.push_back(MakeResource(0, std::to_wstring(i)));
-  EXPECT_EQ("<no body>", FormOf(many));
+  EXPECT_EQ("<not sent>", FormOf(many));
   item->SetDesc(std::wstring((4095 - base.size()) / 3 + 1, L' ').c_str());
-  EXPECT_EQ("<no body>", FormOf({item}));
+  EXPECT_EQ("<not sent>", FormOf({item}));
 }
 
 TEST_F(CmdBatchCollectTest, SetItemsCopiesAndChecksItsArguments) {
@@ -337,16 +339,6 @@ TEST_F(CmdBatchCollectTest, RefusedReplyDeliversStatusZeroWithTheTranslatedWord)
   Collect({MakeResource(0, L"a")},
           "<result return=\"\" message=\"denied\"><resource add=\"1\" id=\"5\"/></result>");
   EXPECT_TRUE(AlbumsOf(session, kUin)[0].resources.empty());
-}
-
-TEST_F(CmdBatchCollectTest, ReplyWithoutReturnEndsQuietly) {
-  AddAlbum(session, kAlbum, true, {});
-  EXPECT_EQ(BaseCmd::kStateSucceeded,
-            Collect({MakeResource(0, L"a")},
-                    "<result message=\"success\"><resource add=\"1\" id=\"5\"/></result>"));
-  EXPECT_TRUE(results.calls().empty());
-  EXPECT_TRUE(AlbumsOf(session, kUin)[0].resources.empty());
-  EXPECT_TRUE(failures.calls().empty());
 }
 
 TEST_F(CmdBatchCollectTest, ElementsAnswerItemsByPositionUpToTheShorterList) {

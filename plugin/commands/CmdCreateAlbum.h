@@ -3,7 +3,7 @@
 // endpoint the form (text fields as BaseAlbumCmd::FormText, the user id as UTF-8 only)
 //   encoder=utf-8&uin=<uid>&category_name=<name>&category_type=<type>&show_status=<0|1>
 //   [&tag0=<tag>[&tag1=<tag>[&tag2=<tag>]]]&category_desc=<desc>&pic_url=<url>
-// in a buffer of 8192 bytes; a longer form goes out as no body at all.
+// in a buffer of 8192 bytes; a longer one is not sent (BaseAlbumCmd).
 //
 // The album's show status is held as 1 when the caller's value is 1 and 0 for any
 // other value, which is what the form sends: the album the session and the other
@@ -11,7 +11,8 @@
 // limited to 0 to 3).
 //
 // Reply: named values "return", "message", "category_id" of the package root.
-//   no "return", or not "1"/"0"   nothing delivered or broadcast
+//   no "return", or not "1"/"0"   a refusal: Status 0, an empty message text, the
+//                                 cache untouched
 //   "1"  the created id (leading decimal number of "category_id", 0 without digits)
 //        becomes the album's id; holding AlbumListLock, a new album is appended to the
 //        user's cached list (made when the user has none) and filled from the command's

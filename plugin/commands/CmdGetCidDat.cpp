@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cstdint>
-#include <stdexcept>
 
 #include "data/BlogPackage.h"
 #include "data/BlogPackageParser.h"
@@ -112,7 +111,8 @@ void CmdGetCidDat::GetServer(const char** host, unsigned short* port) {
   std::string splitPath;
   if (session == nullptr ||
       !session->SplitCidDatUrl(AnsiToWide(UserId()), &splitHost, &splitPath)) {
-    throw std::runtime_error("the user has no content-id table URL");
+    // Nothing to connect to: the host hears of it as of a connection that failed.
+    AbandonRequest(kFailureNoServer, kOpCidData);
   }
   host_.swap(splitHost);
   path_.swap(splitPath);

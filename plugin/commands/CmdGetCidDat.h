@@ -19,8 +19,8 @@
 //   empty body                    nothing added, no result, the command fails
 //   any other status              the body is not a table: nothing added, no result,
 //                                 the command fails
-//   no directory record, or a     no request is made, the command fails
-//   URL outside the service
+//   no directory record, or a     no request is made, the command fails and the
+//   URL outside the service       failure sinks get (kFailureNoServer, 1, 0, 0)
 //   transport error               the session's failure sinks get (code, 1, 0, 0)
 // A command run for another process answers that process instead of delivering a
 // result (in role 1 after its broadcast; see BaseBlogCmd::DispatchReply).

@@ -336,12 +336,16 @@ TEST_F(CmdGetCidDatTest, NoRequestWithoutAUsableUrl) {
   for (const std::string& line : platform->factory->connection->log()) {
     EXPECT_EQ(std::string::npos, line.find("SetServer")) << line;
   }
+  // The host hears of it as of a connection that failed.
+  const std::vector<int> notice = {BaseBlogCmd::kFailureNoServer, 1, 0, 0};
+  EXPECT_EQ((std::vector<std::vector<int>>{notice}), failures.calls());
 
   SetCidDatUrl(L"http://data.example.com/cid/10001/Cid.dat");
   platform->factory = new framework_testing::FakeFactory;
   cmd = Started(E_FAIL);
   EXPECT_EQ(0, platform->factory->requestsCreated);
   EXPECT_TRUE(results.calls().empty());
+  EXPECT_EQ((std::vector<std::vector<int>>{notice, notice}), failures.calls());
 }
 
 // ---------------------------------------------------------------- the share session

@@ -224,7 +224,15 @@ CComPtr<IPackageParser> CmdGetResourceList::CreateReplyParser() { return CreateX
 HRESULT CmdGetResourceList::OnReplyPackage(IPackage* package) {
   CComPtr<IXMLPackage> document = XmlDocumentOf(package);
   std::string text;
-  if (!SerializeXmlReply(document, kReplyTextLimit, &text)) return E_FAIL;
+  bool tooLarge = false;
+  if (!SerializeXmlReply(document, kReplyTextLimit, &text, &tooLarge)) {
+    // Nothing is applied: unless a result came with the headers, the host hears why.
+    BlogSession_* session = BlogSession_::Instance();
+    if (tooLarge && !resultDelivered_ && session != nullptr) {
+      session->NotifyFailure(albumId_, kOpResourceList, kFailureReplyTooLarge, 0);
+    }
+    return E_FAIL;
+  }
   RemoveReplyEntities(&text);
   if (cacheUpdate_) {
     cache_->SaveBody(text.c_str());

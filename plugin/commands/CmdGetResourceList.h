@@ -29,7 +29,8 @@
 // Named values are ANSI; id and state plain decimal, res_type 0, 1 or 2 for any other
 // value. Each value is read into an 8192-byte buffer. The reply document is serialized
 // into a buffer of 64 KiB that doubles while too small, up to 512 KiB; a longer reply
-// fails the command (nothing cached or applied, no result).
+// fails the command (nothing cached or applied, no result) and, unless a result came
+// with the headers, gives the failure sinks (album id, 3, kFailureReplyTooLarge, 0).
 //
 // Apply, holding the session's AlbumListLock: the album must be in the session (else
 // nothing changes and no result is delivered). But for the user "www", the album's

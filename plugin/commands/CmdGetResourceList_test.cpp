@@ -461,11 +461,15 @@ TEST_F(CmdGetResourceListTest, TheReplyTextStaysBelowOneMebibyte) {
   EXPECT_TRUE(AlbumNow().resources.empty());
   EXPECT_EQ(-1, FiledStatus());
   EXPECT_EQ("", CachedBody());
+  const std::vector<std::vector<int>> tooLarge = {
+      {kAlbum, 3, BaseBlogCmd::kFailureReplyTooLarge, 0}};
+  EXPECT_EQ(tooLarge, failures.calls());
 
   const std::string fits = ListOfSerializedLength((512u << 10) - 1);
   EXPECT_EQ(BaseCmd::kStateSucceeded, Fetch(200, fits, "", kCommandId + 1));
   EXPECT_EQ(fits, CachedBody());
   EXPECT_EQ(1, FiledStatus(kCommandId + 1));
+  EXPECT_EQ(tooLarge, failures.calls()) << "a reply that fits fails nothing";
 }
 
 // ---------------------------------------------------------------- more bad input

@@ -70,8 +70,12 @@ void CmdModifyAlbum::BuildForm(Form* form) {
 
 HRESULT CmdModifyAlbum::OnReplyPackage(IPackage* package) {
   std::string answer;
-  if (!ReadReplyValue(package, "return", &answer)) return S_OK;
-  if (answer != "1" && answer != "0") return S_OK;
+  if (!ReadReplyValue(package, "return", &answer) || (answer != "1" && answer != "0")) {
+    // No outcome the command knows: a refusal with the text of an unknown word.
+    SetMessage("");
+    Dispatch();
+    return S_OK;
+  }
   std::string message;
   ReadReplyValue(package, "message", &message);
   SetMessage(message);

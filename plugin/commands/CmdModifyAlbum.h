@@ -5,11 +5,12 @@
 //   encoder=utf-8&uin=<uid>&category_id=<id>&category_name=<name>&category_type=<type>
 //   &show_status=<0|1>[&tag0=<tag>[&tag1=<tag>[&tag2=<tag>]]]&category_desc=<desc>
 //   &pic_url=<url>&newly_added_res_num=<n>
-// in a buffer of 8192 bytes; a longer form goes out as no body at all. The show status
+// in a buffer of 8192 bytes; a longer one is not sent (BaseAlbumCmd). The show status
 // is held as 1 when the caller's value is 1 and 0 otherwise, as for CmdCreateAlbum.
 //
 // Reply: named values "return" and "message" of the package root.
-//   no "return", or not "1"/"0"   nothing delivered or broadcast
+//   no "return", or not "1"/"0"   a refusal: Status 0, an empty message text, the
+//                                 cache untouched
 //   "1"  holding AlbumListLock, the user's cached album with the command album's id is
 //        looked up. Absent: nothing delivered or broadcast (the server has changed it
 //        all the same). Present: it takes the command album's description (id, name,

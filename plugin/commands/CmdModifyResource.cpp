@@ -123,7 +123,8 @@ bool CmdModifyResource::GetRequestBody(const BYTE** data, int* length) {
       "encoder=utf-8&uin=%s&category_id_from=%d&category_id_to=%d&res_id=%d&res_name=%s"
       "&desc=%s",
       uin.c_str(), sourceAlbumId_, targetAlbumId_, resourceId_, name.c_str(), desc.c_str());
-  if (written < 0 || written >= kFormBufferSize) return false;
+  if (written < 0) return false;
+  if (written >= kFormBufferSize) AbandonRequest(kFailureRequestTooLong, kOpModifyResource);
   form_.assign(buffer.data(), static_cast<size_t>(written));
   *data = reinterpret_cast<const BYTE*>(form_.data());
   *length = static_cast<int>(form_.size());
@@ -152,7 +153,12 @@ HRESULT CmdModifyResource::OnReplyPackage(IPackage* package) {
 
 bool CmdModifyResource::Apply(IXMLPackage* reply) {
   std::string returned;
-  if (!PackageValue(reply, "return", &returned)) return false;
+  if (!PackageValue(reply, "return", &returned)) {
+    // No outcome at all: a refusal with the text of an unknown word.
+    message_.clear();
+    DispatchReply(false);
+    return true;
+  }
   BlogSession_* session = BlogSession_::Instance();
   if (session == nullptr) return false;
   Hold hold(session->AlbumListLock());

@@ -3,14 +3,15 @@
 // "resource_update" endpoint; when the server accepts, the same change is made to the
 // albums the blog session holds.
 //
-// The form (at most 1023 bytes; a longer one is not sent, the request goes out without
-// a body), the uin, name and description escaped and then converted to UTF-8:
+// The form (at most 1023 bytes; for a longer one no request goes out, the command fails
+// with the failure notice (kFailureRequestTooLong, 9, 0, 0)), the uin, name and
+// description escaped and then converted to UTF-8:
 //   encoder=utf-8&uin=<uin>&category_id_from=<source>&category_id_to=<target>
 //   &res_id=<id>&res_name=<name>&desc=<description>
 //
 // The reply: <result return=".." message=".."/>, each value read into a 4096-byte
 // buffer. Under the session's AlbumListLock:
-//   no "return"        nothing changes, nothing is delivered or broadcast
+//   no "return"        nothing changes; a refusal: Status 0, an empty message text
 //   "return" "1"       Status 1. The resource must be in the source album (else nothing
 //                      changes, nothing is delivered or broadcast).
 //                      Same album: name, description and album id (the source) set.
@@ -99,7 +100,7 @@ class CmdModifyResource : public BaseBlogCmd {
 
  private:
   // The reply's effect on the session and the dispatch; false when it stops early
-  // (no "return", or an accepted change the session cannot make). REQUIRES: lock held.
+  // (an accepted change the session cannot make). REQUIRES: lock held.
   bool Apply(IXMLPackage* reply);
   std::vector<BYTE> BuildChangeRecord();
 

@@ -1,7 +1,7 @@
 // CmdRemoveAlbum ("RemoveAlbum", operation 8): asks the blog service to delete one album
 // of the user, named by its category id. POSTs to the "category_delete" endpoint the
 // form "uin=<uid>&category_id=<id>" (the user id as UTF-8 only, no "encoder" field) in
-// a buffer of 1024 bytes; a longer form goes out as no body at all.
+// a buffer of 1024 bytes; a longer one is not sent (BaseAlbumCmd).
 //
 // Reply: the named value "message" of the package root (there is no "return"). Holding
 // AlbumListLock throughout, the delivery or broadcast included:

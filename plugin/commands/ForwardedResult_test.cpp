@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <ostream>
 #include <string>
 #include <type_traits>
@@ -285,6 +286,74 @@ INSTANTIATE_TEST_SUITE_P(AllCommands, ResultRecordRoundTrip, ::testing::ValuesIn
                            return std::string(info.param.name);
                          });
 
+// A write reply that carries no outcome the command knows (no "return", or none of
+// "1" and "0"; the commands whose outcome is the message word alone get neither) is a
+// refusal like any other: Status 0, an empty message text, the session untouched,
+// nothing broadcast.
+class WriteCommandTest : public ForwardedResultTest,
+                            public ::testing::WithParamInterface<Case> {};
+
+TEST_P(WriteCommandTest, AReplyWithoutAnOutcomeIsARefusal) {
+  const batch_testing::SessionState before = batch_testing::StateOf(session);
+  int commandId = 80;
+  for (const char* body : {"<result/>", "<result return=\"2\"/>"}) {
+    SCOPED_TRACE(body);
+    platform->factory = new framework_testing::FakeFactory;
+    Made run = GetParam().make();
+    run.cmd->SetUserId(kUin);
+    run.cmd->SetCommandId(++commandId);
+    run.cmd->SetHttpFactory(platform->factory);
+    ASSERT_EQ(S_OK, run.keep->Start());
+    CComPtr<FakeHeaders> headers(new FakeHeaders(200));
+    EXPECT_EQ(BaseCmd::kStateSucceeded,
+              xml_testing::PlayReply(run.keep, platform->factory->connection, headers, {body}));
+    const std::vector<std::wstring> told = Snapshot(commandId);
+    ASSERT_LT(2u, told.size()) << "a result is filed";
+    EXPECT_EQ(L"0", told[1]) << "Status";
+    EXPECT_EQ(L"", told[2]) << "message text";
+    EXPECT_EQ(before, batch_testing::StateOf(session));
+  }
+  EXPECT_TRUE(Published().empty());
+  EXPECT_TRUE(failures.calls().empty());
+}
+
+// A form longer than its buffer (a user id longer than any of them) sends nothing: the
+// command fails and the failure sinks hear that the request was too long.
+TEST_P(WriteCommandTest, AFormTooLongForItsBufferIsNotSent) {
+  const std::map<std::string, int> operations = {
+      {"CreateAlbum", 6},    {"ModifyAlbum", 7},  {"RemoveAlbum", 8},
+      {"BatchCollect", 4},   {"BatchRemove", 5},  {"CopyResource", 11},
+      {"MoveResource", 10},  {"ModifyResource", 9}};
+  Made run = GetParam().make();
+  run.cmd->SetUserId(std::wstring(9000, L'7').c_str());
+  run.cmd->SetCommandId(90);
+  run.cmd->SetHttpFactory(platform->factory);
+  ASSERT_EQ(S_OK, run.keep->Start());
+  CComPtr<FakeHeaders> headers(new FakeHeaders(200));
+  EXPECT_EQ(BaseCmd::kStateFailed,
+            xml_testing::PlayReply(run.keep, platform->factory->connection, headers,
+                                   {"<result return=\"1\" message=\"success\"/>"}));
+  EXPECT_EQ(nullptr, platform->factory->connection->sentRequest().p);
+  EXPECT_EQ((std::vector<std::vector<int>>{
+                {BaseBlogCmd::kFailureRequestTooLong, operations.at(GetParam().name), 0, 0}}),
+            failures.calls());
+  EXPECT_EQ((std::vector<std::wstring>{L"<none>"}), Snapshot(90));
+}
+
+std::vector<Case> WriteCases() {
+  std::vector<Case> writes;
+  for (const Case& c : Cases()) {
+    const std::string name = c.name;
+    if (name.find("Get") != 0 && name.find("Refresh") != 0) writes.push_back(c);
+  }
+  return writes;
+}
+
+INSTANTIATE_TEST_SUITE_P(WriteCommands, WriteCommandTest, ::testing::ValuesIn(WriteCases()),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return std::string(info.param.name);
+                         });
+
 // A served write answers its request with its whole record, accepted or refused, under
 // a command id of its own, and files nothing in this process.
 TEST_F(ForwardedResultTest, AServedCommandAnswersWithItsWholeRecord) {
@@ -299,6 +368,7 @@ TEST_F(ForwardedResultTest, AServedCommandAnswersWithItsWholeRecord) {
        Record().Int(1).Int(123).Text("success").Int(0).Int(0).bytes()},
       {"<result return=\"0\" message=\"duplicate\"/>",
        Record().Int(0).Int(0).Text("duplicate").Int(0).Int(0).bytes()},
+      {"<result/>", Record().Int(0).Int(0).Text("").Int(0).Int(0).bytes()},
   };
   std::vector<int> ids;
   for (const auto& reply : replies) {

@@ -113,12 +113,17 @@ CComPtr<IXMLPackage> XmlDocumentOf(IPackage* package) {
   return document;
 }
 
-bool SerializeXmlReply(IXMLPackage* document, size_t limit, std::string* text) {
+bool SerializeXmlReply(IXMLPackage* document, size_t limit, std::string* text,
+                       bool* tooLarge) {
   text->clear();
+  if (tooLarge != nullptr) *tooLarge = false;
   if (document == nullptr) return false;
   const HRESULT kTooSmall = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
   size_t capacity = kXmlSerializeFirstBuffer;
-  if (capacity >= limit) return false;
+  if (capacity >= limit) {
+    if (tooLarge != nullptr) *tooLarge = true;
+    return false;
+  }
   std::unique_ptr<char[]> buffer;
   for (;;) {
     buffer.reset(new char[capacity]);  // not cleared: the text ends at its terminator
@@ -126,7 +131,10 @@ bool SerializeXmlReply(IXMLPackage* document, size_t limit, std::string* text) {
     int size = static_cast<int>(capacity);
     HRESULT hr = document->Serialize(buffer.get(), &size);
     if (hr == kTooSmall) {
-      if (capacity * 2 >= limit) return false;
+      if (capacity * 2 >= limit) {
+        if (tooLarge != nullptr) *tooLarge = true;
+        return false;
+      }
       capacity *= 2;
       continue;
     }

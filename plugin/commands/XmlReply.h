@@ -53,8 +53,10 @@ CComPtr<IXMLPackage> XmlDocumentOf(IPackage* package);
 // document serialized to *text (its bytes up to the terminator). The buffer starts at
 // kXmlSerializeFirstBuffer bytes and doubles while the serializer says it is too small,
 // as long as the doubled size stays below limit bytes. False, *text empty, when document
-// is null, the serializer fails, or the text does not fit in the largest buffer tried.
-bool SerializeXmlReply(IXMLPackage* document, size_t limit, std::string* text);
+// is null, the serializer fails, or the text does not fit in the largest buffer tried;
+// *tooLarge (when given) tells whether the last was the cause.
+bool SerializeXmlReply(IXMLPackage* document, size_t limit, std::string* text,
+                       bool* tooLarge = nullptr);
 
 }  // namespace ZQBlog
 }  // namespace Velmora

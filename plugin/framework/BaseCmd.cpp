@@ -53,6 +53,9 @@ STDMETHODIMP BaseCmd::AddEventSink(ICmdEvent* sink) {
   }
   sink->AddRef();
   sinks_.push_back(sink);
+  // A command that has ended changes no more: a late sink hears of the end now.
+  const int state = state_.load();
+  if (IsTerminalState(state)) sink->OnStateChanged(SelfCmd(), lastOldState_, state);
   return S_OK;
 }
 
@@ -67,12 +70,21 @@ STDMETHODIMP BaseCmd::SetState(int newState, int* oldState) {
   const int previous = state_.load();
   if (newState == previous) return S_OK;
   if (oldState != nullptr) *oldState = previous;
+  lastOldState_ = previous;
   state_.store(newState);
-  // By index, re-reading the length each time: a sink may change the list while it is
-  // being told (the command's own sink removes itself on a terminal state).
-  for (size_t i = 0; i < sinks_.size(); ++i) {
-    sinks_[i]->OnStateChanged(SelfCmd(), previous, newState);
+  // The sinks registered now, each held for its call: a sink may change the list while
+  // it is being told (the command's own sink removes itself on a terminal state).
+  std::vector<CComPtr<ICmdEvent>> told;
+  try {
+    told.assign(sinks_.begin(), sinks_.end());
+  } catch (const std::bad_alloc&) {
+    // No room for the copy: walk the list itself, re-reading its length each time.
+    for (size_t i = 0; i < sinks_.size(); ++i) {
+      sinks_[i]->OnStateChanged(SelfCmd(), previous, newState);
+    }
+    return S_OK;
   }
+  for (const CComPtr<ICmdEvent>& sink : told) sink->OnStateChanged(SelfCmd(), previous, newState);
   return S_OK;
 }
 

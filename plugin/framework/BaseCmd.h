@@ -11,6 +11,10 @@
 // the most derived class, wrapped in CComObject; BaseCmd is abstract (Start, Step,
 // Reserved3 and Reserved4 belong to the derived classes).
 //
+// Every sink registered when the state changes is told of that change, whatever any
+// sink does to the list meanwhile; a sink registered once the command has ended is told
+// of its last change at once, so no sink misses the end.
+//
 // Threads: one re-entrant lock guards the state, the sink list and the derived classes'
 // fields. Sinks are called on the thread that changes the state, with that lock held.
 // The state may be read without the lock (GetState).
@@ -52,13 +56,17 @@ class BaseCmd : public IWorkshopCmd,
 
   // IWorkshopCmd
   // Appends sink with one reference; S_FALSE (nothing changes) when that pointer is
-  // already registered; E_POINTER for null.
+  // already registered; E_POINTER for null. When the command is in a terminal state
+  // the new sink is told at once of the change that put it there (old state, terminal
+  // state).
   STDMETHOD(AddEventSink)(ICmdEvent* sink) override;
   // E_POINTER for null.
   STDMETHOD(GetState)(int* state) override;
-  // Stores newState and tells every sink (old state, new state) in registration order,
-  // writing the old state to *oldState (skipped when oldState is null). Setting the
-  // current state does nothing at all. Always S_OK.
+  // Stores newState and tells every sink registered at that moment (old state, new
+  // state) in registration order, each once, even when a sink adds or removes sinks
+  // during its call (the command's own sink removes itself on a terminal state). The
+  // old state goes to *oldState (skipped when oldState is null). Setting the current
+  // state does nothing at all. Always S_OK.
   STDMETHOD(SetState)(int newState, int* oldState) override;
   // E_FAIL.
   STDMETHOD(Reserved1)() override;
@@ -116,6 +124,8 @@ class BaseCmd : public IWorkshopCmd,
   std::atomic<int> state_{kStateCreated};
   // Registered sinks, one reference each. Guarded by lock_.
   std::vector<ICmdEvent*> sinks_;
+  // The state before the latest change. Guarded by lock_.
+  int lastOldState_ = kStateCreated;
   TAVO::System::Thread::CriticalSection lock_{"BaseCmd"};
   // Guarded by lock_.
   std::vector<std::wstring> descriptionLines_;

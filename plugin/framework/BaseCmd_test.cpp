@@ -190,16 +190,19 @@ TEST_P(BaseCmdTerminalTest, ReleasesConnectionAndOwnSinkKeepingEarlierSinks) {
   EXPECT_EQ(1u, RefCount(static_cast<IWorkshopCmd*>(cmd.p))) << "own reference dropped";
   EXPECT_EQ((std::vector<int>{2, terminal}), host->newStates()) << "earlier sink told";
 
-  // The own sink is gone from the list: registering it again is a new entry.
+  // The own sink is gone from the list: registering it again is a new entry, which
+  // hears of the end at once and drops itself again.
   EXPECT_EQ(S_OK, cmd->AddEventSink(cmd->SelfSink()));
+  EXPECT_EQ(2, cmd->releaseConnectionCalls.load());
+  EXPECT_EQ(1u, RefCount(static_cast<IWorkshopCmd*>(cmd.p)));
   // The earlier sink is still there.
   EXPECT_EQ(S_FALSE, cmd->AddEventSink(host));
   ASSERT_EQ(S_OK, cmd->SetState(1, nullptr));
   EXPECT_EQ(3u, host->changes().size());
-  EXPECT_EQ(1, cmd->releaseConnectionCalls.load()) << "1 is not terminal";
-  // Ending again drops the re-registered own sink.
+  // Registered while not ended, the own sink drops itself at the next end.
+  EXPECT_EQ(S_OK, cmd->AddEventSink(cmd->SelfSink()));
   ASSERT_EQ(S_OK, cmd->SetState(terminal, nullptr));
-  EXPECT_EQ(2, cmd->releaseConnectionCalls.load());
+  EXPECT_EQ(3, cmd->releaseConnectionCalls.load());
   EXPECT_EQ(1u, RefCount(static_cast<IWorkshopCmd*>(cmd.p)));
 }
 
@@ -227,22 +230,34 @@ TEST(BaseCmdTest, SelfWatchIgnoresOtherCommandsAndNonTerminalStates) {
   ASSERT_EQ(S_OK, cmd->SetState(5, nullptr));  // end it, dropping its self-reference
 }
 
-// The sinks are walked by index with the length read anew: when the command's own
-// sink removes itself, the sink right after it is not told of that change.
-TEST(BaseCmdTest, SinkRegisteredAfterTheOwnSinkMissesTheTerminalChange) {
+// The own sink removes itself during the terminal change: every sink registered at
+// that moment still hears of it, once; a sink a sink registers meanwhile, or that
+// comes later, is told of the end when it registers.
+TEST(BaseCmdTest, EverySinkHearsOfTheEndWheneverItRegistered) {
   auto cmd = NewCmd();
   CComPtr<RecordingSink> before(new RecordingSink);
   CComPtr<RecordingSink> after(new RecordingSink);
+  CComPtr<RecordingSink> during(new RecordingSink);
+  CComPtr<RecordingSink> late(new RecordingSink);
   ASSERT_EQ(S_OK, cmd->AddEventSink(before));
   ASSERT_EQ(S_OK, cmd->Start());
+  after->onChange = [&during](IWorkshopCmd* command, int newState) {
+    if (newState == 6) command->AddEventSink(during);
+  };
   ASSERT_EQ(S_OK, cmd->AddEventSink(after));
 
   ASSERT_EQ(S_OK, cmd->SetState(2, nullptr));
   ASSERT_EQ(S_OK, cmd->SetState(6, nullptr));
   EXPECT_EQ((std::vector<int>{2, 6}), before->newStates());
-  EXPECT_EQ((std::vector<int>{2}), after->newStates());
-  ASSERT_EQ(S_OK, cmd->SetState(7, nullptr));
-  EXPECT_EQ((std::vector<int>{2, 7}), after->newStates()) << "still registered";
+  EXPECT_EQ((std::vector<int>{2, 6}), after->newStates());
+  EXPECT_EQ((std::vector<int>{6}), during->newStates());
+  ASSERT_EQ(S_OK, cmd->AddEventSink(late));
+  ASSERT_EQ(1u, late->changes().size());
+  EXPECT_EQ(2, late->changes()[0].oldState);
+  EXPECT_EQ(6, late->changes()[0].newState);
+  EXPECT_EQ(static_cast<IWorkshopCmd*>(cmd.p), late->changes()[0].command);
+  EXPECT_EQ(S_FALSE, cmd->AddEventSink(late));
+  EXPECT_EQ(1u, late->changes().size()) << "told once";
 }
 
 TEST(BaseCmdTest, SelfReferenceKeepsTheCommandAliveUntilItEnds) {
