@@ -69,7 +69,8 @@ class ServedFolder {
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back("serve");
     server_ = std::make_unique<BackgroundProgram>(Program(), args);
-    return server_->ErrContains("serving the share session", 30);
+    // The whole line: the service's address is in it.
+    return server_->ErrContains("stop with Ctrl-C", 30);
   }
 
   const std::string& data() const { return data_; }

@@ -438,8 +438,12 @@ TEST_F(AlbumWritesAgainstServiceTest, CreateWithAFormTooLongForItsBufferSendsNoF
   AlbumSpec spec;
   spec.name = L"Long";
   spec.desc = std::wstring(9000, L'x');
-  // The request goes out without a body: the service finds no user in it.
-  ExpectRefused(CreateAlbum(spec), kOpCreate, L"cookie验证错误");
+  // Nothing goes out: the failure sinks hear that the request was too long.
+  OperationOutcome outcome = CreateAlbum(spec);
+  ASSERT_EQ(OperationOutcome::Kind::kFailure, outcome.kind) << outcome.Describe();
+  EXPECT_EQ(static_cast<int>(0x8007006Fu), outcome.failure_code);
+  EXPECT_EQ(kOpCreate, outcome.failure_operation);
+  EXPECT_EQ("create album failed: request too long to send (0x8007006F)", outcome.Describe());
   EXPECT_EQ(0, ServiceAlbumNamed("Long"));
   ExpectSessionMatchesService();
 }

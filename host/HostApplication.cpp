@@ -189,6 +189,8 @@ std::string DescribeHttpError(int code) {
       {kHttpErrorAborted, "connection aborted"},
       {kHttpErrorBadServer, "no usable server"},
       {kHttpErrorOther, "network error"},
+      // The plug-in's own: a form too long for its buffer is not sent.
+      {static_cast<int>(0x8007006F), "request too long to send"},
   };
   for (const Name& name : kNames) {
     if (name.code == code) return std::string(name.text) + " (" + Hex(static_cast<uint32_t>(code)) + ")";

@@ -631,10 +631,13 @@ TEST_F(ResourceWritesAgainstServiceTest, RemoveWithAUserIdTheFormCarriesDifferen
   ExpectLoadedAlbumsMatchService();
 }
 
+// The plug-in's failure code for a form too long for its buffer: nothing is sent.
+constexpr int kRequestTooLong = static_cast<int>(0x8007006Fu);
+
 TEST_F(ResourceWritesAgainstServiceTest, RemoveOfMoreIdsThanTheFormHoldsSendsNoForm) {
   ASSERT_NO_FATAL_FAILURE(SignInAndLoad());
   std::vector<int> ids(600, r1_);
-  ExpectBatchRefused(RemoveResources(source_, ids), kOpRemove, L"cookie验证错误");
+  ExpectConnectionFailure(RemoveResources(source_, ids), kRequestTooLong, kOpRemove);
   EXPECT_TRUE(store().GetResource(r1_).has_value());
   ExpectLoadedAlbumsMatchService();
 }
@@ -1060,9 +1063,9 @@ TEST_F(ResourceWritesAgainstServiceTest, ModifyRefusalsLeaveSessionAndService) {
 
 TEST_F(ResourceWritesAgainstServiceTest, ModifyWithAFormTooLongForItsBufferSendsNoForm) {
   ASSERT_NO_FATAL_FAILURE(SignInAndLoad());
-  // The request goes out without a body: the service finds no user in it.
-  ExpectResourceRefused(ModifyResource(source_, source_, r2_, std::wstring(1100, L'n')),
-                        L"cookie验证错误");
+  // Nothing goes out: the failure sinks hear that the request was too long.
+  ExpectConnectionFailure(ModifyResource(source_, source_, r2_, std::wstring(1100, L'n')),
+                          kRequestTooLong, kOpModify);
   EXPECT_EQ("file-2.mp4", store().GetResource(r2_)->fields.name);
   ExpectLoadedAlbumsMatchService();
 }
