@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "interfaces/IShareSessionManager.h"
@@ -476,6 +477,23 @@ std::string BaseBlogCmd::MakeOperationTitle(int operationIndex) {
   if (operationIndex < 0 || operationIndex >= kOperationTitleCount) return kWrongOperationTitle;
   return kOperationTitles[operationIndex];
 }
+
+namespace {
+
+template <class Char>
+bool UsableUserId(std::basic_string_view<Char> userId) {
+  for (Char c : userId) {
+    const auto code = static_cast<std::make_unsigned_t<Char>>(c);
+    if (code < 0x20 || code == 0x7F || c == ' ' || c == ';' || c == '/') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool BaseBlogCmd::IsUsableUserId(std::string_view userId) { return UsableUserId(userId); }
+
+bool BaseBlogCmd::IsUsableUserId(std::wstring_view userId) { return UsableUserId(userId); }
 
 std::string BaseBlogCmd::UrlEscape(const std::string& text) {
   std::string escaped;

@@ -31,6 +31,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/BaseHttpCmd.h"
@@ -193,6 +194,11 @@ class BaseBlogCmd : public BaseHttpCmd {
   // and LF replaced by "%25", "%2B", "%20", "%3D", "%26", "%3F", "%2F", "%5C", "%0D",
   // "%0A"; every other byte is copied unchanged.
   static std::string UrlEscape(const std::string& text);
+  // Whether userId goes into the cookie and the request path as it is: no control
+  // character, space, ";" or "/" (ids the service gives are letters, digits, "_", ".",
+  // "@" and "-"). Bytes of ANSI text, or characters of wide text.
+  static bool IsUsableUserId(std::string_view userId);
+  static bool IsUsableUserId(std::wstring_view userId);
   // ANSI text (all of it, NULs included) as UTF-8, through UTF-16 with precomposed
   // characters. Throws ConversionError when it cannot be converted.
   static std::string AnsiToUtf8(const std::string& text);

@@ -397,8 +397,9 @@ TEST_F(ForwardedResultTest, AServedCommandAnswersWithItsWholeRecord) {
   platform->workshop->added.clear();
 }
 
-// A user id whose bytes hold a zero reaches the serving command whole and goes out
-// whole again in its own request record.
+// A user id whose bytes hold a zero is read whole and goes out whole again in a
+// request record; a serving process refuses to run a command for it (a control
+// character would go into the cookie and the path).
 TEST_F(ForwardedResultTest, AUserIdWithAZeroByteSurvivesRequestRecords) {
   const std::string uin("10\0" "01", 5);
   Bytes collect = Record().Text(uin).Int(3).Int(1).bytes();
@@ -412,7 +413,9 @@ TEST_F(ForwardedResultTest, AUserIdWithAZeroByteSurvivesRequestRecords) {
     request->payload = entry.second;
     auto* cmd = dynamic_cast<IBaseShareSessionCmd*>(entry.first.cmd);
     ASSERT_NE(nullptr, cmd);
-    ASSERT_EQ(S_OK, cmd->SetOperationMessage(request));
+    EXPECT_EQ(E_INVALIDARG, cmd->SetOperationMessage(request));
+    EXPECT_TRUE(platform->workshop->added.empty()) << "nothing submitted";
+    ASSERT_TRUE(entry.first.cmd->ReadRequestRecord(request));
     EXPECT_EQ(uin, entry.first.cmd->UserId());
     CComPtr<FakeMessage> again(new FakeMessage(51));
     again->SetPayloadSize(entry.first.cmd->GetRequestRecordSize());

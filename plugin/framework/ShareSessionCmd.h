@@ -24,6 +24,7 @@
 #define ZQBLOG_FRAMEWORK_SHARESESSIONCMD_H_
 
 #include <exception>
+#include <string_view>
 
 #include "framework/BaseCmd.h"
 #include "framework/BaseHttpCmd.h"
@@ -84,7 +85,8 @@ class ShareSessionCmd : public T,
   // request with its result record and has a command id of its own
   // (ServeForwardedRequest), and submits it to the host's workshop. S_OK once
   // submitted; E_POINTER for a null request; E_FAIL, nothing submitted, when the
-  // parameters are refused or the host cannot take the command.
+  // parameters are refused or the host cannot take the command; E_INVALIDARG, nothing
+  // submitted, for a user id that cannot go into a cookie or a path (IsUsableUserId).
   STDMETHOD(SetOperationMessage)(IShareSessionMessage* request) override {
     if (request == nullptr) return E_POINTER;
     {
@@ -96,6 +98,8 @@ class ShareSessionCmd : public T,
         read = false;
       }
       if (!read) return E_FAIL;
+      // A user id from another process goes into the cookie and the path as it is.
+      if (!T::IsUsableUserId(std::string_view(this->UserId()))) return E_INVALIDARG;
       // The command keeps the request there (its one reference) and answers it.
       this->ServeForwardedRequest(request);
     }

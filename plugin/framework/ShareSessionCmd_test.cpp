@@ -335,6 +335,12 @@ TEST_F(ShareSessionCmdRoleTest, ARefusedOperationMessageIsNotSubmitted) {
   EXPECT_EQ("", served->UserId());
   EXPECT_TRUE(platform->workshop->added.empty());
   EXPECT_EQ(E_POINTER, served->SetOperationMessage(nullptr));
+  // A user id that would change the cookie or the request path is refused.
+  CComPtr<Command> unsafe = NewCommand();
+  CComPtr<FakeMessage> injected(new FakeMessage(11));
+  injected->payload = Record().Text("a; key=x").bytes();
+  EXPECT_EQ(E_INVALIDARG, unsafe->SetOperationMessage(injected));
+  EXPECT_TRUE(platform->workshop->added.empty());
 
   CComPtr<Command> orphan = NewCommand();
   CComPtr<FakeMessage> good(new FakeMessage(10));

@@ -39,7 +39,9 @@ struct IZQBlog : public IZQCPPlugin {
   // 12. The integer the host's settings store holds under name in the user's "CID"
   //     section (non-numeric text gives 0); E_FAIL when it cannot be read.
   STDMETHOD(GetCidValue)(LPCWSTR name, int* value) = 0;
-  // 13. Signs userId in (lower-cased); S_OK.
+  // 13. Signs userId in (lower-cased); S_OK. E_INVALIDARG, nobody changed, for an id
+  //     that cannot go into a cookie or a request path as it is (a control character, a
+  //     space, ";" or "/"); E_OUTOFMEMORY when it cannot be copied.
   STDMETHOD(SetCurrentUser)(LPCWSTR userId) = 0;
   // 14. Forgets every album list, directory, content-id entry and result, and restarts
   //     command ids at 1; the user and the sinks stay. S_OK.

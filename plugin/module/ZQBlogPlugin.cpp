@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cwctype>
 #include <exception>
+#include <new>
 
 #include "commands/CmdBatchCollect.h"
 #include "commands/CmdBatchRemove.h"
@@ -271,11 +272,16 @@ STDMETHODIMP ZQBlogPlugin_::GetCidValue(LPCWSTR name, int* value) {
 }
 
 STDMETHODIMP ZQBlogPlugin_::SetCurrentUser(LPCWSTR userId) {
-  std::wstring lowered = userId != nullptr ? userId : L"";
-  for (wchar_t& c : lowered) c = static_cast<wchar_t>(std::towlower(c));
-  currentUser_ = lowered;
-  BlogSession_* session = BlogSession_::Instance();
-  if (session != nullptr) session->SetCurrentUin(lowered);
+  try {
+    std::wstring lowered = userId != nullptr ? userId : L"";
+    if (!BaseBlogCmd::IsUsableUserId(lowered)) return E_INVALIDARG;
+    for (wchar_t& c : lowered) c = static_cast<wchar_t>(std::towlower(c));
+    currentUser_ = lowered;
+    BlogSession_* session = BlogSession_::Instance();
+    if (session != nullptr) session->SetCurrentUin(lowered);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
   return S_OK;
 }
 

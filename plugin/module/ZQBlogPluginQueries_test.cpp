@@ -68,6 +68,14 @@ TEST_F(QueriesTest, UserQueriesFailBeforeSignIn) {
   EXPECT_EQ(E_FAIL, plugin_->BatchCollect(1, nullptr, 0, nullptr, nullptr));
 }
 
+TEST_F(QueriesTest, AUserIdThatWouldChangeTheCookieOrThePathIsRefused) {
+  ASSERT_EQ(S_OK, plugin_->SetCurrentUser(L"Me_1.x@y-z"));
+  for (const wchar_t* unsafe : {L"a b", L"a;b", L"a/b", L"a\tb", L"a\x7f"}) {
+    EXPECT_EQ(E_INVALIDARG, plugin_->SetCurrentUser(unsafe)) << unsafe;
+    EXPECT_EQ(L"me_1.x@y-z", plugin_->CurrentUser()) << "the user stays";
+  }
+}
+
 TEST_F(QueriesTest, AnotherUsersAlbumsAreReadable) {
   FillOthersList();
   plugin_->SetCurrentUser(L"Me");

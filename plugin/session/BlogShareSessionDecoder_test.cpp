@@ -174,7 +174,10 @@ TEST_F(DecoderTest, LyingAndOverlongItemsAreRefused) {
   EXPECT_EQ(nullptr, Entry(L"w"));
 }
 
-TEST_F(DecoderTest, OtherCodesAreNotHandledButStillOpenAndCloseTheMessage) {
+// A payload of another kind: every other code refuses it and changes nothing, and codes
+// without a handler (12, -1) refuse any payload; the message is opened and closed all
+// the same.
+TEST_F(DecoderTest, APayloadOfAnotherKindIsRefusedByEveryOtherCodeAndTheMessageClosed) {
   channel_.payload = Directory("me", 1, "c", "a", "r").bytes();
   for (int code : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, -1}) {
     channel_.log.clear();
