@@ -32,16 +32,11 @@ struct ProgramRun {
   double seconds = 0;
 };
 
-// Runs program with args; feeds input on stdin, then closes it. Kills the program after
-// limit_seconds (a hang is a failure of its own, not a stuck test).
-inline ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                             const std::string& input = std::string(),
-                             double limit_seconds = 60) {
-  ProgramRun run;
-  int in_pipe[2], out_pipe[2], err_pipe[2];
-  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return run;
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
+// Starts program with args, its stdin, stdout and stderr on the three pipes; closes the
+// pipes' child ends here. The child's pid, or -1.
+inline pid_t StartChild(const std::string& program, const std::vector<std::string>& args,
+                        int in_pipe[2], int out_pipe[2], int err_pipe[2]) {
+  const pid_t pid = fork();
   if (pid == 0) {
     dup2(in_pipe[0], 0);
     dup2(out_pipe[1], 1);
@@ -59,6 +54,19 @@ inline ProgramRun RunProgram(const std::string& program, const std::vector<std::
   close(in_pipe[0]);
   close(out_pipe[1]);
   close(err_pipe[1]);
+  return pid;
+}
+
+// Runs program with args; feeds input on stdin, then closes it. Kills the program after
+// limit_seconds (a hang is a failure of its own, not a stuck test).
+inline ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                             const std::string& input = std::string(),
+                             double limit_seconds = 60) {
+  ProgramRun run;
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return run;
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = StartChild(program, args, in_pipe, out_pipe, err_pipe);
   signal(SIGPIPE, SIG_IGN);
   size_t written = 0;
   if (input.empty()) {
@@ -121,25 +129,8 @@ class BackgroundProgram {
   BackgroundProgram(const std::string& program, const std::vector<std::string>& args) {
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(in_pipe[0], 0);
-      dup2(out_pipe[1], 1);
-      dup2(err_pipe[1], 2);
-      for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
-        close(fd);
-      }
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(program.c_str()));
-      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      execv(program.c_str(), argv.data());
-      _exit(127);
-    }
+    pid_ = StartChild(program, args, in_pipe, out_pipe, err_pipe);
     signal(SIGPIPE, SIG_IGN);
-    close(in_pipe[0]);
-    close(out_pipe[1]);
-    close(err_pipe[1]);
     in_ = in_pipe[1];
     out_reader_ = std::thread([this, fd = out_pipe[0]] { Read(fd, &out_); });
     err_reader_ = std::thread([this, fd = err_pipe[0]] { Read(fd, &err_); });
