@@ -32,6 +32,7 @@
 #include <pugixml.hpp>
 
 #include "BlogService.h"
+#include "HostBenchSupport.h"
 #include "host/HostApplication.h"
 #include "host/HttpConnectionService.h"
 #include "host/HttpTestClient.h"
@@ -40,6 +41,8 @@
 
 namespace {
 
+using Velmora::ZQBench::Hex40;
+using Velmora::ZQBench::StatusOf;
 using Velmora::ZQBlog::Service::AlbumFields;
 using Velmora::ZQBlog::Service::BlogService;
 using Velmora::ZQBlog::Service::ResourceFields;
@@ -53,17 +56,6 @@ constexpr int kResources = 1010;
 const char kUin[] = "30001";
 const wchar_t kWideUin[] = L"30001";
 
-std::string Hex40(unsigned seed) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string hex;
-  unsigned long long x = 0x9E3779B97F4A7C15ull * (seed + 1);
-  for (int i = 0; i < 40; ++i) {
-    x ^= x >> 31;
-    x *= 0xBF58476D1CE4E5B9ull;
-    hex += kDigits[(x >> 60) & 15];
-  }
-  return hex;
-}
 
 // The service with the user's album, the host with the plug-in signed in, the
 // directory and album list fetched. Built once; state() says what went wrong.
@@ -209,14 +201,6 @@ class World {
   int anyResource_ = 0;
   std::string path_;
 };
-
-// Status of a result outcome, -1 for any other outcome.
-int StatusOf(const OperationOutcome& outcome) {
-  if (outcome.kind != OperationOutcome::Kind::kResult || !outcome.result) return -1;
-  int status = -1;
-  outcome.result->GetStatus(&status);
-  return status;
-}
 
 void BM_Host_GetResourceList_Fresh(benchmark::State& state) {
   World& world = World::Get();

@@ -29,11 +29,14 @@
 #include <vector>
 
 #include "BlogService.h"
+#include "HostBenchSupport.h"
 #include "host/HostApplication.h"
 #include "interfaces/IZQAlbumInfo.h"
 
 namespace {
 
+using Velmora::ZQBench::Hex40;
+using Velmora::ZQBench::StatusOf;
 using Velmora::ZQBlog::Service::AlbumFields;
 using Velmora::ZQBlog::Service::BlogService;
 using Velmora::ZQBlog::Service::ResourceFields;
@@ -150,17 +153,6 @@ class Child {
   int seen_ = 0;
 };
 
-std::string Hex40(unsigned seed) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string hex;
-  unsigned long long x = 0x9E3779B97F4A7C15ull * (seed + 7);
-  for (int i = 0; i < 40; ++i) {
-    x ^= x >> 31;
-    x *= 0xBF58476D1CE4E5B9ull;
-    hex += kDigits[(x >> 60) & 15];
-  }
-  return hex;
-}
 
 // The service (one small album, one album of kResources resources) and the serving
 // process in front of it. Built once; error() says what went wrong.
@@ -241,13 +233,6 @@ class World {
   int big_album_ = 0;
   int any_resource_ = 0;
 };
-
-int StatusOf(const OperationOutcome& outcome) {
-  if (outcome.kind != OperationOutcome::Kind::kResult || !outcome.result) return -1;
-  int status = -1;
-  outcome.result->GetStatus(&status);
-  return status;
-}
 
 // "" when outcome is a result with status 1, else what it was.
 std::string Problem(const OperationOutcome& outcome) {
