@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/BlogServiceFixture.h"
 #include "host/HttpErrorCodes.h"
+#include "host/RecordingRelay.h"
 #include "host/ResourceDraft.h"
 #include "interfaces/IResultOnBatchOperation.h"
 #include "interfaces/IResultOnResource.h"
@@ -149,8 +151,9 @@ class ResourceWritesAgainstServiceTest : public BlogServiceFixture {
   // Signs kUser in and loads what a host loads before a write: the server directory,
   // the album list, the content-id table, then the resource lists of Source and
   // Target (in this order every pair is in the index once).
-  void SignInAndLoad() {
-    ASSERT_NO_FATAL_FAILURE(StartHost(kUin));
+  void SignInAndLoad() { SignInAndLoad(Options()); }
+  void SignInAndLoad(HostApplicationOptions options) {
+    ASSERT_NO_FATAL_FAILURE(StartHost(kUin, std::move(options)));
     ExpectLoaded(RefreshDirectory(kUin));
     ExpectLoaded(FetchAlbumList(kUin));
     ExpectLoaded(FetchCidDat(kUin));
@@ -305,15 +308,13 @@ class ResourceWritesAgainstServiceTest : public BlogServiceFixture {
     EXPECT_EQ(text, result.message);
   }
 
-  // The server did the work, but the session lacked an album or resource: no result
-  // was filed for the command, which still ended as a finished one.
-  void ExpectNothingFiled(const OperationOutcome& outcome) {
-    EXPECT_EQ(OperationOutcome::Kind::kNoResult, outcome.kind) << outcome.Describe();
-    EXPECT_EQ(kStateSucceeded, outcome.final_state);
-    CComPtr<ICommonResult> result;
-    EXPECT_EQ(E_FAIL, blog()->GetCommandResult(last_command_id_, &result));
-    EXPECT_FALSE(result);
-    EXPECT_EQ(S_OK, blog()->GetCommandResult(last_command_id_ - 1, &result));
+  // The service did the work although this session does not hold what it changed: the
+  // command still ends with its result, Status 1.
+  static void ExpectAccepted(const OperationOutcome& outcome) {
+    ASSERT_EQ(OperationOutcome::Kind::kResult, outcome.kind) << outcome.Describe();
+    int status = -1;
+    outcome.result->GetStatus(&status);
+    EXPECT_EQ(1, status);
   }
 
   void ExpectConnectionFailure(const OperationOutcome& outcome, int first_value,
@@ -410,6 +411,17 @@ class ResourceWritesAgainstServiceTest : public BlogServiceFixture {
 
   void SignInMangledUser() { ASSERT_EQ(S_OK, host().SignIn(kMangledUin)); }
 
+  // SignInAndLoad with every connection through relay_, which may stand in for the
+  // service on an endpoint.
+  void SignInAndLoadThroughRelay() {
+    relay_ = std::make_unique<RecordingRelay>(service_.port());
+    HostApplicationOptions options = Options();
+    options.connect_to = {"127.0.0.1", relay_->port()};
+    ASSERT_NO_FATAL_FAILURE(SignInAndLoad(std::move(options)));
+  }
+
+  std::unique_ptr<RecordingRelay> relay_;  // destroyed after the host has shut down
+
   int source_ = 0, target_ = 0, unloaded_ = 0, full_ = 0;
   int r1_ = 0, r2_ = 0, r3_ = 0, r4_ = 0, audit_ = 0, undone_ = 0;
   int t20_ = 0, t21_ = 0, u30_ = 0;
@@ -479,10 +491,10 @@ TEST_F(ResourceWritesAgainstServiceTest, CollectIntoAnUnloadedAlbumOnlyIndexesIt
   ExpectIndexMatchesService();
 }
 
-TEST_F(ResourceWritesAgainstServiceTest, CollectIntoAnAlbumTheSessionLacksFilesNothing) {
+TEST_F(ResourceWritesAgainstServiceTest, CollectIntoAnAlbumTheSessionLacksEndsWithItsResult) {
   ASSERT_NO_FATAL_FAILURE(SignInAndLoad());
   const int late = store().AddAlbum(kUser, Album("Late"));
-  ExpectNothingFiled(Collect(late, {Item(10)}));
+  ExpectAccepted(Collect(late, {Item(10)}));
   EXPECT_NE(0, ServiceIdOf(late, 10));
   EXPECT_TRUE(AlbumsByCid(Cid(10)).empty());
   ExpectLoadedAlbumsMatchService();
@@ -545,6 +557,33 @@ TEST_F(ResourceWritesAgainstServiceTest, CollectAnsweredWith500DeliversStatusZer
   ExpectIndexMatchesService({10});
 }
 
+TEST_F(ResourceWritesAgainstServiceTest, CollectAnsweredWith500AndAnAcceptingBodyIsAppliedOnce) {
+  ASSERT_NO_FATAL_FAILURE(SignInAndLoadThroughRelay());
+  ScriptedReply reply;
+  reply.status = 500;
+  reply.body = "<result return=\"1\" message=\"success\">"
+               "<resource add=\"1\" id=\"7001\" state=\"0\"/></result>";
+  relay_->Script("resource_batch_collect", reply);
+  OperationOutcome outcome = Collect(source_, {Item(10)});
+  // One outcome, given with the headers...
+  BatchResult result = ReadBatch(outcome, {});
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ(kStateSucceeded, outcome.final_state);
+  // ...and the session takes what the body says the service did.
+  EXPECT_EQ(source_, SessionResourceById(source_, 7001).category_id);
+  EXPECT_EQ((std::vector<int>{source_}), AlbumsByCid(Cid(10)));
+}
+
+TEST_F(ResourceWritesAgainstServiceTest, WriteReplyWithoutReturnIsARefusal) {
+  ASSERT_NO_FATAL_FAILURE(SignInAndLoadThroughRelay());
+  ScriptedReply reply;
+  reply.body = "<result message=\"success\"/>";
+  relay_->Script("resource_update", reply);
+  const std::wstring name = SessionResourceById(source_, r2_).name;
+  ExpectResourceRefused(ModifyResource(source_, source_, r2_, L"renamed"), L"");
+  EXPECT_EQ(name, SessionResourceById(source_, r2_).name);
+}
+
 TEST_F(ResourceWritesAgainstServiceTest, CollectWithoutServiceReportsTheConnectionFailure) {
   ASSERT_NO_FATAL_FAILURE(SignInAndLoad());
   service_.Stop();
@@ -571,25 +610,24 @@ TEST_F(ResourceWritesAgainstServiceTest, RemoveTakesTheResourcesOutOfAlbumAndInd
   ExpectIndexMatchesService({1, 3});
 }
 
-TEST_F(ResourceWritesAgainstServiceTest, RemoveFromAnUnloadedAlbumFilesNothing) {
+TEST_F(ResourceWritesAgainstServiceTest, RemoveFromAnUnloadedAlbumEndsWithItsResult) {
   ASSERT_NO_FATAL_FAILURE(SignInAndLoad());
-  ExpectNothingFiled(RemoveResources(unloaded_, {u30_}));
+  ExpectAccepted(RemoveResources(unloaded_, {u30_}));
   EXPECT_FALSE(store().GetResource(u30_).has_value());
   // Nothing of the album was held, so its index pair stays.
   EXPECT_EQ((std::vector<int>{unloaded_}), AlbumsByCid(Cid(30)));
 }
 
-TEST_F(ResourceWritesAgainstServiceTest, RemoveStopsAtTheFirstIdTheSessionLacks) {
+TEST_F(ResourceWritesAgainstServiceTest, RemovePassesOverAnIdTheSessionLacks) {
   ASSERT_NO_FATAL_FAILURE(SignInAndLoad());
   // Another client adds a resource after this session fetched Source.
   const int late = store().AddResource(source_, Resource(40));
-  ExpectNothingFiled(RemoveResources(source_, {r2_, late, r3_}));
+  ExpectAccepted(RemoveResources(source_, {r2_, late, r3_}));
   EXPECT_EQ(0, ServiceIdOf(source_, 2));
   EXPECT_EQ(0, ServiceIdOf(source_, 3));
-  // r2 went, the walk stopped at the unknown id, r3 is still listed.
+  // Every id the session held is gone from the album and from the index alike.
   EXPECT_EQ(0, SessionResourceById(source_, r2_).id);
-  EXPECT_EQ(r3_, SessionResourceById(source_, r3_).id);
-  // The index pairs of the ids the album held went before the walk.
+  EXPECT_EQ(0, SessionResourceById(source_, r3_).id);
   ExpectIndexMatchesService({2, 3, 40});
 }
 
@@ -794,10 +832,10 @@ TEST_F(ResourceWritesAgainstServiceTest, CopyRefusalsOfTheWholeBatch) {
   ExpectIndexMatchesService();
 }
 
-TEST_F(ResourceWritesAgainstServiceTest, CopyBetweenAlbumsTheSessionLacksFilesNothing) {
+TEST_F(ResourceWritesAgainstServiceTest, CopyBetweenAlbumsTheSessionLacksEndsWithItsResult) {
   ASSERT_NO_FATAL_FAILURE(SignInAndLoad());
   const int late = store().AddAlbum(kUser, Album("Late"));
-  ExpectNothingFiled(CopyResources(source_, late, {r2_}));
+  ExpectAccepted(CopyResources(source_, late, {r2_}));
   EXPECT_NE(0, ServiceIdOf(late, 2));
   EXPECT_EQ((std::vector<int>{source_}), AlbumsByCid(Cid(2)));
   ExpectLoadedAlbumsMatchService();
@@ -934,10 +972,10 @@ TEST_F(ResourceWritesAgainstServiceTest, MoveRefusalsOfTheWholeBatch) {
   ExpectIndexMatchesService();
 }
 
-TEST_F(ResourceWritesAgainstServiceTest, MoveBetweenAlbumsTheSessionLacksFilesNothing) {
+TEST_F(ResourceWritesAgainstServiceTest, MoveBetweenAlbumsTheSessionLacksEndsWithItsResult) {
   ASSERT_NO_FATAL_FAILURE(SignInAndLoad());
   const int late = store().AddAlbum(kUser, Album("Late"));
-  ExpectNothingFiled(MoveResources(source_, late, {r2_}));
+  ExpectAccepted(MoveResources(source_, late, {r2_}));
   EXPECT_EQ(late, store().GetResource(r2_)->album_id);
   EXPECT_EQ(r2_, SessionResourceById(source_, r2_).id);
 }
@@ -1002,9 +1040,9 @@ TEST_F(ResourceWritesAgainstServiceTest, ModifyIntoAnUnloadedAlbumStillFilesItTh
   ExpectIndexMatchesService();
 }
 
-TEST_F(ResourceWritesAgainstServiceTest, ModifyOfAResourceTheSessionLacksFilesNothing) {
+TEST_F(ResourceWritesAgainstServiceTest, ModifyOfAResourceTheSessionLacksEndsWithItsResult) {
   ASSERT_NO_FATAL_FAILURE(SignInAndLoad());
-  ExpectNothingFiled(ModifyResource(unloaded_, unloaded_, u30_, L"renamed"));
+  ExpectAccepted(ModifyResource(unloaded_, unloaded_, u30_, L"renamed"));
   EXPECT_EQ("renamed", store().GetResource(u30_)->fields.name);
   EXPECT_TRUE(SessionIds(unloaded_).empty());
 }

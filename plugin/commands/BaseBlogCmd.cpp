@@ -319,11 +319,14 @@ void BaseBlogCmd::DeliverOrAnswer() {
 }
 
 void BaseBlogCmd::DeliverOrAnswerChange() {
-  if (GetShareSessionRole() == kRoleServe) {
-    PublishChange();
-    NotifyChange();
-  }
+  BroadcastIfServing();
   DeliverOrAnswer();
+}
+
+void BaseBlogCmd::BroadcastIfServing() {
+  if (GetShareSessionRole() != kRoleServe) return;
+  PublishChange();
+  NotifyChange();
 }
 
 void BaseBlogCmd::AnswerForwardedRequest() {

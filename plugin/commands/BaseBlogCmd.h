@@ -260,9 +260,13 @@ class BaseBlogCmd : public BaseHttpCmd {
   // held.
   void DeliverOrAnswer();
   // An outcome given in every role that changed this process's session: in role 1 the
-  // change is broadcast first (PublishChange, NotifyChange), so every process keeps the
-  // same; then DeliverOrAnswer. REQUIRES: the command lock is held.
+  // change is broadcast first (BroadcastIfServing), so every process keeps the same;
+  // then DeliverOrAnswer. REQUIRES: the command lock is held.
   void DeliverOrAnswerChange();
+  // In role 1 the change is broadcast (PublishChange, then NotifyChange); in any other
+  // role nothing. For a change whose outcome has been given already. REQUIRES: the
+  // command lock is held.
+  void BroadcastIfServing();
 
   // The server's word as a result or change record carries it: cut to the 46 bytes its
   // reader takes. A longer word is in no error table, and neither is its cut form, so

@@ -77,7 +77,11 @@ HRESULT BaseResourceTransferCmd::OnReplyPackage(IPackage* package) {
   message_ = ReadReplyValue(reply, "message");
   if (message_ == kSuccessWord) {
     SetStatus(1);
-    if (!ApplyTransfer(reply)) return S_OK;
+    ReadTransferItems(reply);
+    if (!ApplyTransfer()) {
+      DeliverOrAnswer();
+      return S_OK;
+    }
   } else if (ReplyItemCount(reply) > 0) {
     CComPtr<IXMLNode> first = ReplyItem(reply, 0);
     message_ = ReadItemValue(first, "message");
@@ -86,16 +90,7 @@ HRESULT BaseResourceTransferCmd::OnReplyPackage(IPackage* package) {
   return S_OK;
 }
 
-bool BaseResourceTransferCmd::ApplyTransfer(IXMLPackage* reply) {
-  BlogSession_* session = BlogSession_::Instance();
-  if (session == nullptr) return false;
-  const std::wstring uin = AnsiToWide(UserId());
-  TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> hold(
-      session->AlbumListLock());
-  AlbumInfo* source = session->FindAlbum(uin, categoryId_);
-  AlbumInfo* target = session->FindAlbum(uin, targetCategoryId_);
-  if (source == nullptr || target == nullptr) return false;
-
+void BaseResourceTransferCmd::ReadTransferItems(IXMLPackage* reply) {
   const bool copy = transfer_ == kTransferCopy;
   const int count = ReplyItemCount(reply);
   for (int i = 0; i < count; ++i) {
@@ -117,7 +112,18 @@ bool BaseResourceTransferCmd::ApplyTransfer(IXMLPackage* reply) {
       failures_.emplace(key, ReadItemValue(item, "message"));
     }
   }
-  if (copy) {
+}
+
+bool BaseResourceTransferCmd::ApplyTransfer() {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return false;
+  const std::wstring uin = AnsiToWide(UserId());
+  TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> hold(
+      session->AlbumListLock());
+  AlbumInfo* source = session->FindAlbum(uin, categoryId_);
+  AlbumInfo* target = session->FindAlbum(uin, targetCategoryId_);
+  if (source == nullptr || target == nullptr) return false;
+  if (transfer_ == kTransferCopy) {
     ApplyCopiedResources(session, source, target, targetCategoryId_, copies_);
   } else {
     ApplyMovedResources(session, source, categoryId_, target, targetCategoryId_, doneIds_);

@@ -23,14 +23,15 @@
 //                              (commands/ResourceTransfer.h)
 //
 // Reply handling:
-//   "message" "success"   Status 1. Under AlbumListLock both cached albums of the user
-//                         are looked up; when either is not cached nothing more happens
-//                         (nothing is delivered or published, although the server did
-//                         the work). Otherwise every item is read: "done" exactly "1"
-//                         appends the key to the done ids and stores (key, "state") in
-//                         the done states; any other "done" appends the key to the
-//                         failed ids and stores (key, item "message") in the failures.
-//                         Then the cached albums are updated with the done items.
+//   "message" "success"   Status 1. Every item is read: "done" exactly "1" appends
+//                         the key to the done ids and stores (key, "state") in the done
+//                         states; any other "done" appends the key to the failed ids
+//                         and stores (key, item "message") in the failures. Then, under
+//                         AlbumListLock, both cached albums of the user are looked up
+//                         and updated with the done items. When either is not cached
+//                         the session stays as it is and the result is delivered (or
+//                         answered to the process that asked) in every role, nothing
+//                         published.
 //   any other message     when the reply has items, the first item's "message"
 //                         replaces the message; Status stays 0, nothing changes.
 // The reply ends as BaseResourceBatchCmd::FinishReply says.
@@ -118,9 +119,12 @@ class BaseResourceTransferCmd : public BaseResourceBatchCmd {
   std::string FormHeader(const std::string& utf8UserId) override;
 
  private:
-  // Reads the items of a "success" reply and updates the cached albums; false when
-  // either album is not cached. REQUIRES: lock held.
-  bool ApplyTransfer(IXMLPackage* reply);
+  // Reads the items of a "success" reply into the done and failed ids, states and
+  // failures. REQUIRES: lock held.
+  void ReadTransferItems(IXMLPackage* reply);
+  // Updates the cached albums with the done items; false (nothing changed) when either
+  // album is not cached. REQUIRES: lock held.
+  bool ApplyTransfer();
 
   std::vector<BYTE> BuildRequestRecord();
   std::vector<BYTE> BuildChangeRecord();

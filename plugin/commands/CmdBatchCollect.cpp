@@ -234,16 +234,24 @@ void CmdBatchCollect::OnTransportError(int code) {
 // ---------------------------------------------------------------- the reply
 
 HRESULT CmdBatchCollect::OnReplyPackage(IPackage* package) {
-  // The result of a 500 reply is the command's only one.
-  if (deliveredOnServerError_) return S_OK;
   CComPtr<IXMLPackage> reply = XmlDocumentOf(package);
   if (!reply) return S_OK;
   const std::wstring uin = AnsiToWide(UserId());
   std::string message;
   PackageValue(reply, "message", &message);
-  message_ = message;
   std::string returned;
-  if (!PackageValue(reply, "return", &returned)) {
+  const bool answered = PackageValue(reply, "return", &returned);
+  // After a 500 the outcome has gone out already: only a body that says the service
+  // collected still changes the session, and nothing is delivered again.
+  if (deliveredOnServerError_) {
+    if (returned != "1") return S_OK;
+    message_ = message;
+    ReadCollected(reply, uin);
+    if (ApplyCollected(uin)) BroadcastIfServing();
+    return S_OK;
+  }
+  message_ = message;
+  if (!answered) {
     // No outcome at all: a refusal with the text of an unknown word.
     message_.clear();
     DispatchReply(false);
@@ -251,19 +259,19 @@ HRESULT CmdBatchCollect::OnReplyPackage(IPackage* package) {
   }
   if (returned == "1") {
     SetStatus(1);
-    BlogSession_* session = BlogSession_::Instance();
-    if (session == nullptr) return S_OK;
-    Hold hold(session->AlbumListLock());
-    if (session->FindAlbum(uin, categoryId_) == nullptr) return S_OK;
-    ApplyCollected(reply, uin);
+    ReadCollected(reply, uin);
+    if (!ApplyCollected(uin)) {
+      // The album is not in the session: it stays as it is, the caller hears the
+      // outcome with every id and refusal.
+      DeliverOrAnswer();
+      return S_OK;
+    }
   }
   DispatchReply(Status() == 1);
   return S_OK;
 }
 
-void CmdBatchCollect::ApplyCollected(IXMLPackage* reply, const std::wstring& uin) {
-  BlogSession_* session = BlogSession_::Instance();
-  AlbumInfo* album = session->FindAlbum(uin, categoryId_);
+void CmdBatchCollect::ReadCollected(IXMLPackage* reply, const std::wstring& uin) {
   int count = 0;
   if (FAILED(reply->GetItemCount(&count))) count = 0;
   for (int i = 0; i < count && static_cast<size_t>(i) < items_.size(); ++i) {
@@ -280,14 +288,25 @@ void CmdBatchCollect::ApplyCollected(IXMLPackage* reply, const std::wstring& uin
       // The item now belongs to this album and user, whatever the caller's copy said.
       item->SetCategoryId(categoryId_);
       item->SetWideText(ResourceInfo::TextField::kUin, uin);  // whole, zero bytes too
-      session->AddCidPair(CidOf(item), categoryId_);
-      if (album->ResourcesLoaded()) album->InsertResource(-1, item);
       collected_.push_back(item);
       collectedIds_.push_back(id);
     } else {
       refusals_.emplace(id, NodeValue(element, "message"));
     }
   }
+}
+
+bool CmdBatchCollect::ApplyCollected(const std::wstring& uin) {
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return false;
+  Hold hold(session->AlbumListLock());
+  AlbumInfo* album = session->FindAlbum(uin, categoryId_);
+  if (album == nullptr) return false;
+  for (const CComPtr<ResourceInfo>& item : collected_) {
+    session->AddCidPair(CidOf(item), categoryId_);
+    if (album->ResourcesLoaded()) album->InsertResource(-1, item);
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------- the result

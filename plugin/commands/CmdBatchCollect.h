@@ -20,23 +20,28 @@
 // a refused one. Every value is read into a 4096-byte buffer.
 //   no "return"              nothing changes; a refusal: Status 0, an empty message
 //                            text
-//   "return" "1"             Status 1. The user's album must be in the session (else
-//                            nothing changes and nothing is delivered or broadcast).
-//                            Element i answers item i (by position) and gives it its
-//                            id. A collected item takes its state, its (cid, album)
-//                            pair goes into the content-id index, and it is appended
-//                            to the album when the album's resources are loaded (the
-//                            album then shares it). Elements beyond the items are not
-//                            read; items beyond the elements stay untouched.
+//   "return" "1"             Status 1. Element i answers item i (by position) and
+//                            gives it its id; a collected item takes its state.
+//                            Elements beyond the items are not read; items beyond the
+//                            elements stay untouched. When the user's album is in the
+//                            session, each collected item's (cid, album) pair goes
+//                            into the content-id index, and it is appended to the
+//                            album when the album's resources are loaded (the album
+//                            then shares it). When it is not, the session stays as it
+//                            is and the result (ids and tables) is delivered, or
+//                            answered to the process that asked, in every role;
+//                            nothing is broadcast.
 //   any other "return"       nothing changes, Status 0
 // Then the result is delivered (roles 0 and 2), or, in role 1 and only with Status 1,
 // the change broadcast with notice code 10.
 //
 // HTTP status 500 delivers a Status 0 result at once, before the body is read, in every
 // role. That result is the command's only one: a body that follows is still parsed (a
-// body that is not XML fails the command) but changes nothing and delivers nothing, so
-// the host never hears of a second outcome under the same command id. A command run for
-// another process answers that process with this outcome instead.
+// body that is not XML fails the command) and delivers nothing, so the host never hears
+// of a second outcome under the same command id; but a body that says "return" "1" is
+// applied to the session as above (and broadcast in role 1), as the resource list
+// applies such a body: the service did collect. A command run for another process
+// answers that process with the Status 0 outcome instead.
 //
 // Share-session records:
 //   operation  string uin, int album id, int item count, one resource record per item.
@@ -127,8 +132,13 @@ class CmdBatchCollect : public BaseBlogCmd {
  private:
   // The form in form_; false when it does not fit the buffer. REQUIRES: lock held.
   bool BuildForm();
-  // Applies an accepted reply to the session. REQUIRES: lock held.
-  void ApplyCollected(IXMLPackage* reply, const std::wstring& uin);
+  // Reads an accepted reply's elements into the items, the collected ids and states
+  // and the refusals. REQUIRES: lock held.
+  void ReadCollected(IXMLPackage* reply, const std::wstring& uin);
+  // Adds the collected items to the session's album and index; false (nothing
+  // changed) when the album is not in the session. REQUIRES: lock held, no session
+  // lock.
+  bool ApplyCollected(const std::wstring& uin);
   std::vector<BYTE> BuildChangeRecord();
 
   int categoryId_ = 0;

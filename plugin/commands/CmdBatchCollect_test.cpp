@@ -306,14 +306,18 @@ TEST_F(CmdBatchCollectTest, AnAlbumNotLoadedGainsOnlyIndexEntries) {
   EXPECT_EQ(0, IntOf(result.p, &IResultOnBatchOperation::GetSecondCount));
 }
 
-TEST_F(CmdBatchCollectTest, AnAlbumNotInTheSessionGetsNothingAndNothingIsDelivered) {
+TEST_F(CmdBatchCollectTest, AnAlbumNotInTheSessionIsLeftAloneButTheResultIsDelivered) {
   AddAlbum(session, kAlbum + 1, true, {});
   EXPECT_EQ(BaseCmd::kStateSucceeded,
-            Collect({MakeResource(0, L"a")},
+            Collect({MakeResource(0, L"a"), MakeResource(0, L"b")},
                     "<result return=\"1\" message=\"success\">"
-                    "<resource add=\"1\" id=\"501\" state=\"0\"/></result>"));
-  EXPECT_TRUE(results.calls().empty());
-  EXPECT_EQ(nullptr, Result().p);
+                    "<resource add=\"1\" id=\"501\" state=\"0\"/>"
+                    "<resource add=\"0\" id=\"502\" message=\"exist\"/></result>"));
+  CComPtr<IResultOnBatchOperation> result = Result();
+  ASSERT_NE(nullptr, result.p);
+  EXPECT_EQ(1, IntOf(result.p, &IResultOnBatchOperation::GetStatus));
+  EXPECT_EQ(1, IntOf(result.p, &IResultOnBatchOperation::GetFirstCount));
+  EXPECT_EQ(1, IntOf(result.p, &IResultOnBatchOperation::GetSecondCount));
   EXPECT_TRUE(CidPairsOf(session).empty());
   EXPECT_TRUE(AlbumsOf(session, kUin)[0].resources.empty());
 }
@@ -417,21 +421,21 @@ TEST_F(CmdBatchCollectTest, ServerErrorDeliversOnceBeforeTheBody) {
   EXPECT_TRUE(failures.calls().empty());
 }
 
-TEST_F(CmdBatchCollectTest, ServerErrorResultIsTheOnlyOneEvenWhenTheBodyAccepts) {
+TEST_F(CmdBatchCollectTest, ServerErrorResultIsTheOnlyOneButABodyThatAcceptsIsApplied) {
   AddAlbum(session, kAlbum, true, {});
   EXPECT_EQ(BaseCmd::kStateSucceeded,
             Collect({MakeResource(0, L"a")},
                     "<result return=\"1\" message=\"success\">"
                     "<resource add=\"1\" id=\"501\" state=\"0\"/></result>",
                     500));
-  // One event, one result with Status 0, and a session that agrees with it.
+  // One event, one result with Status 0, given with the headers.
   EXPECT_EQ((std::vector<std::pair<int, int>>{{kCommandId, 2}}), results.calls());
   CComPtr<IResultOnBatchOperation> result = Result();
   ASSERT_NE(nullptr, result.p);
   EXPECT_EQ(0, IntOf(result.p, &IResultOnBatchOperation::GetStatus));
-  EXPECT_EQ(0, IntOf(result.p, &IResultOnBatchOperation::GetFirstCount));
-  EXPECT_TRUE(AlbumsOf(session, kUin)[0].resources.empty());
-  EXPECT_TRUE(CidPairsOf(session).empty());
+  // The service did collect: the session and its index hold the resource once.
+  ASSERT_EQ(1u, AlbumsOf(session, kUin)[0].resources.size());
+  EXPECT_EQ(1u, CidPairsOf(session).size());
 }
 
 TEST_F(CmdBatchCollectTest, ServerErrorDeliversInTheServingRoleToo) {

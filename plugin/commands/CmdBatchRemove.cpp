@@ -35,7 +35,12 @@ HRESULT CmdBatchRemove::OnReplyPackage(IPackage* package) {
   message_ = ReadReplyValue(reply, "message");
   if (message_ == kSuccessWord) {
     SetStatus(1);
-    if (!ApplyRemoval()) return S_OK;
+    if (!ApplyRemoval()) {
+      // The album is not in the session: it stays as it is, the caller hears the
+      // outcome.
+      DeliverOrAnswer();
+      return S_OK;
+    }
   }
   FinishReply();
   return S_OK;
@@ -49,7 +54,8 @@ bool CmdBatchRemove::ApplyRemoval() {
       session->AlbumListLock());
   AlbumInfo* album = session->FindAlbum(uin, categoryId_);
   if (album == nullptr) return false;
-  return ApplyRemovedResources(session, album, categoryId_, ids_);
+  ApplyRemovedResources(session, album, categoryId_, ids_);
+  return true;
 }
 
 // ---------------------------------------------------------------- records

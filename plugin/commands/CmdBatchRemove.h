@@ -7,13 +7,12 @@
 //
 // Reply: <result message="..."/>; "message" is read into a 4096-byte buffer.
 //   "success"       Status 1. Under AlbumListLock: the user's cached album is looked up;
-//                   when it is not cached, nothing more happens (nothing is delivered or
-//                   published, although the server removed the resources). Otherwise
-//                   the content-id index loses (cid, album) for every id the album
-//                   holds, then the ids leave the album one by one; at the first id the
-//                   album does not hold (also every id of an album whose list was never
-//                   fetched) it stops there: the ids before it stay removed and nothing
-//                   is delivered or published. Else the reply ends as below.
+//                   when it is not cached, the session stays as it is and the result
+//                   is delivered (or answered to the process that asked) in every
+//                   role, nothing published. Otherwise the content-id index loses
+//                   (cid, album) for every id the album holds and each of them leaves
+//                   the album (ids it does not hold, every id of an album whose list
+//                   was never fetched, are passed over); the reply ends as below.
 //   anything else   Status 0, nothing changes.
 // The reply ends as BaseResourceBatchCmd::FinishReply says (result outside role 1,
 // broadcast in role 1 when Status is 1).
@@ -72,8 +71,8 @@ class CmdBatchRemove : public BaseResourceBatchCmd {
   std::string FormHeader(const std::string& utf8UserId) override;
 
  private:
-  // Applies a "success" reply to the session; false when the reply handling stops
-  // (album not cached, or an id it does not hold).
+  // Applies a "success" reply to the session; false when the album is not cached
+  // (nothing changed).
   bool ApplyRemoval();
 
   std::vector<BYTE> BuildRequestRecord();

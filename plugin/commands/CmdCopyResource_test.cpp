@@ -268,7 +268,7 @@ TEST_F(CmdCopyResourceTest, MessageIsReadIntoA4096ByteBuffer) {
   EXPECT_EQ(std::string(4095, 'w'), cmd->Message());
 }
 
-TEST_F(CmdCopyResourceTest, MissingAlbumEndsWithoutResult) {
+TEST_F(CmdCopyResourceTest, MissingAlbumLeavesTheSessionButDeliversTheCopies) {
   const SessionState seeded = StateOf(session);
   int commandId = kCommandId;
   for (const std::pair<int, int>& albums : {std::make_pair(99, 4), std::make_pair(3, 99)}) {
@@ -279,8 +279,10 @@ TEST_F(CmdCopyResourceTest, MissingAlbumEndsWithoutResult) {
     ASSERT_TRUE(cmd->SetParameters(albums.first, albums.second, true, 1, ids));
     EXPECT_EQ(BaseCmd::kStateSucceeded, Run(cmd, Reply("success", {Done(900, 1)})));
     EXPECT_EQ(1, cmd->Status());
+    EXPECT_EQ((std::map<int, int>{{7, 900}}), cmd->NewIds());
   }
-  EXPECT_TRUE(results.calls().empty());
+  EXPECT_EQ((std::vector<std::pair<int, int>>{{kCommandId + 1, 2}, {kCommandId + 2, 2}}),
+            results.calls());
   EXPECT_TRUE(failures.calls().empty());
   EXPECT_TRUE(seeded == StateOf(session));
 }

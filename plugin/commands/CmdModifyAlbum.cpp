@@ -84,12 +84,16 @@ HRESULT CmdModifyAlbum::OnReplyPackage(IPackage* package) {
   AlbumInfo* album = OwnAlbum();
   Hold hold(session->AlbumListLock());
   if (answer == "1") {
+    SetStatus(1);
     AlbumInfo* cached = session->FindAlbum(Uin(), IdOf(album));
-    // The server changed an album this process does not know: nothing to tell.
-    if (cached == nullptr) return S_OK;
+    if (cached == nullptr) {
+      // The server changed an album this process does not hold: the session stays as
+      // it is, the caller still hears that the change was made.
+      DeliverOrAnswer();
+      return S_OK;
+    }
     cached->CopyFrom(*album);
     cached->SetNewlyAddedResNum(NewlyAddedResNumOf(album));
-    SetStatus(1);
   } else if (message == kNoExistWord) {
     session->RemoveAlbumOfCurrentUser(IdOf(album));
   }

@@ -12,8 +12,9 @@
 //   no "return", or not "1"/"0"   a refusal: Status 0, an empty message text, the
 //                                 cache untouched
 //   "1"  holding AlbumListLock, the user's cached album with the command album's id is
-//        looked up. Absent: nothing delivered or broadcast (the server has changed it
-//        all the same). Present: it takes the command album's description (id, name,
+//        looked up. Absent: Status 1, the session untouched, the result delivered (or
+//        answered to the process that asked) in every role, nothing broadcast.
+//        Present: it takes the command album's description (id, name,
 //        show status, type, description, picture URL, tags; its last time and resources
 //        stay) and new-resource count; Status 1
 //   "0"  Status 0; when the message is "no_exist" the album is dropped from the signed-

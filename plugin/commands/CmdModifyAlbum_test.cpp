@@ -144,23 +144,27 @@ TEST_F(CmdModifyAlbumTest, AcceptedModifyRewritesTheCachedAlbumAndDelivers) {
   EXPECT_EQ(kUin, filed->uin);
 }
 
-TEST_F(CmdModifyAlbumTest, AcceptedModifyOfAnAlbumTheCacheLacksTellsNobody) {
+TEST_F(CmdModifyAlbumTest, AcceptedModifyOfAnAlbumTheCacheLacksIsDeliveredInEveryRole) {
   SeedBoth();
   const Picture before = Albums();
   AlbumSpec unknown = NewTwelve();
   unknown.id = 99;
-  EXPECT_EQ(BaseCmd::kStateSucceeded,
-            Run(unknown, ResultReply({{"return", "1"}, {"message", "success"}})));
-  EXPECT_EQ(before, Albums());
-  EXPECT_FALSE(Result().has_value());
-  EXPECT_TRUE(results.calls().empty());
-
-  platform->manager->role = BaseBlogCmd::kRoleServe;
-  NewConnection();
-  EXPECT_EQ(BaseCmd::kStateSucceeded,
-            Run(unknown, ResultReply({{"return", "1"}, {"message", "success"}})));
-  EXPECT_TRUE(Published().empty());
-  EXPECT_TRUE(NoticeCodes().empty());
+  for (int role : {BaseBlogCmd::kRoleStandAlone, BaseBlogCmd::kRoleServe}) {
+    SCOPED_TRACE(role);
+    platform->manager->role = role;
+    NewConnection();
+    const size_t told = results.calls().size();
+    EXPECT_EQ(BaseCmd::kStateSucceeded,
+              Run(unknown, ResultReply({{"return", "1"}, {"message", "success"}})));
+    EXPECT_EQ(before, Albums());
+    ASSERT_TRUE(Result().has_value());
+    EXPECT_EQ(1, Result()->status);
+    EXPECT_EQ(99, Result()->categoryId);
+    EXPECT_EQ(told + 1, results.calls().size());
+    // Nothing changed here, so nothing is broadcast.
+    EXPECT_TRUE(Published().empty());
+    EXPECT_TRUE(NoticeCodes().empty());
+  }
 }
 
 TEST_F(CmdModifyAlbumTest, NoExistDropsTheAlbumAndItsIndexEntries) {

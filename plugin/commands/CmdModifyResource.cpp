@@ -151,16 +151,16 @@ HRESULT CmdModifyResource::OnReplyPackage(IPackage* package) {
   return S_OK;
 }
 
-bool CmdModifyResource::Apply(IXMLPackage* reply) {
+void CmdModifyResource::Apply(IXMLPackage* reply) {
   std::string returned;
   if (!PackageValue(reply, "return", &returned)) {
     // No outcome at all: a refusal with the text of an unknown word.
     message_.clear();
     DispatchReply(false);
-    return true;
+    return;
   }
   BlogSession_* session = BlogSession_::Instance();
-  if (session == nullptr) return false;
+  if (session == nullptr) return;
   Hold hold(session->AlbumListLock());
   std::string message;
   PackageValue(reply, "message", &message);
@@ -171,7 +171,14 @@ bool CmdModifyResource::Apply(IXMLPackage* reply) {
     const std::wstring uin = AnsiToWide(UserId());
     CComPtr<IZQResInfo> resource(
         session->FindResourceInAlbum(uin, sourceAlbumId_, resourceId_));
-    if (!resource) return false;
+    AlbumInfo* source = session->FindAlbum(uin, sourceAlbumId_);
+    AlbumInfo* target = session->FindAlbum(uin, targetAlbumId_);
+    if (!resource || source == nullptr || target == nullptr) {
+      // The session does not hold what the server changed: it stays as it is, the
+      // caller hears the outcome.
+      DeliverOrAnswer();
+      return;
+    }
     const std::wstring name = AnsiToWide(resourceName_);
     const std::wstring desc = AnsiToWide(description_);
     if (sourceAlbumId_ == targetAlbumId_) {
@@ -179,9 +186,6 @@ bool CmdModifyResource::Apply(IXMLPackage* reply) {
       resource->SetDesc(desc.c_str());
       resource->SetCategoryId(sourceAlbumId_);
     } else {
-      AlbumInfo* source = session->FindAlbum(uin, sourceAlbumId_);
-      AlbumInfo* target = session->FindAlbum(uin, targetAlbumId_);
-      if (source == nullptr || target == nullptr) return false;
       resource->SetCategoryId(targetAlbumId_);
       // The resource leaves the source album: so does its content-id pair there (looked
       // up while the source still holds it).
@@ -195,7 +199,6 @@ bool CmdModifyResource::Apply(IXMLPackage* reply) {
   }
 
   DispatchReply(Status() == 1);
-  return true;
 }
 
 // ---------------------------------------------------------------- the result

@@ -12,11 +12,12 @@
 // The reply: <result return=".." message=".."/>, each value read into a 4096-byte
 // buffer. Under the session's AlbumListLock:
 //   no "return"        nothing changes; a refusal: Status 0, an empty message text
-//   "return" "1"       Status 1. The resource must be in the source album (else nothing
-//                      changes, nothing is delivered or broadcast).
+//   "return" "1"       Status 1. The resource must be in the source album and both
+//                      albums in the session; else nothing changes and the result is
+//                      delivered (or answered to the process that asked) in every
+//                      role, nothing broadcast.
 //                      Same album: name, description and album id (the source) set.
-//                      Another album: both albums must be in the session (else nothing
-//                      changes and nothing goes out); the resource's album id becomes
+//                      Another album: the resource's album id becomes
 //                      the target, its content-id pair moves from the source to the
 //                      target album, it is appended to the target album and removed
 //                      from the source album, and its name and description are set.
@@ -99,9 +100,9 @@ class CmdModifyResource : public BaseBlogCmd {
   void OnTransportError(int code) override;
 
  private:
-  // The reply's effect on the session and the dispatch; false when it stops early
-  // (an accepted change the session cannot make). REQUIRES: lock held.
-  bool Apply(IXMLPackage* reply);
+  // The reply's effect on the session and the dispatch (nothing without a session).
+  // REQUIRES: lock held.
+  void Apply(IXMLPackage* reply);
   std::vector<BYTE> BuildChangeRecord();
 
   int sourceAlbumId_ = 0;

@@ -197,19 +197,24 @@ TEST_F(CmdModifyResourceTest, MovePutsTheResourceLastInTheTargetAndMovesItsIndex
   EXPECT_EQ(kTarget, IntOf(result.p, &IResultOnResource::GetTargetCategoryId));
 }
 
-TEST_F(CmdModifyResourceTest, AcceptedChangeTheSessionCannotMakeDeliversNothing) {
+TEST_F(CmdModifyResourceTest, AcceptedChangeTheSessionCannotMakeIsStillDelivered) {
   AddAlbums(session);
   const std::vector<xml_testing::AlbumState> before = AlbumsOf(session, kUin);
   const Pairs index = CidPairsOf(session);
   // A resource the source album does not hold; a source album the session lacks; a
   // target album the session lacks (the name stays too).
-  EXPECT_EQ(BaseCmd::kStateSucceeded, Modify(kSource, kSource, 99, L"x", L"y", kAccepted));
-  EXPECT_EQ(BaseCmd::kStateSucceeded, Modify(44, 44, 6, L"x", L"y", kAccepted));
-  EXPECT_EQ(BaseCmd::kStateSucceeded, Modify(kSource, 44, 6, L"x", L"y", kAccepted));
+  const int cases[][3] = {{kSource, kSource, 99}, {44, 44, 6}, {kSource, 44, 6}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c[2]);
+    const size_t told = results.calls().size();
+    EXPECT_EQ(BaseCmd::kStateSucceeded, Modify(c[0], c[1], c[2], L"x", L"y", kAccepted));
+    EXPECT_EQ(told + 1, results.calls().size());
+    CComPtr<IResultOnResource> result = Result();
+    ASSERT_NE(nullptr, result.p);
+    EXPECT_EQ(1, IntOf(result.p, &IResultOnResource::GetStatus));
+  }
   EXPECT_EQ(before, AlbumsOf(session, kUin));
   EXPECT_EQ(index, CidPairsOf(session));
-  EXPECT_TRUE(results.calls().empty());
-  EXPECT_EQ(nullptr, Result().p);
 }
 
 TEST_F(CmdModifyResourceTest, RefusalDeliversStatusZeroWithTheWordsText) {

@@ -54,13 +54,19 @@ HRESULT CmdRemoveAlbum::OnReplyPackage(IPackage* package) {
   const int categoryId = CategoryId();
   Hold hold(session->AlbumListLock());
   AlbumListInfo* list = session->FindAlbumList(uin);
-  if (list == nullptr) return S_OK;  // albums never fetched: nothing to tell
+  if (message == kSuccessWord) SetStatus(1);
+  if (list == nullptr) {
+    // Albums never fetched: the session stays as it is, the caller still hears the
+    // outcome.
+    DeliverOrAnswer();
+    return S_OK;
+  }
   if (message == kSuccessWord) {
-    SetStatus(1);
+    // The index no longer points at the album, whether or not the list holds it; the
+    // change is broadcast either way so every process keeps the same index.
     session->RemoveCidEntriesOfAlbum(categoryId);
     if (AlbumInfo* album = list->FindAlbum(categoryId)) albumName_ = AlbumName(album);
-    // The server removed an album this process does not know: nothing to tell.
-    if (!list->RemoveAlbum(categoryId)) return S_OK;
+    list->RemoveAlbum(categoryId);
   } else if (message == kNoExistWord) {
     session->RemoveCidEntriesOfAlbum(categoryId);
     list->RemoveAlbum(categoryId);

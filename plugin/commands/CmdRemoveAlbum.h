@@ -5,10 +5,11 @@
 //
 // Reply: the named value "message" of the package root (there is no "return"). Holding
 // AlbumListLock throughout, the delivery or broadcast included:
-//   - the user's cached album list is looked up; none: nothing delivered or broadcast;
+//   - the user's cached album list is looked up; none: the session is untouched and
+//     the outcome (Status 1 for "success", else 0) is delivered, or answered to the
+//     process that asked, in every role; nothing is broadcast;
 //   - "success": Status 1; every content-id entry of the album is removed; the album's
-//     name is kept for the result; the album is removed from the list. When the list
-//     did not hold it, nothing is delivered or broadcast;
+//     name is kept for the result; the album is removed from the list if it holds it;
 //   - "no_exist": the album's content-id entries and the album go (if it is there);
 //     Status 0;
 //   - any other word: the cache is untouched; Status 0;

@@ -140,16 +140,17 @@ TEST_F(CmdRemoveAlbumTest, NoExistDropsTheCachedAlbumAndDeliversStatusZero) {
   EXPECT_EQ(0, Result()->status);
 }
 
-TEST_F(CmdRemoveAlbumTest, WithoutAFetchedListNothingIsDeliveredOrTouched) {
+TEST_F(CmdRemoveAlbumTest, WithoutAFetchedListTheSessionStaysButTheResultIsDelivered) {
   session->AddCidPair(L"CID501", 12);
   EXPECT_EQ(BaseCmd::kStateSucceeded, Run(12, "success"));
   EXPECT_EQ((Picture{"no list", "cid CID501 -> 12"}), Albums());
-  EXPECT_FALSE(Result().has_value());
-  EXPECT_TRUE(results.calls().empty());
+  ASSERT_TRUE(Result().has_value());
+  EXPECT_EQ(1, Result()->status);
+  EXPECT_EQ(12, Result()->categoryId);
   EXPECT_TRUE(failures.calls().empty());
 }
 
-TEST_F(CmdRemoveAlbumTest, SuccessForAnAlbumTheListLacksClearsItsIndexEntriesOnly) {
+TEST_F(CmdRemoveAlbumTest, SuccessForAnAlbumTheListLacksClearsItsIndexEntriesEverywhere) {
   SeedBoth();
   session->AddCidPair(L"CID900", 90);
   const Picture before = Albums();
@@ -157,12 +158,14 @@ TEST_F(CmdRemoveAlbumTest, SuccessForAnAlbumTheListLacksClearsItsIndexEntriesOnl
   Picture expected = before;
   expected.erase(std::find(expected.begin(), expected.end(), "cid CID900 -> 90"));
   EXPECT_EQ(expected, Albums());
-  EXPECT_FALSE(Result().has_value());
+  ASSERT_TRUE(Result().has_value());
+  EXPECT_EQ(1, Result()->status);
 
+  // The serving process broadcasts the index change, so every process drops the pair.
   platform->manager->role = BaseBlogCmd::kRoleServe;
   NewConnection();
   EXPECT_EQ(BaseCmd::kStateSucceeded, Run(90, "success"));
-  EXPECT_TRUE(Published().empty()) << "no broadcast either";
+  EXPECT_EQ(1u, Published().size());
 }
 
 TEST_F(CmdRemoveAlbumTest, OtherWordsLeaveTheCacheAndCarryTheirText) {

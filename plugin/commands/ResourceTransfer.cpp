@@ -116,13 +116,10 @@ void ApplyMovedResources(BlogSession_* session, AlbumInfo* source, int sourceId,
   for (const std::wstring& cid : arrivedCids) session->AddCidPair(cid, targetId);
 }
 
-bool ApplyRemovedResources(BlogSession_* session, AlbumInfo* album, int albumId,
+void ApplyRemovedResources(BlogSession_* session, AlbumInfo* album, int albumId,
                            const std::vector<int>& ids) {
   session->RemoveCidEntries(ids, albumId, album);
-  for (int id : ids) {
-    if (!album->RemoveResource(id)) return false;
-  }
-  return true;
+  for (int id : ids) album->RemoveResource(id);
 }
 
 }  // namespace ZQBlog

@@ -52,11 +52,11 @@ void ApplyMovedResources(BlogSession_* session, AlbumInfo* source, int sourceId,
                          AlbumInfo* target, int targetId, const std::vector<int>& ids);
 
 // Removes the resources ids from album (album albumId): first the index loses (cid,
-// albumId) for each id album holds; then the ids leave album one by one, in order.
-// At the first id album does not hold (also every id of an album whose list was never
-// fetched) it stops and returns false: the ids before it stay removed. True when all
-// were removed. REQUIRES: session and album not null.
-bool ApplyRemovedResources(BlogSession_* session, AlbumInfo* album, int albumId,
+// albumId) for each id album holds; then each id album holds leaves it. An id album
+// does not hold (every id of an album whose list was never fetched) is passed over, so
+// the album and the index agree on every id afterwards. REQUIRES: session and album
+// not null.
+void ApplyRemovedResources(BlogSession_* session, AlbumInfo* album, int albumId,
                            const std::vector<int>& ids);
 
 // Copies every value of from into to through their interfaces, in slot order (the id

@@ -96,6 +96,14 @@ STDMETHODIMP_(ULONG) ZQBlogPlugin_::Release() { return static_cast<ULONG>(--refC
 // ---------------------------------------------------------------- IZQCPPlugin
 
 STDMETHODIMP ZQBlogPlugin_::Initialize(IUnknown* platformUnknown) {
+  try {
+    return JoinHost(platformUnknown);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT ZQBlogPlugin_::JoinHost(IUnknown* platformUnknown) {
   ZQCP::ZQCPWarpper_* wrapper = ZQCP::ZQCPWarpper_::Instance();
   if (wrapper != nullptr) wrapper->Initialize(0);
 

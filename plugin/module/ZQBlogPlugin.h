@@ -51,7 +51,8 @@ class ZQBlogPlugin_ : public IZQBlog,
   // keeps the platform, registers the plug-in with the host's plug-in registry and joins
   // the share session by role (0: message sink on the module channel; 1: the module is
   // registered and its command parser attached to the module server; others: nothing).
-  // Results of the host are not checked; always S_OK.
+  // Results of the host are not checked; S_OK, or E_OUTOFMEMORY when an allocation
+  // failed on the way (no exception leaves the call).
   STDMETHOD(Initialize)(IUnknown* platform) override;
   // Does nothing; S_OK.
   STDMETHOD(Uninitialize)(void* unused) override;
@@ -118,6 +119,9 @@ class ZQBlogPlugin_ : public IZQBlog,
   virtual ~ZQBlogPlugin_();
 
  private:
+  // Initialize's work; may throw std::bad_alloc.
+  HRESULT JoinHost(IUnknown* platform);
+
   LONG refCount_ = 0;
   std::wstring currentUser_;
   CComCriticalSection lock_;  // the ATL root's lock: initialised here, deleted at the end

@@ -3,6 +3,8 @@
 // Static initialisation runs in this order: the host-platform pointer is null (constant
 // initialisation, before anything dynamic), then the module object below is built, then
 // the command factories are registered.
+#include <new>
+
 #include "commands/CommandRegistry.h"
 #include "interfaces/IZQBlog.h"
 #include "module/CZQBlogModule.h"
@@ -49,9 +51,15 @@ ZQBLOG_EXPORT HRESULT ZQBLOG_CALL DllUnregisterServer() {
 }
 
 // Ordinal 5. Writes the plug-in's IZQBlog (no reference added) and returns S_OK.
-// E_POINTER for a null output.
+// E_POINTER for a null output; E_OUTOFMEMORY, null written, when the object cannot be
+// made (no exception leaves the library).
 ZQBLOG_EXPORT HRESULT ZQBLOG_CALL GetPluginObject(void** plugin) {
   if (plugin == nullptr) return E_POINTER;
-  *plugin = static_cast<IZQBlog*>(Velmora::ZQBlog::ZQBlogPlugin_::Instance());
-  return S_OK;
+  *plugin = nullptr;
+  try {
+    *plugin = static_cast<IZQBlog*>(Velmora::ZQBlog::ZQBlogPlugin_::Instance());
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return *plugin != nullptr ? S_OK : E_FAIL;
 }

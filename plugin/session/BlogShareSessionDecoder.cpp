@@ -592,9 +592,8 @@ bool ApplyMoveResource(BlogSession_* session, RecordReader* reader) {
 
 // Notice code 11, batch remove: when the word is "success": int album id, int N, N
 // resource ids. The album must be here (else false, nothing changed). As in the serving
-// process the index loses (cid, album) for each id the album holds, then the ids leave
-// the album in order; at the first id the album does not hold the handler stops and
-// gives false (the ids before it stay removed). REQUIRES: the caller holds
+// process the index loses (cid, album) for each id the album holds, and each of them
+// leaves the album; ids it does not hold are passed over. REQUIRES: the caller holds
 // AlbumListLock.
 bool ApplyBatchRemove(BlogSession_* session, RecordReader* reader) {
   std::wstring uin;
@@ -606,7 +605,8 @@ bool ApplyBatchRemove(BlogSession_* session, RecordReader* reader) {
   if (!reader->ReadInt(&albumId) || !ReadTransferIds(reader, &ids)) return false;
   AlbumInfo* album = session->FindAlbum(uin, albumId);
   if (album == nullptr) return false;
-  return ApplyRemovedResources(session, album, albumId, ids);
+  ApplyRemovedResources(session, album, albumId, ids);
+  return true;
 }
 
 }  // namespace
