@@ -20,29 +20,6 @@ std::string Dump(const nlohmann::json& value, bool compact) {
   return value.dump(compact ? -1 : 2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-// The progress line: rewritten in place, cleared before anything else is printed.
-class ProgressLine {
- public:
-  ProgressLine(std::ostream& err, bool enabled) : err_(err), enabled_(enabled) {}
-  ~ProgressLine() { Clear(); }
-
-  void Show(const std::string& text) {
-    if (!enabled_) return;
-    err_ << "\r\033[K" << "zqblog: " << text << "..." << std::flush;
-    shown_ = true;
-  }
-  void Clear() {
-    if (!shown_) return;
-    err_ << "\r\033[K" << std::flush;
-    shown_ = false;
-  }
-
- private:
-  std::ostream& err_;
-  bool enabled_;
-  bool shown_ = false;
-};
-
 // The name of a change broadcast's notice code.
 const char* ChangeName(int notice) {
   static const char* const kNames[] = {
@@ -141,7 +118,7 @@ int PrintReport(const CliRequest& request, const CommandReport& report, bool jso
 
 int RunShell(CliSession& session, bool json, CliStreams streams) {
   ProgressLine progress(streams.err, streams.progress);
-  session.SetProgress([&](const std::string& text) { progress.Show(text); });
+  session.SetProgress(&progress);
   int worst = 0;
   std::string line;
   for (int number = 1;; ++number) {
@@ -214,7 +191,7 @@ int CliMain(const std::vector<std::string>& args, CliStreams streams) {
     status = RunDemo(session, globals.json, streams);
   } else {
     ProgressLine progress(streams.err, streams.progress);
-    session.SetProgress([&](const std::string& text) { progress.Show(text); });
+    session.SetProgress(&progress);
     CommandReport report = session.Run(parsed.request);
     session.SetProgress(nullptr);
     progress.Clear();

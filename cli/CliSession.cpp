@@ -79,6 +79,10 @@ bool CliSession::Open(std::string* error, ShareMode mode) {
   const auto timeout = std::chrono::milliseconds(
       std::max<long long>(1, static_cast<long long>(options_.timeout_seconds * 1000.0)));
   host_options.operation_timeout = timeout;
+  host_options.on_reply = [this](const ZQHost::HttpReplyProgress& reply) {
+    std::lock_guard<std::mutex> lock(progress_mutex_);
+    if (progress_ != nullptr) progress_->Received(reply.received, reply.content_length, reply.complete);
+  };
   // The connection's own stall time-out comes later, so a stalled operation is reported
   // as a time-out of the operation.
   host_options.http_stall_timeout = timeout + std::chrono::seconds(2);
@@ -165,9 +169,29 @@ bool CliSession::QueryFailed(CommandReport* report, const char* query, HRESULT h
                           ZQHost::DescribeHResult(hr));
 }
 
+std::string CliSession::FailureSentence(const OperationOutcome& outcome) {
+  switch (outcome.failure_operation) {
+    case 3:   // resource list
+    case 5:   // batch remove
+    case 10:  // move
+    case 11:  // copy
+      // These name the album, not what went wrong.
+      if (outcome.http_status != 0) {
+        return "the service's reply (HTTP " + std::to_string(outcome.http_status) +
+               ") could not be used";
+      }
+      return "the exchange with the service failed before a reply came";
+    default:
+      return ZQHost::DescribeHttpError(outcome.failure_code);
+  }
+}
+
 bool CliSession::Operation(const std::string& what, const OperationCall& call,
                            CommandReport* report, const std::vector<int>& table_keys) {
-  if (progress_) progress_(what);
+  {
+    std::lock_guard<std::mutex> lock(progress_mutex_);
+    if (progress_ != nullptr) progress_->Begin(what);
+  }
   OperationOutcome outcome = host_->RunOperation(call);
   report->json.erase("result");
   report->json.erase("failure");
@@ -182,13 +206,19 @@ bool CliSession::Operation(const std::string& what, const OperationCall& call,
       if (outcome.serving_process_lost) {
         return Fail(report, what + ": the serving process went away before it answered");
       }
+      // Without a word of the service, an HTTP error status is what there is to tell.
+      const int http = outcome.http_status;
+      if (message.empty() && http != 0 && (http < 200 || http > 299) && http != 304) {
+        return Fail(report, what + ": the service answered HTTP " + std::to_string(http) +
+                                " (status 0)");
+      }
       return Fail(report, what + ": refused" + (message.empty() ? "" : ": " + message) +
                               " (status 0)");
     }
     case OperationOutcome::Kind::kFailure:
       report->json["failure"] = {{"code", outcome.failure_code},
                                  {"operation_index", outcome.failure_operation}};
-      return Fail(report, what + ": " + outcome.Describe());
+      return Fail(report, what + ": " + FailureSentence(outcome));
     default:
       return Fail(report, what + ": " + outcome.Describe());
   }

@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
@@ -25,6 +26,7 @@
 
 #include "cli/CliRequest.h"
 #include "cli/CommandLine.h"
+#include "cli/ProgressLine.h"
 #include "host/HostApplication.h"
 
 namespace Velmora {
@@ -78,9 +80,12 @@ class CliSession {
   // throws.
   CommandReport Run(const CliRequest& request);
 
-  // Called with a short text before each operation starts ("album list of demo").
-  void SetProgress(std::function<void(const std::string&)> progress) {
-    progress_ = std::move(progress);
+  // The line told of each operation as it starts ("album list of demo") and of the
+  // bytes of its replies (null: none). The line must outlive its use here: set null
+  // before it goes.
+  void SetProgress(ProgressLine* progress) {
+    std::lock_guard<std::mutex> lock(progress_mutex_);
+    progress_ = progress;
   }
 
   // Called on a host thread for every change broadcast the session serves or applies.
@@ -127,6 +132,8 @@ class CliSession {
   void RunModifyAlbum(const CliRequest& request, CommandReport* report);
   void RunRemoveAlbum(const CliRequest& request, CommandReport* report);
   void RunCollect(const CliRequest& request, CommandReport* report);
+  // What a failure notice means, for people ("connection refused (0x8007274D)").
+  static std::string FailureSentence(const ZQHost::OperationOutcome& outcome);
   void RunRemoveResources(const CliRequest& request, CommandReport* report);
   void RunCopyOrMove(const CliRequest& request, CommandReport* report);
   void RunModifyResource(const CliRequest& request, CommandReport* report);
@@ -138,7 +145,8 @@ class CliSession {
   GlobalOptions options_;
   std::unique_ptr<ZQBlog::Service::BlogService> service_;
   std::unique_ptr<ZQHost::HostApplication> host_;
-  std::function<void(const std::string&)> progress_;
+  std::mutex progress_mutex_;  // guards progress_: the HTTP thread reports to it
+  ProgressLine* progress_ = nullptr;
   std::function<void(const ZQHost::ShareSessionChange&)> change_listener_;
   bool forwarding_ = false;
   std::set<std::string> directories_;  // users whose directory this session fetched

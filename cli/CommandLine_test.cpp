@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "cli/InputCheck.h"
+#include "cli/ProgressLine.h"
 #include "cli/TextTable.h"
 #include "cli/Utf8Text.h"
 
@@ -228,6 +231,37 @@ TEST(TextTest, Utf8AndDisplayWidth) {
   table.AddRow({"7", "旅行"});
   table.AddRow({"12", "Open\nSource"});
   EXPECT_EQ("ID  NAME\n 7  旅行\n12  Open Source\n", table.Render());
+}
+
+TEST(ProgressLineTest, BytesShowOnlyAfterAQuietSecondAndNeverWhenDisabled) {
+  using std::chrono::milliseconds;
+  std::chrono::steady_clock::time_point now{};
+  auto clock = [&now] { return now; };
+  std::ostringstream shown;
+  {
+    ProgressLine line(shown, true, clock);
+    line.Begin("album list of demo");
+    now += milliseconds(900);
+    line.Received(1024, 4096, false);
+    EXPECT_EQ(std::string::npos, shown.str().find("KiB"));
+    now += milliseconds(200);
+    line.Received(1536, 4096, false);
+    EXPECT_NE(std::string::npos, shown.str().find("album list of demo... 1.5 KiB of 4.0 KiB"));
+    now += milliseconds(10);
+    line.Received(2048, -1, true);  // the end is drawn at once, without a length
+    const std::string end = "demo... 2.0 KiB";
+    EXPECT_EQ(end, shown.str().substr(shown.str().size() - end.size()));
+  }
+  EXPECT_EQ("\r\x1b[K", shown.str().substr(shown.str().size() - 4));  // cleared at the end
+
+  std::ostringstream quiet;
+  {
+    ProgressLine line(quiet, false, clock);
+    line.Begin("album list of demo");
+    now += milliseconds(5000);
+    line.Received(1024, 4096, true);
+  }
+  EXPECT_EQ("", quiet.str());
 }
 
 }  // namespace

@@ -232,6 +232,10 @@ std::string OperationOutcome::Describe() const {
         return "the plug-in took no result sink (" + DescribeHResult(hr) +
                "), so the outcome is unknown (" + state + ")";
       }
+      if (http_status != 0) {
+        return "the service answered HTTP " + std::to_string(http_status) +
+               " with nothing the plug-in could read (" + state + ")";
+      }
       return "the command ended with neither a result nor a failure notice (" + state + ")";
     }
     case Kind::kTimedOut: {
@@ -324,6 +328,14 @@ bool HostApplication::Start(std::string* error) {
   http_options.stall_timeout = options_.http_stall_timeout;
   http_ = std::make_unique<HttpConnectionService>(http_options);
   if (!options_.connect_to.host.empty()) http_->ResolverTable().MapAll(options_.connect_to);
+  http_->SetReplyObserver([this, forward = options_.on_reply](const HttpReplyProgress& reply) {
+    // The report of a reply's header: nothing received yet, not complete.
+    if (reply.received == 0 && !reply.complete) {
+      last_http_status_ = reply.status;
+      ++replies_seen_;
+    }
+    if (forward) forward(reply);
+  });
   workshop_ = std::make_unique<CommandWorkshop>();
   const int role = options_.share_session_role;
   if (!options_.share_session_user.empty() && (role == 0 || role == 1)) {
@@ -517,6 +529,7 @@ OperationOutcome HostApplication::RunOperation(const OperationCall& call,
   // A loss is counted before its empty answer can end a command, and one operation runs
   // at a time: a loss noted between submission and end is this operation's.
   const uint64_t lost_mark = link_ != nullptr ? link_->LostOperations() : 0;
+  const uint64_t replies_mark = replies_seen_;
   CComPtr<IWorkshopCmd> command;
   out.hr = call(loader_->Operation(), &command);
   if (FAILED(out.hr)) {
@@ -533,6 +546,7 @@ OperationOutcome HostApplication::RunOperation(const OperationCall& call,
     ended = events_->WaitBeyond(mark, deadline);
   }
   out.serving_process_lost = link_ != nullptr && link_->LostOperations() != lost_mark;
+  if (replies_seen_ != replies_mark) out.http_status = last_http_status_;
   if (!ended) {
     out.kind = OperationOutcome::Kind::kTimedOut;
     pending_ = command;

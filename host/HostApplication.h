@@ -25,6 +25,7 @@
 #ifndef ZQBLOG_HOST_HOSTAPPLICATION_H_
 #define ZQBLOG_HOST_HOSTAPPLICATION_H_
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -33,6 +34,7 @@
 #include <vector>
 
 #include "host/HostPlatform.h"
+#include "host/HttpReplyProgress.h"
 #include "host/HttpResolverTable.h"
 #include "host/ShareSessionChange.h"
 #include "interfaces/ICommonResult.h"
@@ -73,6 +75,10 @@ struct HostApplicationOptions {
   // publishes and, after the plug-in's message sink handled it, for every one it
   // receives (ShareSessionChange.h). Must not call back into the host.
   std::function<void(const ShareSessionChange&)> on_change;
+  // Called on the HTTP connection thread as every reply arrives (its header, each
+  // piece of its body, its end; HttpReplyProgress.h). Must not block or call back into
+  // the host.
+  HttpReplyObserver on_reply;
   // The helper library and the plug-in library; empty: looked for beside the program,
   // then in the build tree layout (../host/, ../plugin/ from the program's folder),
   // then at the paths the build recorded.
@@ -109,6 +115,9 @@ struct OperationOutcome {
   // processes, and that process went away before answering (or none was joined): the
   // plug-in got an empty answer.
   bool serving_process_lost = false;
+  // The status code of the last HTTP reply whose header arrived while the operation
+  // ran; 0 when none did.
+  int http_status = 0;
 
   // One line for people, naming what happened ("connection refused", "timed out after
   // 5 s", "not implemented (E_NOTIMPL, 0x80004001)", ...).
@@ -211,6 +220,9 @@ class HostApplication {
   std::shared_ptr<HostEventLog> events_;
   CComPtr<ISettingsStore> settings_;
   std::unique_ptr<HttpConnectionService> http_;
+  // The replies whose header has arrived, and the status of the last one.
+  std::atomic<uint64_t> replies_seen_{0};
+  std::atomic<int> last_http_status_{0};
   std::unique_ptr<CommandWorkshop> workshop_;
   std::unique_ptr<ShareSessionHub> hub_;
   CrossProcessTransport* link_ = nullptr;  // hub_'s transport between processes, if any

@@ -112,6 +112,7 @@ class HttpSession : public HttpServiceCore::Abortable,
   std::optional<http::response_parser<http::buffer_body>> parser_;
   std::vector<char> piece_;
   CComPtr<IHttpReplyHeaders> headers_;
+  HttpReplyProgress progress_;  // what the service's reply observer is told
   Stage stage_ = Stage::kIdle;
   bool read_body_next_ = false;
   bool waiting_for_continue_ = false;
@@ -416,6 +417,11 @@ void HttpSession::OnHeader(const boost::system::error_code& error) {
     return;
   }
   headers_ = headers;
+  progress_.exchange = this;
+  progress_.status = static_cast<int>(parser_->get().result_int());
+  const auto length = parser_->content_length();
+  progress_.content_length = length ? static_cast<int64_t>(*length) : -1;
+  core_->ReportReply(progress_);
   read_body_next_ = true;
   waiting_for_continue_ = true;
   Deliver([&headers](IHttpConnectionClientEvents* client) {
@@ -472,6 +478,9 @@ void HttpSession::OnBody(boost::system::error_code error) {
     Fail(kHttpErrorOther);
     return;
   }
+  progress_.received += received;
+  // The last piece is reported with the completion.
+  if (received > 0 && !parser_->is_done()) core_->ReportReply(progress_);
   if (parser_->is_done()) {
     Complete(piece);
     return;
@@ -486,6 +495,8 @@ void HttpSession::OnBody(boost::system::error_code error) {
 }
 
 void HttpSession::Complete(IHttpBuffer* last) {
+  progress_.complete = true;
+  core_->ReportReply(progress_);
   CComPtr<IHttpReplyHeaders> headers;
   headers.Attach(headers_.Detach());
   End();

@@ -55,6 +55,10 @@ void HttpConnectionService::SetStallTimeout(std::chrono::milliseconds timeout) {
 
 void HttpConnectionService::SetMaxBodyBytes(uint64_t bytes) { core_->max_body_bytes = bytes; }
 
+void HttpConnectionService::SetReplyObserver(HttpReplyObserver observer) {
+  core_->SetReplyObserver(std::move(observer));
+}
+
 void HttpConnectionService::SetReadPieceBytes(size_t bytes) {
   core_->read_piece_bytes = bytes > 0 ? bytes : 1;
 }

@@ -18,6 +18,7 @@
 #include <memory>
 #include <thread>
 
+#include "host/HttpReplyProgress.h"
 #include "host/HttpResolverTable.h"
 #include "interfaces/IHttpConnectionFactory.h"
 #include "platform/atl.h"
@@ -61,6 +62,10 @@ class HttpConnectionService {
   void SetStallTimeout(std::chrono::milliseconds timeout);
   void SetMaxBodyBytes(uint64_t bytes);
   void SetReadPieceBytes(size_t bytes);
+
+  // Who hears of the progress of every reply (HttpReplyProgress.h); null: nobody.
+  // Replaces the observer for reports made afterwards.
+  void SetReplyObserver(HttpReplyObserver observer);
 
   // The thread that runs the connections and delivers their events.
   std::thread::id ConnectionThreadId() const { return thread_id_; }

@@ -5,6 +5,23 @@
 namespace Velmora {
 namespace ZQHost {
 
+void HttpServiceCore::SetReplyObserver(HttpReplyObserver observer) {
+  std::shared_ptr<const HttpReplyObserver> next;
+  if (observer) next = std::make_shared<const HttpReplyObserver>(std::move(observer));
+  std::lock_guard<std::mutex> lock(observer_mutex_);
+  observer_ = std::move(next);
+}
+
+void HttpServiceCore::ReportReply(const HttpReplyProgress& progress) {
+  std::shared_ptr<const HttpReplyObserver> observer;
+  {
+    std::lock_guard<std::mutex> lock(observer_mutex_);
+    observer = observer_;
+  }
+  // Called without the lock: the observer may replace itself.
+  if (observer) (*observer)(progress);
+}
+
 void HttpServiceCore::Track(const std::weak_ptr<Abortable>& item) {
   std::lock_guard<std::mutex> lock(mutex_);
   // Forget the connections that are gone, so the list stays as long as the live ones.

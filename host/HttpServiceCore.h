@@ -21,6 +21,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 
+#include "host/HttpReplyProgress.h"
 #include "host/HttpResolverTable.h"
 
 namespace Velmora {
@@ -60,6 +61,11 @@ class HttpServiceCore {
 
   bool IsStopping() const;
 
+  // Sets who hears of every reply's progress (null: nobody).
+  void SetReplyObserver(HttpReplyObserver observer);
+  // Tells the observer, if any. Runs on the connection thread.
+  void ReportReply(const HttpReplyProgress& progress);
+
   boost::asio::io_context& Io() { return io_; }
   HttpResolverTable& ResolverTable() { return resolver_table_; }
 
@@ -75,6 +81,8 @@ class HttpServiceCore {
   mutable std::mutex mutex_;
   bool stopping_ = false;
   std::vector<std::weak_ptr<Abortable>> items_;
+  std::mutex observer_mutex_;
+  std::shared_ptr<const HttpReplyObserver> observer_;
 };
 
 }  // namespace ZQHost
