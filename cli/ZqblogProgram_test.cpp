@@ -155,6 +155,62 @@ class StallingRelay {
   std::vector<std::thread> workers_;
 };
 
+// A loopback port that answers every request with one status and an empty body.
+class EmptyReplyPort {
+ public:
+  explicit EmptyReplyPort(int status) : status_(status) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    listen(listener_, 16);
+    socklen_t size = sizeof(address);
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+    server_ = std::thread([this] { Serve(); });
+  }
+  ~EmptyReplyPort() {
+    stop_ = true;
+    server_.join();
+    close(listener_);
+  }
+  EmptyReplyPort(const EmptyReplyPort&) = delete;
+  EmptyReplyPort& operator=(const EmptyReplyPort&) = delete;
+  uint16_t port() const { return port_; }
+
+ private:
+  void Serve() {
+    const std::string reply = "HTTP/1.1 " + std::to_string(status_) +
+                              " Status\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    while (!stop_) {
+      pollfd ready = {listener_, POLLIN, 0};
+      if (poll(&ready, 1, 50) <= 0) continue;
+      int client = accept(listener_, nullptr, nullptr);
+      if (client < 0) continue;
+      std::string head;
+      char buffer[4096];
+      while (head.find("\r\n\r\n") == std::string::npos) {
+        pollfd readable = {client, POLLIN, 0};
+        if (poll(&readable, 1, 2000) <= 0) break;
+        ssize_t n = read(client, buffer, sizeof buffer);
+        if (n <= 0) break;
+        head.append(buffer, static_cast<size_t>(n));
+      }
+      if (write(client, reply.data(), reply.size()) < 0) {
+        // The client went away: nothing to tell it.
+      }
+      close(client);
+    }
+  }
+
+  const int status_;
+  int listener_ = -1;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread server_;
+};
+
 class ZqblogProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -360,6 +416,20 @@ TEST_F(ZqblogProgramTest, TimeoutIsHonouredAndReported) {
   // sanitizer build on a busy machine).
   EXPECT_LT(run.seconds, 8.0) << "the program outlived its time-out";
   EXPECT_EQ("zqblog: server directory of demo: timed out after 1 s\n", run.err);
+}
+
+TEST_F(ZqblogProgramTest, AnHttpStatusWithAnEmptyBodyIsNamed) {
+  for (int status : {500, 404}) {
+    EmptyReplyPort port(status);
+    ProgramRun run = RunProgram(Program(), {"--data", data_, "--connect-to",
+                                            "127.0.0.1:" + std::to_string(port.port()),
+                                            "albums"});
+    EXPECT_EQ(1, run.status) << run.err;
+    EXPECT_EQ(1u, LineCount(run.err)) << run.err;
+    EXPECT_NE(std::string::npos,
+              run.err.find("the service answered HTTP " + std::to_string(status)))
+        << run.err;
+  }
 }
 
 TEST_F(ZqblogProgramTest, UserWithoutBlog) {
