@@ -126,6 +126,25 @@ TEST_F(AlbumWritesTest, CreateChecksTheCookie) {
   EXPECT_TRUE(AlbumNames().empty());
 }
 
+TEST_F(AlbumWritesTest, AReplayedCookieIsDeniedOnceItsWindowHasPassed) {
+  // A cookie captured now works while the service's clock stays within five minutes of
+  // its login time, and is denied after.
+  const std::string cookie = TestCookie(kUin, clock_->load());
+  auto post = [&](const std::string& name) {
+    pugi::xml_document doc;
+    return std::string(ParseXml(client().Post("/api/category_create",
+                                              CreateAlbumForm(kUin, Album(name)), cookie),
+                                doc)
+                           .attribute("message")
+                           .value());
+  };
+  clock_->store(clock_->load() + 300);
+  EXPECT_EQ("success", post("Within"));
+  clock_->store(clock_->load() + 1);
+  EXPECT_EQ("denied", post("Replayed"));
+  EXPECT_EQ((std::vector<std::string>{"Within"}), AlbumNames());
+}
+
 TEST_F(AlbumWritesTest, BlacklistedUsersAreForbiddenEveryWrite) {
   const int album = MakeAlbum(kUin, "A");
   store().SetBlacklisted(kUin, true);

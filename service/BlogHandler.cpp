@@ -339,7 +339,9 @@ HttpReply BlogHandler::CommentCount(const std::string& key) {
 HttpReply BlogHandler::Write(const HttpRequest& request, int operation) {
   const FormData form = FormData::Parse(request.body);
   const std::string uin = form.Get("uin");
-  if (!BlogStore::IsValidUin(uin) || !CookieIsValid(request.Header("Cookie"), uin)) {
+  const std::string cookie = request.Header("Cookie");
+  if (!BlogStore::IsValidUin(uin) || !CookieIsValid(cookie, uin) ||
+      !CookieIsFresh(cookie, store_.Now(), options_.cookie_window.count())) {
     return ResultReply(operation, "denied");
   }
   try {

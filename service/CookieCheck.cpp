@@ -1,6 +1,7 @@
 #include "CookieCheck.h"
 
 #include <cstdint>
+#include <ctime>
 #include <cstring>
 #include <optional>
 
@@ -79,6 +80,42 @@ bool CookieIsValid(std::string_view header, std::string_view uin) {
     difference |= static_cast<unsigned char>((*key)[i]) ^ static_cast<unsigned char>(expected[i]);
   }
   return difference == 0;
+}
+
+bool CookieIsFresh(std::string_view header, int64_t now, int64_t window_seconds) {
+  const auto time = CookieValue(header, "login_time");
+  if (!time || time->size() != 14 || window_seconds < 0) return false;
+  int fields[6] = {};
+  const int widths[6] = {4, 2, 2, 2, 2, 2};
+  size_t at = 0;
+  for (int i = 0; i < 6; ++i) {
+    for (int k = 0; k < widths[i]; ++k, ++at) {
+      const char c = (*time)[at];
+      if (c < '0' || c > '9') return false;
+      fields[i] = fields[i] * 10 + (c - '0');
+    }
+  }
+  std::tm local{};
+  local.tm_year = fields[0] - 1900;
+  local.tm_mon = fields[1] - 1;
+  local.tm_mday = fields[2];
+  local.tm_hour = fields[3];
+  local.tm_min = fields[4];
+  local.tm_sec = fields[5];
+  local.tm_isdst = -1;  // as the local rules say for that day
+  const std::time_t login = std::mktime(&local);
+  if (login == static_cast<std::time_t>(-1)) return false;
+  const int64_t distance = static_cast<int64_t>(login) - now;
+  return distance <= window_seconds && -distance <= window_seconds;
+}
+
+std::string LoginTimeText(int64_t seconds) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm local{};
+  if (localtime_r(&t, &local) == nullptr) return "19700101000000";
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
+  return text;
 }
 
 }  // namespace Service

@@ -4,6 +4,7 @@
 #ifndef ZQBLOG_SERVICE_COOKIECHECK_H_
 #define ZQBLOG_SERVICE_COOKIECHECK_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,15 @@ std::string BuildSignedCookie(std::string_view uin, std::string_view login_time)
 // True when header is a well-formed cookie whose login_name equals uin, whose
 // login_time is 14 digits and whose key is the signature of the two.
 bool CookieIsValid(std::string_view header, std::string_view uin);
+
+// True when header's login_time (14 digits, the client's local time) lies within
+// window_seconds of now (seconds since 1970) either way: a captured cookie is good for
+// that long only. False for a missing or malformed login_time or a negative window.
+bool CookieIsFresh(std::string_view header, int64_t now, int64_t window_seconds);
+
+// seconds (since 1970) as a login_time: "YYYYMMDDhhmmss" in the local time, as the
+// client signs it.
+std::string LoginTimeText(int64_t seconds);
 
 }  // namespace Service
 }  // namespace ZQBlog

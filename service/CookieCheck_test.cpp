@@ -46,6 +46,18 @@ TEST(CookieCheckTest, RejectsEveryFlaw) {
       "10001"));
 }
 
+TEST(CookieCheckTest, FreshOnlyWithinTheWindowEitherWay) {
+  const int64_t now = 1796688000;
+  const std::string cookie = BuildSignedCookie("10001", LoginTimeText(now));
+  EXPECT_TRUE(CookieIsFresh(cookie, now, 0));
+  EXPECT_TRUE(CookieIsFresh(cookie, now + 300, 300));
+  EXPECT_TRUE(CookieIsFresh(cookie, now - 300, 300)) << "a client clock a little ahead";
+  EXPECT_FALSE(CookieIsFresh(cookie, now + 301, 300));
+  EXPECT_FALSE(CookieIsFresh(cookie, now - 301, 300));
+  EXPECT_FALSE(CookieIsFresh("login_name=10001; key=x", now, 300)) << "no login time";
+  EXPECT_FALSE(CookieIsFresh("login_time=2026120110000x", now, 300));
+}
+
 }  // namespace
 }  // namespace Service
 }  // namespace ZQBlog

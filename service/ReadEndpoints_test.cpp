@@ -341,7 +341,7 @@ TEST_F(ReadEndpointsTest, UnknownPathsAndMethods) {
   EXPECT_EQ(404, client().Get("/blog/10001").status);
   EXPECT_EQ(404, client().Get("/blog/10001/other.xml").status);
   EXPECT_EQ(405, client().Get("/api/category_create").status);
-  EXPECT_EQ(404, client().Post("/api/category_explode", "uin=1", TestCookie("1")).status);
+  EXPECT_EQ(404, client().Post("/api/category_explode", "uin=1", TestCookie("1", clock_->load())).status);
   EXPECT_EQ(405, client().Send("DELETE", "/touch3/10001", {}, "").status);
 }
 

@@ -57,7 +57,14 @@ struct ServiceOptions {
   size_t max_connections = 256;
   std::chrono::milliseconds idle_timeout{30000};
 
-  // Seconds since 1970 used for Last-Modified and last_time; the system clock when empty.
+  // A write whose cookie's login time lies farther than this from the service's clock
+  // (either way) is refused with "denied", as a forged cookie is: a captured cookie
+  // works this long only. The client signs with its local time, read here as the
+  // service's local time.
+  std::chrono::seconds cookie_window{300};
+
+  // Seconds since 1970 used for Last-Modified and last_time, and to judge a cookie's
+  // login time; the system clock when empty.
   std::function<int64_t()> clock;
 };
 

@@ -154,8 +154,8 @@ std::string ClientUrlEscape(const std::string& text) {
   return out;
 }
 
-std::string TestCookie(const std::string& uin) {
-  return BuildSignedCookie(uin, "20261201100000");
+std::string TestCookie(const std::string& uin, int64_t login_time) {
+  return BuildSignedCookie(uin, LoginTimeText(login_time));
 }
 
 }  // namespace Service

@@ -56,8 +56,8 @@ std::string RawExchange(uint16_t port, const std::string& bytes,
 // '&', '?', '/', '\', CR, LF); everything else, bytes above 0x7F included, is kept.
 std::string ClientUrlEscape(const std::string& text);
 
-// A cookie signed for uin with a fixed login time.
-std::string TestCookie(const std::string& uin);
+// A cookie signed for uin at login_time (seconds since 1970, written as local time).
+std::string TestCookie(const std::string& uin, int64_t login_time);
 
 }  // namespace Service
 }  // namespace ZQBlog

@@ -115,7 +115,7 @@ void ServiceTest::TearDown() {
 ClientReply ServiceTest::PostWrite(const std::string& operation, const std::string& form,
                                    const std::string& cookie_uin) {
   return client_->Post("/api/" + operation, form,
-                       cookie_uin.empty() ? std::string() : TestCookie(cookie_uin));
+                       cookie_uin.empty() ? std::string() : TestCookie(cookie_uin, clock_->load()));
 }
 
 pugi::xml_node ServiceTest::ParseXml(const ClientReply& reply, pugi::xml_document& doc) {

@@ -32,6 +32,8 @@ const char kUsage[] =
     "  --max-album-size N     resources an album may hold (default 500)\n"
     "  --album-cost N         wealth points an album costs (default 0)\n"
     "  --initial-wealth N     wealth points of a new user (default 100)\n"
+    "  --cookie-window S      seconds a write cookie's login time may lie from the\n"
+    "                         service's clock (default 300)\n"
     "  --help                 show this text\n";
 
 bool SplitListen(const std::string& text, std::string* address, uint16_t* port) {
@@ -99,6 +101,8 @@ int main(int argc, char** argv) {
       options.album_create_cost = number;
     } else if (arg == "--initial-wealth" && ReadCount(value("--initial-wealth"), &number)) {
       options.initial_wealth = number;
+    } else if (arg == "--cookie-window" && ReadCount(value("--cookie-window"), &number)) {
+      options.cookie_window = std::chrono::seconds(number);
     } else {
       std::cerr << "zqblog-service: bad option or value '" << arg << "'\n" << kUsage;
       return 2;
