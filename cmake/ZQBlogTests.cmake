@@ -1,5 +1,7 @@
-# GoogleTest, and zqblog_add_tests(<target> SOURCES <files...> LIBS <libs...>):
-# one test executable per folder.
+# GoogleTest, and zqblog_add_tests(<target> SOURCES <files...> LIBS <libs...> [THREADED]):
+# one test executable per folder. THREADED: the program runs threads of its own (or of
+# the code under test); every test of it carries the CTest label "threaded", and the
+# ThreadSanitizer run takes every test with that label.
 #
 # Natively the tests are registered test by test with CTest. A Windows cross-compile
 # finds no GoogleTest for its target, so it builds one from the sources Debian ships in
@@ -29,15 +31,21 @@ function(zqblog_add_tests target)
   if(NOT ZQBLOG_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "THREADED" "" "SOURCES;LIBS" ${ARGN})
   if(NOT ARG_SOURCES)
     return()
   endif()
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  set(labels "")
+  if(ARG_THREADED)
+    set(labels threaded)
+  endif()
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${target} COMMAND ${target})
+    set_tests_properties(${target} PROPERTIES LABELS "${labels}")
   else()
-    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES LABELS "${labels}")
   endif()
 endfunction()
