@@ -10,6 +10,7 @@
 #include "BlogService.h"
 #include "host/AlbumDraft.h"
 #include "host/Folders.h"
+#include "host/HttpErrorCodes.h"
 #include "host/ResourceDraft.h"
 #include "cli/ResultJson.h"
 #include "cli/Utf8Text.h"
@@ -182,6 +183,11 @@ std::string CliSession::FailureSentence(const OperationOutcome& outcome) {
       }
       return "the exchange with the service failed before a reply came";
     default:
+      // A reply the plug-in could not use: its HTTP status says more than the code.
+      if (outcome.failure_code == ZQHost::kHttpErrorBadReply && outcome.http_status != 0) {
+        return "the service answered HTTP " + std::to_string(outcome.http_status) +
+               " with nothing the plug-in could use";
+      }
       return ZQHost::DescribeHttpError(outcome.failure_code);
   }
 }

@@ -50,6 +50,17 @@ const wchar_t kWideUser[] = L"10001";
 
 // ---------------------------------------------------------------- helpers
 
+// The plug-in's code for a reply a command could not use.
+constexpr int kBadReply = static_cast<int>(0x8007000Du);
+
+// The command ended with a failure notice (first, operation): the reply could not be
+// used, and the host is told so instead of waiting for nothing.
+void ExpectUnusable(const OperationOutcome& outcome, int first, int operation) {
+  ASSERT_EQ(OperationOutcome::Kind::kFailure, outcome.kind) << outcome.Describe();
+  EXPECT_EQ(first, outcome.failure_code);
+  EXPECT_EQ(operation, outcome.failure_operation);
+}
+
 std::string ReadWholeFile(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   std::stringstream text;
@@ -637,10 +648,11 @@ TEST_F(FetchCommandsAgainstServiceTest, NotModifiedWithTheCacheFileGoneEndsQuiet
   };
 
   // Album list, list in memory, stand-alone: the 304 finds no cached copy, so there is
-  // no result; the command still ends succeeded and the session keeps its list.
+  // no result; the host hears that the reply could not be used, and the session keeps
+  // its list.
   remove_on("/albums.xml", list_file);
   OperationOutcome outcome = FetchAlbumList(kWideUser);
-  EXPECT_EQ(OperationOutcome::Kind::kNoResult, outcome.kind) << outcome.Describe();
+  ExpectUnusable(outcome, kBadReply, 2);
   EXPECT_EQ(5, outcome.final_state);
   EXPECT_EQ(304, relay_->ExchangesFor("/albums.xml").back().status);
   EXPECT_EQ(Dump(before), Dump(SessionAlbums(kWideUser)));
@@ -666,13 +678,13 @@ TEST_F(FetchCommandsAgainstServiceTest, NotModifiedWithTheCacheFileGoneEndsQuiet
   EXPECT_EQ(Dump(before), Dump(SessionAlbums(kWideUser)));
 
   // A new session whose album was never loaded: the 304 without a cached copy gives
-  // no result and leaves the album unloaded.
+  // no result (a failure notice) and leaves the album unloaded.
   ASSERT_NO_FATAL_FAILURE(NewSession(kWideUser));
   ASSERT_NO_FATAL_FAILURE(FetchDirectoryAndAlbums(kWideUser));
   remove_on(album_path, album_file);
   outcome = FetchResourceList(kWideUser, album);
   relay_->SetHook(nullptr);
-  EXPECT_EQ(OperationOutcome::Kind::kNoResult, outcome.kind) << outcome.Describe();
+  ExpectUnusable(outcome, album, 3);
   EXPECT_EQ(5, outcome.final_state);
   EXPECT_EQ(304, relay_->ExchangesFor(album_path).back().status);
   EXPECT_FALSE(ResourcesLoaded(kWideUser, album));
@@ -684,7 +696,7 @@ TEST_F(FetchCommandsAgainstServiceTest, NotModifiedWithTheCacheFileGoneEndsQuiet
   remove_on("/albums.xml", list_file);
   outcome = FetchAlbumList(kWideUser);
   relay_->SetHook(nullptr);
-  EXPECT_EQ(OperationOutcome::Kind::kNoResult, outcome.kind) << outcome.Describe();
+  ExpectUnusable(outcome, kBadReply, 2);
   EXPECT_EQ(304, relay_->ExchangesFor("/albums.xml").back().status);
   CComPtr<IZQAlbumListInfo> list;
   EXPECT_EQ(E_FAIL, blog()->GetAlbumListInfo(kWideUser, &list));
@@ -711,14 +723,14 @@ TEST_F(FetchCommandsAgainstServiceTest, BrokenRepliesGiveDefinedOutcomes) {
   const std::string cached_list = ReadWholeFile(CacheFolder(kUser) / "AlbumList_10001.xml");
   const char kLater[] = "Wed, 30 Dec 2026 10:00:00 GMT";
 
-  // An album list that is no XML: the command fails, nothing is delivered, and neither
+  // An album list that is no XML: the command fails with a failure notice, and neither
   // the session nor the cache (body or validator) takes anything from it.
   ScriptedReply garbage;
   garbage.body = "not xml at all <categories>";
   garbage.last_modified = kLater;
   relay_->Script("/albums.xml", garbage);
   OperationOutcome outcome = FetchAlbumList(kWideUser);
-  EXPECT_EQ(OperationOutcome::Kind::kNoResult, outcome.kind) << outcome.Describe();
+  ExpectUnusable(outcome, kBadReply, 2);
   EXPECT_EQ(6, outcome.final_state);
   EXPECT_EQ(Dump(before), Dump(SessionAlbums(kWideUser)));
   EXPECT_EQ(list_validator, Setting(kUser, "AlbumList_10001_Modified"));
@@ -733,7 +745,7 @@ TEST_F(FetchCommandsAgainstServiceTest, BrokenRepliesGiveDefinedOutcomes) {
   huge.last_modified = kLater;
   relay_->Script("/albums.xml", huge);
   outcome = FetchAlbumList(kWideUser);
-  EXPECT_EQ(OperationOutcome::Kind::kNoResult, outcome.kind) << outcome.Describe();
+  ExpectUnusable(outcome, kBadReply, 2);
   EXPECT_EQ(6, outcome.final_state);
   EXPECT_EQ(huge.body.size(), relay_->ExchangesFor("/albums.xml").back().body_size);
   EXPECT_EQ(Dump(before), Dump(SessionAlbums(kWideUser)));
@@ -778,7 +790,7 @@ TEST_F(FetchCommandsAgainstServiceTest, BrokenRepliesGiveDefinedOutcomes) {
   garbage.body = "{\"resources\": []}";
   relay_->Script(album_path, garbage);
   outcome = FetchResourceList(kWideUser, album);
-  EXPECT_EQ(OperationOutcome::Kind::kNoResult, outcome.kind) << outcome.Describe();
+  ExpectUnusable(outcome, album, 3);
   EXPECT_EQ(6, outcome.final_state);
   EXPECT_EQ(Dump(before), Dump(SessionAlbums(kWideUser)));
   EXPECT_EQ((std::vector<int>{album}), AlbumsByCid(WideFromUtf8(ContentId(1))));

@@ -206,8 +206,7 @@ HRESULT BaseAlbumCmd::OnResponseHeaders(IHttpReplyHeaders* /*headers*/) { return
 CComPtr<IPackageParser> BaseAlbumCmd::CreateReplyParser() { return CreateXmlReplyParser(); }
 
 void BaseAlbumCmd::OnTransportError(int code) {
-  BlogSession_* session = BlogSession_::Instance();
-  if (session != nullptr) session->NotifyFailure(code, operationIndex_, 0, 0);
+  TellFailure(code, operationIndex_);
 }
 
 // ---------------------------------------------------------------- the end of a reply

@@ -218,6 +218,7 @@ void BaseBlogCmd::PublishNoticeCode(int noticeCode) {
 }
 
 void BaseBlogCmd::FileResult(BlogSession_* session, ICommonResult* result, int resultKind) {
+  outcomeGiven_ = true;
   const int commandId = CommandId();
   TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> hold(
       session->ResultLock());
@@ -298,7 +299,19 @@ IShareSessionMessage* BaseBlogCmd::ForwardedRequest() {
   return forwardedRequest_;
 }
 
+void BaseBlogCmd::TellFailure(int value1, int operationIndex, int value3, int value4) {
+  outcomeGiven_ = true;
+  BlogSession_* session = BlogSession_::Instance();
+  if (session != nullptr) session->NotifyFailure(value1, operationIndex, value3, value4);
+}
+
+void BaseBlogCmd::OnReplyFinished(int /*state*/) {
+  if (!outcomeGiven_) OnTransportError(kFailureBadReply);
+}
+
 void BaseBlogCmd::DispatchReply(bool changed) {
+  // In role 1 the dispatch itself is the serving process's outcome.
+  outcomeGiven_ = true;
   if (GetShareSessionRole() != kRoleServe) {
     DeliverOrAnswer();
     return;
@@ -311,6 +324,7 @@ void BaseBlogCmd::DispatchReply(bool changed) {
 }
 
 void BaseBlogCmd::DeliverOrAnswer() {
+  outcomeGiven_ = true;
   if (forwardedRequest_) {
     AnswerForwardedRequest();
   } else {
@@ -325,6 +339,7 @@ void BaseBlogCmd::DeliverOrAnswerChange() {
 
 void BaseBlogCmd::BroadcastIfServing() {
   if (GetShareSessionRole() != kRoleServe) return;
+  outcomeGiven_ = true;
   PublishChange();
   NotifyChange();
 }

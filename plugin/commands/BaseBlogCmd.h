@@ -79,6 +79,10 @@ class BaseBlogCmd : public BaseHttpCmd {
   // A request longer than the buffer it is written into (ERROR_BUFFER_OVERFLOW; the
   // host has no code of its own for it).
   static constexpr int kFailureRequestTooLong = static_cast<int>(0x8007006Fu);
+  // A complete reply the command could not use: no body where it needs one, a body
+  // that does not parse, or one it cannot apply (ERROR_INVALID_DATA, the host's code
+  // for a reply it cannot read).
+  static constexpr int kFailureBadReply = static_cast<int>(0x8007000Du);
 
   // What kind of result object a command files (the second value of the result event).
   enum ResultKind : int {
@@ -273,6 +277,18 @@ class BaseBlogCmd : public BaseHttpCmd {
   // the text shown for it stays the same.
   static std::string FitRecordWord(const std::string& word);
 
+  // Tells the session's failure sinks (value1, operationIndex, value3, value4): the
+  // command's outcome. Nothing without a session.
+  void TellFailure(int value1, int operationIndex, int value3 = 0, int value4 = 0);
+  // For a command that files its result without FileResult: its outcome is given.
+  void NoteOutcomeGiven() { outcomeGiven_ = true; }
+
+  // A command whose reply ends it without any outcome (no result filed or answered,
+  // nothing broadcast, no failure told) tells its failure sinks as a transport error
+  // would, with kFailureBadReply: the host never waits on a command that ended
+  // silently.
+  void OnReplyFinished(int state) override;
+
   // Files result under CommandId() in session and tells the result sinks (resultKind),
   // both under the session's ResultLock, so the sinks hear of results in the order they
   // were filed. REQUIRES: session and result not null.
@@ -332,6 +348,9 @@ class BaseBlogCmd : public BaseHttpCmd {
   // The operation message of another process this command runs for; null otherwise.
   CComPtr<IShareSessionMessage> forwardedRequest_;
   bool answered_ = false;
+  // Some outcome of the command has been given: a result filed or answered, a change
+  // broadcast (the serving process's outcome), or a failure told.
+  bool outcomeGiven_ = false;
 };
 
 }  // namespace ZQBlog

@@ -117,8 +117,7 @@ CComPtr<IPackageParser> BaseResourceBatchCmd::CreateReplyParser() {
 }
 
 void BaseResourceBatchCmd::OnTransportError(int /*code*/) {
-  BlogSession_* session = BlogSession_::Instance();
-  if (session != nullptr) session->NotifyFailure(categoryId_, traits_.operationIndex, 0, 0);
+  TellFailure(categoryId_, traits_.operationIndex);
 }
 
 // ---------------------------------------------------------------- the reply

@@ -227,8 +227,7 @@ HRESULT CmdBatchCollect::OnResponseHeaders(IHttpReplyHeaders* headers) {
 CComPtr<IPackageParser> CmdBatchCollect::CreateReplyParser() { return CreateXmlReplyParser(); }
 
 void CmdBatchCollect::OnTransportError(int code) {
-  BlogSession_* session = BlogSession_::Instance();
-  if (session != nullptr) session->NotifyFailure(code, kOpBatchCollect, 0, 0);
+  TellFailure(code, kOpBatchCollect);
 }
 
 // ---------------------------------------------------------------- the reply

@@ -159,8 +159,7 @@ HRESULT CmdGetAlbumList::OnReplyPackage(IPackage* package) {
 }
 
 void CmdGetAlbumList::OnTransportError(int code) {
-  BlogSession_* session = BlogSession_::Instance();
-  if (session != nullptr) session->NotifyFailure(code, kOpAlbumList, 0, 0);
+  TellFailure(code, kOpAlbumList);
 }
 
 // ---------------------------------------------------------------- the reconcile

@@ -171,8 +171,7 @@ HRESULT CmdGetCidDat::OnReplyPackage(IPackage* package) {
 }
 
 void CmdGetCidDat::OnTransportError(int code) {
-  BlogSession_* session = BlogSession_::Instance();
-  if (session != nullptr) session->NotifyFailure(code, kOpCidData, 0, 0);
+  TellFailure(code, kOpCidData);
 }
 
 // ---------------------------------------------------------------- share-session records

@@ -304,12 +304,13 @@ TEST_F(CmdGetCidDatTest, NotFoundDeliversAnEmptySuccessOnce) {
   EXPECT_TRUE(platform->manager->server->notices().empty());
 }
 
-TEST_F(CmdGetCidDatTest, ErrorPageIsNotReadAsATable) {
+TEST_F(CmdGetCidDatTest, ErrorPageIsNotReadAsATableAndTheHostIsTold) {
   const std::string page(48, '<');
   EXPECT_EQ(BaseCmd::kStateFailed, Fetch(page, 500));
   EXPECT_EQ(0u, session->CidPairCount());
   EXPECT_TRUE(results.calls().empty());
-  EXPECT_TRUE(failures.calls().empty());
+  EXPECT_EQ((std::vector<std::vector<int>>{{BaseBlogCmd::kFailureBadReply, 1, 0, 0}}),
+            failures.calls());
 }
 
 TEST_F(CmdGetCidDatTest, TransportErrorGoesToTheFailureSinks) {

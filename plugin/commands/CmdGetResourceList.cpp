@@ -227,9 +227,8 @@ HRESULT CmdGetResourceList::OnReplyPackage(IPackage* package) {
   bool tooLarge = false;
   if (!SerializeXmlReply(document, kReplyTextLimit, &text, &tooLarge)) {
     // Nothing is applied: unless a result came with the headers, the host hears why.
-    BlogSession_* session = BlogSession_::Instance();
-    if (tooLarge && !resultDelivered_ && session != nullptr) {
-      session->NotifyFailure(albumId_, kOpResourceList, kFailureReplyTooLarge, 0);
+    if (tooLarge && !resultDelivered_) {
+      TellFailure(albumId_, kOpResourceList, kFailureReplyTooLarge);
     }
     return E_FAIL;
   }
@@ -244,8 +243,7 @@ HRESULT CmdGetResourceList::OnReplyPackage(IPackage* package) {
 }
 
 void CmdGetResourceList::OnTransportError(int /*code*/) {
-  BlogSession_* session = BlogSession_::Instance();
-  if (session != nullptr) session->NotifyFailure(albumId_, kOpResourceList, 0, 0);
+  TellFailure(albumId_, kOpResourceList);
 }
 
 // ---------------------------------------------------------------- the apply

@@ -138,8 +138,7 @@ CComPtr<IPackageParser> CmdModifyResource::CreateReplyParser() {
 }
 
 void CmdModifyResource::OnTransportError(int code) {
-  BlogSession_* session = BlogSession_::Instance();
-  if (session != nullptr) session->NotifyFailure(code, kOpModifyResource, 0, 0);
+  TellFailure(code, kOpModifyResource);
 }
 
 // ---------------------------------------------------------------- the reply

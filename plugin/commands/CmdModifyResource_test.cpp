@@ -231,11 +231,12 @@ TEST_F(CmdModifyResourceTest, RefusalDeliversStatusZeroWithTheWordsText) {
   EXPECT_EQ(6, IntOf(result.p, &IResultOnResource::GetResourceId));
 }
 
-TEST_F(CmdModifyResourceTest, ABodyThatIsNoXmlPackageFailsWithoutAResult) {
+TEST_F(CmdModifyResourceTest, ABodyThatIsNoXmlPackageFailsWithAFailureNotice) {
   AddAlbums(session);
   EXPECT_EQ(BaseCmd::kStateFailed, Modify(kSource, kSource, 6, L"x", L"y", "<html>"));
   EXPECT_TRUE(results.calls().empty());
-  EXPECT_TRUE(failures.calls().empty());
+  EXPECT_EQ((std::vector<std::vector<int>>{{BaseBlogCmd::kFailureBadReply, 9, 0, 0}}),
+            failures.calls());
 }
 
 TEST_F(CmdModifyResourceTest, TransportErrorNotifiesTheFailureSinks) {

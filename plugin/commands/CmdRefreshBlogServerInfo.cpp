@@ -105,8 +105,7 @@ HRESULT CmdRefreshBlogServerInfo::OnReplyPackage(IPackage* package) {
 }
 
 void CmdRefreshBlogServerInfo::OnTransportError(int code) {
-  BlogSession_* session = BlogSession_::Instance();
-  if (session != nullptr) session->NotifyFailure(code, kOpServerDirectory, 0, 0);
+  TellFailure(code, kOpServerDirectory);
 }
 
 // ---------------------------------------------------------------- the directory

@@ -360,11 +360,13 @@ TEST_F(CmdRefreshBlogServerInfoTest, AnEmptyBodyDeliversStatusZeroAndFails) {
   EXPECT_TRUE(failures.calls().empty());
 }
 
-TEST_F(CmdRefreshBlogServerInfoTest, AReplyWithoutBodyEndsWithoutResult) {
+TEST_F(CmdRefreshBlogServerInfoTest, AReplyWithoutBodyTellsTheFailureSinks) {
   CComPtr<Command> cmd = NewCommand();
   EXPECT_EQ(5, Exchange(cmd, nullptr));
   EXPECT_EQ(nullptr, Result().p);
   EXPECT_TRUE(results.calls().empty());
+  EXPECT_EQ((std::vector<std::vector<int>>{{BaseBlogCmd::kFailureBadReply, 0, 0, 0}}),
+            failures.calls());
 }
 
 // ---------------------------------------------------------------- bad replies

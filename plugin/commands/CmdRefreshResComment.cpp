@@ -148,6 +148,11 @@ HRESULT CmdRefreshResComment::OnResponseHeaders(IHttpReplyHeaders* headers) {
   return S_OK;
 }
 
+void CmdRefreshResComment::OnTransportError(int /*code*/) {
+  SetStatus(0);
+  DeliverOrAnswer();
+}
+
 CComPtr<IPackageParser> CmdRefreshResComment::CreateReplyParser() {
   CComPtr<IPackageParser> parser;
   CComObject<BlogPackageParser>* created = nullptr;
@@ -292,6 +297,7 @@ void CmdRefreshResComment::DeliverResult() {
   result->SetCategoryId(CommentCount());
   result->SetRequestNumber(RequestNumber());
   const int commandId = CommandId();
+  NoteOutcomeGiven();
   {
     Hold hold(session->ResultLock());
     session->StoreResult(commandId, result);

@@ -14,7 +14,9 @@
 //   empty body            Status 0, result delivered, the command fails
 //   any other status      the body is an error page, not a count: Status 0, nothing
 //                         stored, result delivered, the command fails
-//   transport error       nothing reported, the command fails
+//   transport error       Status 0, result delivered, the command fails (the host hears
+//                         of the failure: a comment refresh has no operation index
+//                         for a failure notice)
 // The result is filed under ResultLock and the result event (command id, 3) raised
 // after that lock is released.
 //
@@ -108,6 +110,8 @@ class CmdRefreshResComment : public BaseBlogCmd {
   HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) override;
   HRESULT OnReplyPackage(IPackage* package) override;
   CComPtr<IPackageParser> CreateReplyParser() override;
+  // Status 0, the result delivered (or answered to the process that asked).
+  void OnTransportError(int code) override;
 
  private:
   const std::string host_;

@@ -230,7 +230,7 @@ TEST_F(CmdRefreshResCommentTest, ErrorPageIsNoCount) {
   EXPECT_EQ("-", Stored("KEY1"));
 }
 
-TEST_F(CmdRefreshResCommentTest, TransportErrorReportsNothing) {
+TEST_F(CmdRefreshResCommentTest, TransportErrorDeliversStatusZero) {
   CComPtr<Command> cmd = NewCommand(L"KEY1", 77);
   ASSERT_EQ(S_OK, cmd->Start());
   platform->factory->connection->events()->OnConnect(12007, nullptr);
@@ -239,8 +239,9 @@ TEST_F(CmdRefreshResCommentTest, TransportErrorReportsNothing) {
   cmd->GetState(&state);
   EXPECT_EQ(BaseCmd::kStateFailed, state);
   EXPECT_TRUE(failures.calls().empty());
-  EXPECT_TRUE(results.calls().empty());
-  EXPECT_FALSE(FiledResult().present);
+  EXPECT_EQ(1u, results.calls().size());
+  ASSERT_TRUE(FiledResult().present);
+  EXPECT_EQ(0, FiledResult().status);
 }
 
 TEST_F(CmdRefreshResCommentTest, ResultEventComesAfterResultLockIsReleased) {

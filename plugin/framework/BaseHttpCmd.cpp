@@ -87,6 +87,7 @@ STDMETHODIMP BaseHttpCmd::Step() {
   CmdLock hold(*this);
   // A command that has ended stays ended, whatever the workshop calls.
   if (IsTerminalState(CurrentState())) return S_OK;
+  const bool processingReply = phase_ == kPhaseReplyComplete;
   int next;
   try {
     next = DoStep();
@@ -94,6 +95,13 @@ STDMETHODIMP BaseHttpCmd::Step() {
     request_.Release();
     requestBody_.Release();
     next = kStateFailed;
+  }
+  if (processingReply && IsTerminalState(next)) {
+    try {
+      OnReplyFinished(next);
+    } catch (const std::exception&) {
+      next = kStateFailed;
+    }
   }
   if (next != kNoTransition) SetState(next, nullptr);
   return S_OK;
@@ -241,6 +249,8 @@ void BaseHttpCmd::ReleaseConnection() {
 }
 
 void BaseHttpCmd::OnTransportError(int /*code*/) {}
+
+void BaseHttpCmd::OnReplyFinished(int /*state*/) {}
 
 // ---------------------------------------------------------------- connection events
 

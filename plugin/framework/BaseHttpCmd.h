@@ -21,6 +21,8 @@
 //   3     phase 3: reply accepted, no body, no parser     5    Step
 //   3     phase 3: body lost, not parsed, no package,     6    Step
 //         or the package rejected
+// Whenever phase 3 ends the command (5 or 6, also through a hook that threw),
+// OnReplyFinished is told first.
 //   3     phase 4: transport error (OnTransportError)     6    Step
 //   3     a hook threw during Step                        6    Step
 //
@@ -143,6 +145,10 @@ class BaseHttpCmd : public BaseCmd, public IHttpConnectionClientEvents {
   virtual CComPtr<IPackageParser> CreateReplyParser() = 0;
   // The connection reported error code (non-zero). Does nothing here.
   virtual void OnTransportError(int code);
+  // The complete reply has been processed (or a hook threw while it was) and the
+  // command ends in state (5 or 6); called before the state changes. Does nothing
+  // here.
+  virtual void OnReplyFinished(int state);
 
  private:
   // Step's answer when the state is to stay as it is.
