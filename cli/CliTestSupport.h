@@ -24,6 +24,21 @@
 namespace Velmora {
 namespace ZQCli {
 
+// The program under test: the one this build made, or ZQCLI_TEST_PROGRAM (to run the
+// tests against another build of it).
+inline std::string Program() {
+  const char* other = std::getenv("ZQCLI_TEST_PROGRAM");
+  return other != nullptr && other[0] != '\0' ? other : ZQCLI_TEST_BINARY;
+}
+
+// A new empty folder under /tmp named after prefix ("/tmp/<prefix>XXXXXX"); "" when it
+// cannot be made.
+inline std::string MakeTempFolder(const std::string& prefix) {
+  std::string pattern = "/tmp/" + prefix + "XXXXXX";
+  const char* made = mkdtemp(pattern.data());
+  return made != nullptr ? made : "";
+}
+
 struct ProgramRun {
   int status = -1;        // exit status; -1 when it did not exit normally
   bool killed = false;    // still running at the limit, killed

@@ -24,17 +24,6 @@ namespace {
 
 using nlohmann::json;
 
-std::string Program() {
-  const char* other = std::getenv("ZQCLI_TEST_PROGRAM");
-  return other != nullptr && other[0] != '\0' ? other : ZQCLI_TEST_BINARY;
-}
-
-std::string MakeTempFolder() {
-  char pattern[] = "/tmp/zqx-XXXXXX";  // short: the share-session endpoint lives inside
-  const char* made = mkdtemp(pattern);
-  return made != nullptr ? made : "";
-}
-
 // The JSON a run printed (null when it printed none).
 json Parsed(const std::string& text) {
   json value = json::parse(text, nullptr, false);
@@ -55,7 +44,8 @@ json WithoutTimes(json value) {
 // A data folder served by `zqblog serve` (its embedded service holds the demo blog).
 class ServedFolder {
  public:
-  explicit ServedFolder(std::vector<std::string> extra = {}) : data_(MakeTempFolder()) {
+  // A short folder name: the share-session endpoint lives inside it.
+  explicit ServedFolder(std::vector<std::string> extra = {}) : data_(MakeTempFolder("zqx-")) {
     Start(std::move(extra));
   }
   ~ServedFolder() {
@@ -166,7 +156,7 @@ json RunSteps(const std::string& data, const ForwardedCase& c,
 
 TEST_P(ForwardedOperation, GivesTheSameJsonAsStandAlone) {
   const ForwardedCase& c = GetParam();
-  const std::string alone = MakeTempFolder();
+  const std::string alone = MakeTempFolder("zqx-");
   ServedFolder served;
   ASSERT_TRUE(served.server().ErrContains("serving", 0)) << served.server().Err();
   // Both embedded services seed the same demo blog, so both have the same ids.
@@ -303,7 +293,7 @@ TEST(CrossProcessSession, AnAlbumEmptiedOutsideTheSessionIsEmptyInEveryProcess) 
   ASSERT_FALSE(ids.empty());
   // Another client of the service, outside the session, empties the album: the next
   // list is a 404, which empties it in the serving process and in this one.
-  const std::string outside = MakeTempFolder();
+  const std::string outside = MakeTempFolder("zqx-");
   ProgramRun removed =
       RunProgram(Program(), {"--data", outside, "--connect-to", address, "--json", "shell"},
                  "remove-resources " + album + ids + "\n");

@@ -45,16 +45,7 @@ const char kCidB[] = "B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2";
 
 // The program under test: the one this build made, or ZQCLI_TEST_PROGRAM (to run these
 // tests against another build of it).
-std::string Program() {
-  const char* other = std::getenv("ZQCLI_TEST_PROGRAM");
-  return other != nullptr && other[0] != '\0' ? other : ZQCLI_TEST_BINARY;
-}
 
-std::string MakeTempFolder() {
-  char pattern[] = "/tmp/zqcli-test-XXXXXX";
-  const char* made = mkdtemp(pattern);
-  return made != nullptr ? made : "";
-}
 
 // A loopback relay in front of the service that passes reads (GET) through and holds
 // every write (POST) unanswered and unsent: a service that stalls in the middle of a
@@ -214,7 +205,7 @@ class EmptyReplyPort {
 class ZqblogProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = MakeTempFolder();
+    root_ = MakeTempFolder("zqcli-test-");
     ASSERT_FALSE(root_.empty());
     data_ = root_ + "/data";
     std::string error;
