@@ -184,7 +184,7 @@ std::string DescribeHttpError(int code) {
       {kHttpErrorNetworkUnreachable, "network unreachable"},
       {kHttpErrorHostUnreachable, "host unreachable"},
       {kHttpErrorConnectionClosed, "reply cut short"},
-      {kHttpErrorBadReply, "malformed HTTP reply"},
+      {kHttpErrorBadReply, "a reply that could not be used"},
       {kHttpErrorReplyTooLarge, "reply too large"},
       {kHttpErrorAborted, "connection aborted"},
       {kHttpErrorBadServer, "no usable server"},
@@ -474,6 +474,8 @@ IZQBlog* HostApplication::Blog() const { return loader_ ? loader_->Blog() : null
 IZQBlogOperation* HostApplication::Operation() const {
   return loader_ ? loader_->Operation() : nullptr;
 }
+
+size_t HostApplication::SinkEventCount() const { return events_->Count(); }
 
 HRESULT HostApplication::SignIn(const std::wstring& uin) {
   if (!started_) return E_UNEXPECTED;

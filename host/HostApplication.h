@@ -172,6 +172,10 @@ class HostApplication {
   OperationOutcome RunOperation(const OperationCall& call);
   OperationOutcome RunOperation(const OperationCall& call, std::chrono::milliseconds timeout);
 
+  // How many result and failure sink events have arrived since Start, all commands
+  // together (a command's late or second notice shows up here after RunOperation).
+  size_t SinkEventCount() const;
+
   // Whether both sinks were accepted, and the plug-in's answer when one was not.
   bool SinksAdvised() const { return sink_hr_ == S_OK; }
   HRESULT SinkAdviseResult() const { return sink_hr_; }

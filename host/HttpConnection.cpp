@@ -495,6 +495,14 @@ void HttpSession::OnBody(boost::system::error_code error) {
 }
 
 void HttpSession::Complete(IHttpBuffer* last) {
+  // A connection carries one request: bytes beyond the end of its reply mean the reply's
+  // framing lied (a Content-Length shorter than what the server sent), and a body cut at
+  // a false length cannot be trusted.
+  boost::system::error_code ignored;
+  if (buffer_.size() > 0 || stream_.socket().available(ignored) > 0) {
+    Fail(kHttpErrorBadReply);
+    return;
+  }
   progress_.complete = true;
   core_->ReportReply(progress_);
   CComPtr<IHttpReplyHeaders> headers;

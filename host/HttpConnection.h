@@ -21,7 +21,8 @@
 // header, or between two reads of the body) fails with kHttpErrorTimedOut; waiting for
 // Send or Continue is not a stall. A body above the service's limit fails with
 // kHttpErrorReplyTooLarge, before any of it is reported when its declared length is
-// too large.
+// too large. Bytes that follow the end of a reply (a Content-Length shorter than what
+// the server sends) fail it with kHttpErrorBadReply instead of completing it.
 //
 // The request goes out as the command built it; "Host" is added from SetServer when
 // the request has none (":port" unless the port is 80), and the body's length is set
