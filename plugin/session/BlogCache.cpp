@@ -119,6 +119,31 @@ std::wstring TemporarySuffix() {
   return L"." + Hex(token) + L"." + Hex(counter.fetch_add(1) + 1) + L".tmp";
 }
 
+// How old a temporary file must be before it counts as left by a writer that died: no
+// live write takes this long.
+constexpr std::chrono::minutes kStaleTemporaryAge{10};
+
+// Removes the temporary files of target ("<target>.<token>.<n>.tmp") older than
+// kStaleTemporaryAge: a writer killed mid-write leaves its file, and nothing else
+// ever removes it. Errors are ignored: a file that stays is removed next time.
+void RemoveStaleTemporaries(const std::filesystem::path& target) {
+  std::error_code error;
+  const std::filesystem::path folder = target.parent_path();
+  const std::filesystem::path::string_type prefix = target.filename().native() + '.';
+  const auto oldest = std::filesystem::file_time_type::clock::now() - kStaleTemporaryAge;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::filesystem::path::string_type name = it->path().filename().native();
+    if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - 4, 4, std::filesystem::path(".tmp").native()) != 0) {
+      continue;
+    }
+    std::error_code ignored;
+    const auto written = std::filesystem::last_write_time(it->path(), ignored);
+    if (!ignored && written < oldest) std::filesystem::remove(it->path(), ignored);
+  }
+}
+
 // Puts the written temporary file in the target's place at once. On Windows the
 // replace is refused for a moment while another writer replaces the same file or a
 // reader holds it open: it is tried again for a while before it counts as failed.
@@ -274,6 +299,7 @@ bool BlogCache::SaveBody(const char* text) {
     std::filesystem::remove(temporary, error);
     return false;
   }
+  RemoveStaleTemporaries(target);
   bodySaved_ = true;
   if (hasPendingLastModified_) {
     hasPendingLastModified_ = false;

@@ -16,7 +16,9 @@
 //   (IsSafeUserId): the cache then does nothing for it: no folder, no file, no
 //   settings section, every read finds nothing and every write reports false.
 // - A body is written to a new file beside the cache file and renamed over it, so a
-//   cache file always holds a whole reply (the previous one when writing fails).
+//   cache file always holds a whole reply (the previous one when writing fails). A
+//   writer killed mid-write leaves its new file behind: each save removes the list's
+//   leftovers older than ten minutes.
 // - A "Last-Modified" value is stored only together with its body: SaveLastModified
 //   keeps the value until SaveBody has put the body in place, so the stored value never
 //   vouches for a body the cache does not hold.

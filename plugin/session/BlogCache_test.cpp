@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -219,6 +220,26 @@ TEST_F(BlogCacheTest, SaveBodyReplacesTheFileWholeAndLeavesNoTemporaryFile) {
   ASSERT_TRUE(cache.SaveBody("short"));
   EXPECT_EQ("short", ReadFile(CacheFolder("u") / "AlbumList_u.xml"));
   EXPECT_EQ(std::vector<std::string>{"AlbumList_u.xml"}, FilesIn(CacheFolder("u")));
+}
+
+TEST_F(BlogCacheTest, ASaveRemovesWhatAKilledWriterLeftLongAgo) {
+  BlogCache cache(&store_, userPath_);
+  cache.Init(L"u");
+  cache.GetIfModifiedSince(-1);
+  const std::filesystem::path folder = CacheFolder("u");
+  // What writers killed mid-write left: one an hour ago, one a moment ago (maybe still
+  // being written), and another list's.
+  for (const char* name : {"AlbumList_u.xml.dead.1.tmp", "AlbumList_u.xml.busy.1.tmp",
+                           "Album_5.xml.dead.1.tmp"}) {
+    std::ofstream(folder / name) << "half";
+  }
+  const auto hour_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+  std::filesystem::last_write_time(folder / "AlbumList_u.xml.dead.1.tmp", hour_ago);
+  std::filesystem::last_write_time(folder / "Album_5.xml.dead.1.tmp", hour_ago);
+  ASSERT_TRUE(cache.SaveBody("whole"));
+  EXPECT_EQ((std::vector<std::string>{"AlbumList_u.xml", "AlbumList_u.xml.busy.1.tmp",
+                                      "Album_5.xml.dead.1.tmp"}),
+            FilesIn(folder));
 }
 
 TEST_F(BlogCacheTest, FailedRenameKeepsNothingHalfWritten) {
