@@ -391,16 +391,12 @@ bool BaseBlogCmd::ReadUserIdRecord(IShareSessionMessage* message) {
   return true;
 }
 
-void BaseBlogCmd::RecordBuilder::Int(int32_t value) {
-  const uint32_t bits = static_cast<uint32_t>(value);
-  for (int i = 0; i < kIntItemSize; ++i) bytes_.push_back(static_cast<BYTE>(bits >> (8 * i)));
-}
+void BaseBlogCmd::RecordBuilder::Int(int32_t value) { AppendIntItem(&bytes_, value); }
 
 void BaseBlogCmd::RecordBuilder::Byte(uint8_t value) { bytes_.push_back(value); }
 
 void BaseBlogCmd::RecordBuilder::String(const std::string& text) {
-  Int(static_cast<int32_t>(text.size()));
-  bytes_.insert(bytes_.end(), text.begin(), text.end());
+  AppendStringItem(&bytes_, text);
 }
 
 void BaseBlogCmd::RecordBuilder::IdList(const std::vector<int>& ids) {

@@ -436,23 +436,19 @@ std::vector<BYTE> CmdGetResourceList::BuildChangeRecord() {
   std::vector<BYTE> payload;
   BlogSession_* session = BlogSession_::Instance();
   if (session == nullptr) return payload;
-  // The resources belong to the session's album: read them under its lock.
+  // The resources belong to the session's album: read them under its lock. One pass,
+  // each text converted once; a list's records run to a few hundred bytes each.
   Hold hold(session->AlbumListLock());
-  std::vector<CComPtr<ResourceInfo>> sources;
-  size_t size = static_cast<size_t>(StringItemSize(userId)) + 2 * kIntItemSize;
+  payload.reserve(static_cast<size_t>(StringItemSize(userId)) + 2 * kIntItemSize +
+                  replyResources_.size() * 512);
+  AppendStringItem(&payload, userId);
+  AppendIntItem(&payload, albumId_);
+  AppendIntItem(&payload, static_cast<int32_t>(replyResources_.size()));
   for (const CComPtr<IZQResInfo>& resource : replyResources_) {
     CComPtr<ResourceInfo> source = RecordSource(resource);
-    if (!source) return payload;
-    size += static_cast<size_t>(source->RecordSize());
-    sources.push_back(source);
+    if (!source) return std::vector<BYTE>();
+    source->AppendRecord(&payload);
   }
-  payload.resize(size);
-  RecordWriter writer(payload.data(), payload.size());
-  writer.WriteString(userId);
-  writer.WriteInt(albumId_);
-  writer.WriteInt(static_cast<int32_t>(sources.size()));
-  for (const CComPtr<ResourceInfo>& source : sources) source->WriteRecord(writer);
-  if (!writer.ok() || writer.written() != payload.size()) payload.clear();
   return payload;
 }
 

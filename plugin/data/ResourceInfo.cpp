@@ -184,6 +184,20 @@ bool ResourceInfo::WriteRecord(RecordWriter& writer) const {
   return writer.ok();
 }
 
+void ResourceInfo::AppendRecord(std::vector<uint8_t>* out) const {
+  std::string scratch;
+  AppendIntItem(out, id_);
+  for (Field field : {Field::kCid, Field::kGcid, Field::kResName, Field::kFormat, Field::kSize,
+                      Field::kLastTime, Field::kUrl, Field::kOriginal, Field::kRefer,
+                      Field::kDesc}) {
+    AppendStringItem(out, AnsiText(field, &scratch));
+  }
+  AppendIntItem(out, RecordResType(res_type_));
+  AppendIntItem(out, state_);
+  AppendIntItem(out, category_id_);
+  AppendStringItem(out, AnsiText(Field::kUin, &scratch));
+}
+
 bool ResourceInfo::ReadText(RecordReader& reader, int limit, TextField field) {
   std::string text;
   if (!reader.ReadString(&text, limit)) return false;

@@ -109,6 +109,10 @@ class ResourceInfo : public CComObjectRootEx<CComMultiThreadModel>, public IZQRe
   int RecordSize() const;
   // Writes the resource record; false when it does not fit (the writer has failed).
   bool WriteRecord(RecordWriter& writer) const;
+  // Appends the same bytes to out, converting each text once (RecordSize and
+  // WriteRecord convert a text that is not plain ASCII once each). Raises
+  // ConversionError as WriteRecord does; out then holds a partial record.
+  void AppendRecord(std::vector<uint8_t>* out) const;
   // Reads a resource record into the fields, in order. Stops at the first item that is
   // truncated or refused and returns false: that field and the ones after it keep
   // their values, the ones before it have been stored.

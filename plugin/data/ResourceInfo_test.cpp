@@ -109,6 +109,10 @@ TEST(ResourceInfoTest, TextsKeptAsBytesAreReadAndRecordedAsWideText) {
   ASSERT_TRUE(r->WriteRecord(wa));
   ASSERT_TRUE(wide->WriteRecord(wb));
   EXPECT_EQ(b, a);
+  // Appended in one pass, the record is the same bytes.
+  std::vector<uint8_t> appended = {0xEE};
+  r->AppendRecord(&appended);
+  EXPECT_EQ(a, std::vector<BYTE>(appended.begin() + 1, appended.end()));
   // A text that cannot be converted fails its getter, not the caller.
   r->SetTextBytes(Field::kDesc, "abc", 12345);  // no such code page
   wchar_t sentinel[] = L"x";

@@ -22,6 +22,16 @@ uint32_t GetLittleEndian(const uint8_t* in) {
 
 }  // namespace
 
+void AppendIntItem(std::vector<uint8_t>* out, int32_t value) {
+  const uint32_t bits = static_cast<uint32_t>(value);
+  for (int i = 0; i < kIntItemSize; ++i) out->push_back(static_cast<uint8_t>(bits >> (8 * i)));
+}
+
+void AppendStringItem(std::vector<uint8_t>* out, std::string_view text) {
+  AppendIntItem(out, static_cast<int32_t>(text.size()));
+  out->insert(out->end(), text.begin(), text.end());
+}
+
 int StringItemSize(std::string_view text) {
   // Saturates rather than wrapping for texts no record could carry.
   if (text.size() > static_cast<size_t>(INT_MAX - kIntItemSize)) return INT_MAX;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace Velmora {
 namespace ZQBlog {
@@ -22,6 +23,11 @@ constexpr int kMaxStringItemLength = 65536;
 
 // Bytes a string item of this text takes: 4 + its byte length.
 int StringItemSize(std::string_view text);
+
+// Appends an int item, or a string item (REQUIRES: text shorter than 2 GiB), to out:
+// for records built in one pass, without knowing their size first.
+void AppendIntItem(std::vector<uint8_t>* out, int32_t value);
+void AppendStringItem(std::vector<uint8_t>* out, std::string_view text);
 
 // Writes items into [begin, begin + size) from the front.
 // An item that does not fit is not written; the writer then fails (ok() false) and

@@ -11,9 +11,8 @@ namespace ZQBlog {
 namespace {
 
 std::vector<uint8_t> StringItem(int32_t length, const std::string& bytes) {
-  std::vector<uint8_t> out(4);
-  uint32_t value = static_cast<uint32_t>(length);
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+  std::vector<uint8_t> out;
+  AppendIntItem(&out, length);
   out.insert(out.end(), bytes.begin(), bytes.end());
   return out;
 }
