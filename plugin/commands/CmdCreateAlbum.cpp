@@ -78,7 +78,10 @@ HRESULT CmdCreateAlbum::OnReplyPackage(IPackage* package) {
     createdCategoryId_ = ParseDecimal(categoryId);
     album->SetId(createdCategoryId_);
     AlbumListInfo* list = session->GetOrCreateAlbumList(Uin());
-    AlbumInfo* added = list != nullptr ? list->NewAlbum() : nullptr;
+    // An album list fetched after the server made the album holds it already: it takes
+    // the description instead of a second album of the same id.
+    AlbumInfo* added = list != nullptr ? list->FindAlbum(createdCategoryId_) : nullptr;
+    if (added == nullptr && list != nullptr) added = list->NewAlbum();
     if (added != nullptr) added->CopyFrom(*album);
     SetStatus(1);
   }

@@ -17,7 +17,9 @@
 //        becomes the album's id; holding AlbumListLock, a new album is appended to the
 //        user's cached list (made when the user has none) and filled from the command's
 //        album (id, name, show status, type, description, picture URL, tags; no last
-//        time, no new-resource count, no resources); Status 1
+//        time, no new-resource count, no resources); an album of that id the list holds
+//        already (an album list fetched after the server made it) is filled instead,
+//        keeping its last time, count and resources; Status 1
 //   "0"  Status 0, the cache untouched
 // then, still holding AlbumListLock: roles 0 and 2 deliver a ResultOnAlbum (category id
 // = the created id or 0, the album's name, the text of the message word); role 1

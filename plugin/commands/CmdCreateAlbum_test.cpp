@@ -245,6 +245,29 @@ TEST_F(CmdCreateAlbumTest, RefusedCreateLeavesTheCacheAndDeliversTheWordsText) {
   EXPECT_EQ(kTripName, filed->categoryName);
 }
 
+TEST_F(CmdCreateAlbumTest, ACreatedIdTheListHoldsAlreadyIsFilledNotAddedTwice) {
+  // An album list fetched after the server made the album came first.
+  SeedOne();
+  platform->manager->role = BaseBlogCmd::kRoleServe;
+  EXPECT_EQ(BaseCmd::kStateSucceeded,
+            Run(TripAlbum(), ResultReply({{"return", "1"}, {"message", "success"},
+                                          {"category_id", "7"}})));
+  const Picture serving = Albums();
+  ASSERT_EQ(2u, serving.size()) << "one album and its content-id pair";
+  EXPECT_EQ("album 7 name=\xE6\x97\x85\xE8\xA1\x8C & \xE6\xB5\xB7=1 show=1 type=3 "
+            "desc=x+y% last=2026-12-01 10:00:00 pic=http://pic.velmora.cn/1.jpg tagnum=2 "
+            "tags=\xE5\xB1\xB1|a/b?| new=0 loaded=1 res=501",
+            serving[0]);
+
+  // A forwarding process that held the same ends the same.
+  const auto published = Published();
+  ASSERT_EQ(1u, published.size());
+  session->ClearAll();
+  SeedOne();
+  EXPECT_TRUE(Decode(kNoticeCreateAlbum, published[0]));
+  EXPECT_EQ(serving, Albums());
+}
+
 TEST_F(CmdCreateAlbumTest, TransportErrorTellsTheFailureSinks) {
   CComPtr<Command> command = Create(TripAlbum());
   ASSERT_EQ(S_OK, command->Start());

@@ -488,7 +488,12 @@ bool ApplyAlbumCreate(BlogSession_* session, RecordReader* reader) {
   AlbumRecord record;
   if (!ReadAlbumRecord(reader, &record)) return false;
   AlbumListInfo* list = session->GetOrCreateAlbumList(uin);
-  AlbumInfo* album = list != nullptr ? list->NewAlbum() : nullptr;
+  if (list == nullptr) return false;
+  // An album list fetched after the server made the album may hold it already: it then
+  // takes the description, as in the serving process, and the list keeps one album of
+  // that id.
+  AlbumInfo* album = list->FindAlbum(record.id);
+  if (album == nullptr) album = list->NewAlbum();
   if (album == nullptr) return false;
   ApplyAlbumDescription(record, album);
   return true;

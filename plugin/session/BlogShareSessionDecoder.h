@@ -42,7 +42,8 @@
 //           tag count and the tags in use, and the new-resource count. Its last time
 //           stays: the serving process copied the same fields into its own album.
 //   code 5  album create: an album record. A new album is appended to the user's list
-//           (made when the user has none) and takes the fields of code 4.
+//           (made when the user has none) and takes the fields of code 4; an album of
+//           the record's id that the list holds already takes them instead.
 //   code 6  album removal: int album id. The user's list must be in the session (else
 //           false); every content-id entry of the album is removed, as the serving
 //           process removed them, then the album; false when the list lacks it.
