@@ -10,6 +10,7 @@ packages=(
   libboost-dev libpugixml-dev libsqlite3-dev
   libcli11-dev nlohmann-json3-dev
   libzmq3-dev cppzmq-dev
+  clang-14 libfuzzer-14-dev libclang-rt-14-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   locales wine wine32:i386
 )

@@ -2,8 +2,9 @@
 # Sets up a fresh machine and passes every test:
 #   1. every test, built with warnings, under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   2. every test labelled "threaded" (the programs that run threads) under ThreadSanitizer;
-#   3. the 32-bit Windows DLL cross-compiled with mingw-w64, its exports checked;
-#   4. the plug-in's tests built for Windows and run under Wine in code page 936.
+#   3. every libFuzzer target of fuzz/ for a short, fixed number of inputs (clang-14);
+#   4. the 32-bit Windows DLL cross-compiled with mingw-w64, its exports checked;
+#   5. the plug-in's tests built for Windows and run under Wine in code page 936.
 # ZQBLOG_PLAIN_BUILD=1 adds the tests in an optimised build without sanitizers first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,6 +31,9 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQBLOG_SANITIZE=thr
 cmake --build build-tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan.supp" \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
+
+echo "== Fuzz targets (a short run each)"
+./scripts/fuzz.sh --quick
 
 echo "== Windows DLL (i686-w64-mingw32)"
 ./scripts/cross-windows.sh
