@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -58,11 +59,24 @@ void Rewrite() {
   }
 }
 
+// This process's two registry files, removed when it exits.
+const std::string& InputFile() {
+  static const std::string* path = [] {
+    auto* made = new std::string(Folder() + "zq-fuzz-" + std::to_string(getpid()) + ".reg");
+    std::atexit([] {
+      std::remove(InputFile().c_str());
+      std::remove((InputFile() + ".out").c_str());
+    });
+    return made;
+  }();
+  return *path;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string input = Folder() + "zq-fuzz-" + std::to_string(getpid()) + ".reg";
-  static const std::string written = input + ".out";
+  const std::string& input = InputFile();
+  const std::string written = input + ".out";
 
   // The registry held before: in memory, with the marker.
   ZqRegistrySetFile(nullptr);
