@@ -21,10 +21,10 @@
 //   3     phase 3: reply accepted, no body, no parser     5    Step
 //   3     phase 3: body lost, not parsed, no package,     6    Step
 //         or the package rejected
-// Whenever phase 3 ends the command (5 or 6, also through a hook that threw),
-// OnReplyFinished is told first.
 //   3     phase 4: transport error (OnTransportError)     6    Step
 //   3     a hook threw during Step                        6    Step
+// Whenever phase 3 ends the command (5 or 6, also through a hook that threw),
+// OnReplyFinished is told first.
 //
 // The reply body is gathered in one growing byte array: each piece the connection
 // reports is copied once, so gathering is linear in the size of the body.
