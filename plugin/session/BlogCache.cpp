@@ -129,7 +129,8 @@ constexpr std::chrono::minutes kStaleTemporaryAge{10};
 void RemoveStaleTemporaries(const std::filesystem::path& target) {
   std::error_code error;
   const std::filesystem::path folder = target.parent_path();
-  const std::filesystem::path::string_type prefix = target.filename().native() + '.';
+  std::filesystem::path::string_type prefix = target.filename().native();
+  prefix.push_back('.');
   const auto oldest = std::filesystem::file_time_type::clock::now() - kStaleTemporaryAge;
   for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
        it.increment(error)) {
