@@ -246,20 +246,26 @@ class BackgroundProgram {
   std::string err_;
 };
 
+// A socket listening on a free loopback port (*port); its descriptor.
+inline int ListenOnLoopback(uint16_t* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  listen(fd, 16);
+  socklen_t size = sizeof(address);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  *port = ntohs(address.sin_port);
+  return fd;
+}
+
 // A loopback port that accepts connections (from the kernel's backlog) and never
 // answers.
 class SilentPort {
  public:
   SilentPort() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(fd_, 16);
-    socklen_t size = sizeof(address);
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
+    fd_ = ListenOnLoopback(&port_);
   }
   ~SilentPort() { close(fd_); }
   SilentPort(const SilentPort&) = delete;

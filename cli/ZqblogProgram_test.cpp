@@ -53,15 +53,7 @@ const char kCidB[] = "B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2";
 class StallingRelay {
  public:
   explicit StallingRelay(uint16_t service_port) : service_port_(service_port) {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(listener_, 16);
-    socklen_t size = sizeof(address);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
+    listener_ = ListenOnLoopback(&port_);
     acceptor_ = std::thread([this] { Accept(); });
   }
   ~StallingRelay() {
@@ -150,15 +142,7 @@ class StallingRelay {
 class EmptyReplyPort {
  public:
   explicit EmptyReplyPort(int status) : status_(status) {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(listener_, 16);
-    socklen_t size = sizeof(address);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
+    listener_ = ListenOnLoopback(&port_);
     server_ = std::thread([this] { Serve(); });
   }
   ~EmptyReplyPort() {
