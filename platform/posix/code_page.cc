@@ -1,5 +1,6 @@
 // Code-page conversion with the Win32 rules. UTF-8 is converted here; every other code
-// page goes through iconv. The ANSI and OEM code pages are 936 (GBK).
+// page goes through iconv, with what Windows adds to it (the private-use codes of 936,
+// the undefined bytes of 1252). The ANSI and OEM code pages are 936 (GBK).
 #include <errno.h>
 #include <iconv.h>
 
@@ -249,8 +250,16 @@ bool ToWide(UINT codePage, bool strict, const char* src, size_t length, std::wst
     return false;
   }
   Outcome outcome = RunIconv(cd, src, length, out,
-                             [&](const char* at, size_t, std::wstring* o) -> size_t {
+                             [&](const char* at, size_t left, std::wstring* o) -> size_t {
                                unsigned char b = static_cast<unsigned char>(*at);
+                               if (codePage == 936 && left >= 2) {
+                                 wchar_t code = zqplatform::Cp936PrivateUseOf(
+                                     b, static_cast<unsigned char>(at[1]));
+                                 if (code != 0) {
+                                   o->push_back(code);
+                                   return 2;
+                                 }
+                               }
                                if (codePage == 1252 && Is1252Passthrough(b)) {
                                  o->push_back(static_cast<wchar_t>(b));
                                  return 1;
@@ -287,7 +296,12 @@ bool FromWide(UINT codePage, bool strict, const wchar_t* src, size_t length, cha
                                if (left < sizeof(wchar_t)) return 0;
                                wchar_t c;
                                std::memcpy(&c, at, sizeof c);
-                               if (codePage == 1252 && Is1252Passthrough(c)) {
+                               unsigned char lead, trail;
+                               if (codePage == 936 &&
+                                   zqplatform::Cp936SequenceOf(c, &lead, &trail)) {
+                                 o->push_back(static_cast<char>(lead));
+                                 o->push_back(static_cast<char>(trail));
+                               } else if (codePage == 1252 && Is1252Passthrough(c)) {
                                  o->push_back(static_cast<char>(c));
                                } else {
                                  o->push_back(defaultChar);

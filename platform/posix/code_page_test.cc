@@ -1,3 +1,5 @@
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,6 +61,41 @@ TEST(CodePageTest, MinusOneLengthIncludesTheTerminator) {
   char narrow[32];
   ASSERT_EQ(15, WideCharToMultiByte(CP_ACP, 0, kWideText, -1, narrow, 32, nullptr, nullptr));
   EXPECT_STREQ(kGbkText, narrow);
+}
+
+// Every single byte and every two-byte sequence of code page 936 converts as Windows
+// converts it, and every code converts back to its sequence. The Windows side is
+// testdata/cp936_windows.txt, made under Wine by testdata/cp936_windows.c.
+TEST(CodePageTest, Cp936AgreesWithWindowsOnEverySequence) {
+  std::ifstream table(ZQ_CP936_TABLE_PATH);
+  ASSERT_TRUE(table.is_open()) << ZQ_CP936_TABLE_PATH;
+  int sequences = 0, mismatches = 0;
+  std::string line;
+  while (std::getline(table, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string first, field;
+    fields >> first;
+    bool single = first == "--";
+    int lead = single ? 0 : std::stoi(first, nullptr, 16);
+    for (int second = single ? 0 : 0x40; fields >> field; ++second) {
+      std::string bytes = single ? std::string(1, static_cast<char>(second))
+                                 : std::string{static_cast<char>(lead), static_cast<char>(second)};
+      bool refused = field == "----";
+      std::wstring windows = L"<failed>";
+      if (!refused) windows.assign(1, static_cast<wchar_t>(std::stoi(field, nullptr, 16)));
+      std::wstring ours = ToWide(936, MB_ERR_INVALID_CHARS, bytes);
+      std::string back = refused ? bytes : ToNarrow(936, 0, windows);
+      if ((ours != windows || back != bytes) && ++mismatches <= 10) {
+        ADD_FAILURE() << "sequence " << std::hex << lead << ' ' << second << ": Windows "
+                      << field << ", ours " << (ours.size() == 1 ? int{ours[0]} : -1)
+                      << (back != bytes ? ", not converted back" : "");
+      }
+      ++sequences;
+    }
+  }
+  EXPECT_EQ(24322, sequences);
+  EXPECT_EQ(0, mismatches);
 }
 
 TEST(CodePageTest, ExplicitLengthWritesNoTerminator) {

@@ -21,6 +21,13 @@ bool EncodeUtf8(const wchar_t* text, size_t length, bool strict, std::string* ou
 std::wstring Utf8ToWide(const std::string& text);
 std::string WideToUtf8(const std::wstring& text);
 
+// Code page 936's user-defined areas and unassigned codes, which Windows maps to the
+// Private Use Area (U+E000 to U+E864) and iconv refuses. Cp936PrivateUseOf gives the code
+// of a two-byte sequence, or 0 when it has none there; Cp936SequenceOf is its inverse and
+// returns false for a code outside that range.
+wchar_t Cp936PrivateUseOf(unsigned char lead, unsigned char trail);
+bool Cp936SequenceOf(wchar_t code, unsigned char* lead, unsigned char* trail);
+
 // The Win32 error code closest to an errno value.
 DWORD Win32ErrorFromErrno(int error);
 
