@@ -230,17 +230,18 @@ BOOL MakeSureDirectoryPathExists(LPCSTR path) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  std::string text(path);
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x81 && c <= 0xFE && i + 1 < text.size()) {
-      ++i;  // a double-byte character of code page 936: its second byte is no separator
-      continue;
-    }
-    if (c != '/' && c != '\\') continue;
-    text[i] = '/';
-    if (i == 0) continue;  // the root
-    std::string folder = text.substr(0, i);
+  // The same folder as the wide calls name: the ANSI text as wide text, then its UTF-8.
+  std::wstring wide;
+  if (*path != '\0') {
+    int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+    if (length == 0) return FALSE;  // the last error says why
+    wide.resize(static_cast<size_t>(length));
+    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, &wide[0], length);
+    wide.pop_back();  // the terminator
+  }
+  for (size_t i = 1; i < wide.size(); ++i) {  // from 1: a leading separator is the root
+    if (wide[i] != L'/' && wide[i] != L'\\') continue;
+    std::string folder = DiskPath(wide.substr(0, i).c_str());
     if (mkdir(folder.c_str(), 0777) == 0) continue;
     int error = errno;
     struct stat st;

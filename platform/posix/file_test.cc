@@ -94,12 +94,21 @@ TEST_F(FileTest, MakeSureDirectoryPathExistsFailsOnAFileInTheWay) {
   EXPECT_FALSE(MakeSureDirectoryPathExists(nullptr));
 }
 
-TEST_F(FileTest, MakeSureDirectoryPathExistsSkipsTrailBytesOfDoubleByteCharacters) {
-  // "乗" is 0x81 0x5C in code page 936: its second byte is a backslash.
-  std::string path = root_ + "/\x81\x5C" "dir/";
+// The narrow path is code page 936 text and names the folder the wide calls name.
+TEST_F(FileTest, MakeSureDirectoryPathExistsNamesTheFolderOfTheWideCalls) {
+  // "乗" is 0x81 0x5C in code page 936: its second byte is a backslash. "用户" is
+  // 0xD3 0xC3 0xBB 0xA7.
+  std::string path = root_ + "/\x81\x5C" "dir/\xD3\xC3\xBB\xA7/";
   ASSERT_TRUE(MakeSureDirectoryPathExists(path.c_str()));
-  EXPECT_TRUE(IsDirectory("\x81\x5C" "dir"));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY),
+            GetFileAttributesW((Widen(root_) + L"/\u4e57dir\\\u7528\u6237").c_str()));
+  EXPECT_TRUE(IsDirectory("\xE4\xB9\x97" "dir/\xE7\x94\xA8\xE6\x88\xB7"));  // UTF-8
   EXPECT_FALSE(Exists("\x81"));
+  EXPECT_FALSE(Exists("\x81\x5C" "dir"));
+
+  SetLastError(0);
+  EXPECT_FALSE(MakeSureDirectoryPathExists((root_ + "/\xFF/").c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION), GetLastError());
 }
 
 std::vector<std::wstring> FindAll(const std::wstring& pattern, DWORD* error) {

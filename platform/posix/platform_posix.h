@@ -249,9 +249,9 @@ ZQPLATFORM_API FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 // Files. Wide paths are UTF-8 on disk; '\\' counts as a separator like '/'.
 // FindFirstFileW takes a literal path or a last component with '*' and '?' wildcards
 // (ASCII letters match in any case; "*" also lists "." and ".."); the matches come
-// back sorted by name. MakeSureDirectoryPathExists uses the bytes of its narrow path as
-// they are (code page 936 text): a '\\' that is the second byte of a double-byte
-// character is not a separator.
+// back sorted by name. MakeSureDirectoryPathExists reads its narrow path as ANSI text
+// (code page 936) and creates the folders the same text names through the wide calls;
+// bytes that are no text of the code page fail with ERROR_NO_UNICODE_TRANSLATION.
 ZQPLATFORM_API DWORD GetFileAttributesW(LPCWSTR path);
 ZQPLATFORM_API HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
 ZQPLATFORM_API BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);

@@ -63,6 +63,17 @@ std::vector<std::string> TreeOf(const fs::path& root) {
   return names;
 }
 
+// The name of the one entry FindFirstFileW finds for pattern; empty when none or more.
+std::wstring FoundName(const std::wstring& pattern) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(pattern.c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return std::wstring();
+  std::wstring name = found.cFileName;
+  if (FindNextFileW(find, &found)) name.clear();
+  FindClose(find);
+  return name;
+}
+
 class BlogCacheTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -332,6 +343,36 @@ TEST_F(BlogCacheTest, UserPathWithoutSeparatorGetsOne) {
   cache.Init(L"u");
   EXPECT_EQ(userPath_ + L"u" + kPathSeparator + L"BlogCache" + kPathSeparator, cache.Folder());
   EXPECT_TRUE(fs::is_directory(CacheFolder("u")));
+}
+
+// A user folder and a user id in Chinese: one folder, through the ANSI calls that create
+// it and the wide calls that write and read the files; its names list back in Chinese.
+TEST_F(BlogCacheTest, ChineseUserFolderRoundTrip) {
+  const std::wstring folder = L"\u7528\u6237\u6570\u636e";  // 用户数据
+  const std::wstring user = L"\u5f20\u4e09";                   // 张三
+  const std::wstring userPath = userPath_ + folder + kPathSeparator;
+  {
+    BlogCache cache(&store_, userPath);
+    cache.Init(user);
+    cache.GetIfModifiedSince(-1);
+    EXPECT_TRUE(cache.SaveLastModified("Tue, 02 Jan 2024 10:00:00 GMT"));
+    EXPECT_TRUE(cache.SaveBody("<categories/>"));
+  }
+  BlogCache cache(&store_, userPath);
+  cache.Init(user);
+  EXPECT_EQ(L"Tue, 02 Jan 2024 10:00:00 GMT", cache.GetIfModifiedSince(-1));
+  std::string body;
+  ASSERT_TRUE(cache.LoadBody(&body));
+  EXPECT_EQ("<categories/>", body);
+
+  std::wstring at = userPath_;
+  for (const std::wstring& name : {folder, user, std::wstring(L"BlogCache")}) {
+    at += name;
+    EXPECT_EQ(name, FoundName(at));
+    at += kPathSeparator;
+  }
+  EXPECT_EQ(L"AlbumList_" + user + L".xml", FoundName(at + L"*.xml"));
+  EXPECT_EQ(1u, FilesIn(users_).size()) << "one user folder, not one per encoding";
 }
 
 TEST(BlogCacheUserIdTest, SafeAndUnsafeIds) {
