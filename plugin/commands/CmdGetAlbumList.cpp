@@ -1,6 +1,7 @@
 #include "commands/CmdGetAlbumList.h"
 
 #include <climits>
+#include <memory>
 #include <set>
 #include <utility>
 
@@ -164,21 +165,22 @@ void CmdGetAlbumList::OnTransportError(int code) {
 
 // ---------------------------------------------------------------- the reconcile
 
-CmdGetAlbumList::AlbumEntry CmdGetAlbumList::ReadAlbumEntry(IXMLNode* category) {
+CmdGetAlbumList::AlbumEntry CmdGetAlbumList::ReadAlbumEntry(IXMLNode* category,
+                                                            XmlValueReader* reader) {
   AlbumEntry entry;
-  entry.id = ParseDecimal(ReadXmlValue(category, "id"));
-  entry.categoryType = ParseDecimal(ReadXmlValue(category, "category_type"));
-  entry.showStatus = ParseDecimal(ReadXmlValue(category, "show_status")) != 0 ? 1 : 0;
-  entry.lastTime = AnsiToWide(ReadXmlValue(category, "last_time"));
-  entry.categoryName = Utf8Text(ReadXmlElementText(category, "category_name"));
-  entry.desc = Utf8Text(ReadXmlElementText(category, "desc"));
-  entry.picUrl = AnsiToWide(ReadXmlElementText(category, "pic_url"));
+  entry.id = ParseDecimal(reader->Value(category, "id"));
+  entry.categoryType = ParseDecimal(reader->Value(category, "category_type"));
+  entry.showStatus = ParseDecimal(reader->Value(category, "show_status")) != 0 ? 1 : 0;
+  entry.lastTime = AnsiToWide(reader->Value(category, "last_time"));
+  entry.categoryName = Utf8Text(reader->ElementText(category, "category_name"));
+  entry.desc = Utf8Text(reader->ElementText(category, "desc"));
+  entry.picUrl = AnsiToWide(reader->ElementText(category, "pic_url"));
   CComPtr<IXMLNode> tags = XmlNamedChild(category, "tags", 0);
-  entry.tagNum = ParseDecimal(ReadXmlValue(tags, "tag_num"));
+  entry.tagNum = ParseDecimal(reader->Value(tags, "tag_num"));
   // Tags beyond the album's slots would be dropped by SetTag: they are not read.
   for (int j = 0; j < AlbumInfo::TagsInUse(entry.tagNum); ++j) {
     CComPtr<IXMLNode> tag = XmlNamedChild(tags, "tag", j);
-    entry.tags[j] = Utf8Text(ReadXmlText(tag));
+    entry.tags[j] = Utf8Text(reader->Text(tag));
   }
   return entry;
 }
@@ -192,10 +194,11 @@ HRESULT CmdGetAlbumList::Reconcile(IXMLPackage* document) {
   // The reply is read whole before the session changes, so a conversion failure
   // leaves the user's list as it was.
   std::vector<AlbumEntry> entries;
+  std::unique_ptr<XmlValueReader> reader(new XmlValueReader);
   const int count = XmlChildCount(root, "category");
   for (int i = 0; i < count; ++i) {
     CComPtr<IXMLNode> category = XmlNamedChild(root, "category", i);
-    if (category) entries.push_back(ReadAlbumEntry(category));
+    if (category) entries.push_back(ReadAlbumEntry(category, reader.get()));
   }
   const std::wstring uin = AnsiToWide(UserId());
 

@@ -53,6 +53,7 @@
 #include <vector>
 
 #include "commands/BaseBlogCmd.h"
+#include "commands/XmlReply.h"
 #include "data/AlbumInfo.h"
 #include "interfaces/IXMLNode.h"
 #include "interfaces/IXMLPackage.h"
@@ -116,7 +117,7 @@ class CmdGetAlbumList : public BaseBlogCmd {
     std::wstring tags[AlbumInfo::kTagSlots];  // those below tag_num
   };
 
-  static AlbumEntry ReadAlbumEntry(IXMLNode* category);
+  static AlbumEntry ReadAlbumEntry(IXMLNode* category, XmlValueReader* reader);
   // The 304 answer: the cached copy parsed and reconciled as a reply.
   void ReplayCachedCopy();
   // The 304 answer of a serving process that holds the list: the user's albums as the

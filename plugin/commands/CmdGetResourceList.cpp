@@ -280,12 +280,13 @@ struct CmdGetResourceList::ReplyValues {
   }
 };
 
-void CmdGetResourceList::ReadReplyValues(IXMLNode* node, ReplyValues* values) {
+void CmdGetResourceList::ReadReplyValues(IXMLNode* node, XmlValueReader* reader,
+                                         ReplyValues* values) {
   values->bytes.clear();
   for (int i = 0; i < kValueCount; ++i) {
     const ReplyValueSpec& spec = kReplyValues[i];
-    values->bytes.append(spec.elementText ? PeekXmlElementText(node, spec.name)
-                                          : PeekXmlValue(node, spec.name));
+    values->bytes.append(spec.elementText ? reader->PeekElementText(node, spec.name)
+                                          : reader->PeekValue(node, spec.name));
     values->end[i] = values->bytes.size();
   }
 }
@@ -339,10 +340,11 @@ bool CmdGetResourceList::Apply(IXMLPackage* document) {
   const int count = XmlChildCount(root, "resource");
   made.reserve(static_cast<size_t>(count));
   ReplyValues values;
+  std::unique_ptr<XmlValueReader> reader(new XmlValueReader);
   for (int i = 0; i < count; ++i) {
     CComPtr<IXMLNode> node = XmlNamedChild(root, "resource", i);
     if (!node) continue;
-    ReadReplyValues(node, &values);
+    ReadReplyValues(node, reader.get(), &values);
     CComPtr<ResourceInfo> resource = MakeResource(values, albumId, userId);
     if (!resource) return false;
     made.push_back(resource);

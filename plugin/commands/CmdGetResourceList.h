@@ -57,6 +57,7 @@
 #include <vector>
 
 #include "commands/BaseBlogCmd.h"
+#include "commands/XmlReply.h"
 #include "data/ResourceInfo.h"
 #include "interfaces/IXMLNode.h"
 #include "interfaces/IXMLPackage.h"
@@ -120,8 +121,9 @@ class CmdGetResourceList : public BaseBlogCmd {
   // The values of one "resource" of the reply as the document's bytes, back to back.
   struct ReplyValues;
 
-  // Reads the values of node into *values (its storage reused from entry to entry).
-  static void ReadReplyValues(IXMLNode* node, ReplyValues* values);
+  // Reads the values of node through reader into *values (its storage reused from entry
+  // to entry).
+  static void ReadReplyValues(IXMLNode* node, XmlValueReader* reader, ReplyValues* values);
   // A new resource, in no album, filled from values with the album id and the user id
   // (ANSI); null when none can be created.
   static CComPtr<ResourceInfo> MakeResource(const ReplyValues& values, int albumId,

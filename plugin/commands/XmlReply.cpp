@@ -7,65 +7,33 @@
 
 namespace Velmora {
 namespace ZQBlog {
-namespace {
-
-// Calls read with a buffer of kXmlValueBufferSize bytes that is zero throughout, and
-// returns its text up to the first zero byte, whatever the host wrote (the last byte
-// stays zero); empty when read fails. The buffer is one per thread and kept zero
-// between reads: each read first clears the bytes the previous text took, so a host
-// that writes its text without a terminator still ends at the first byte it did not
-// write. (Clearing the whole buffer before each of the dozen values of each resource of
-// a long list cost more than reading them.)
-struct ReadBuffer {
-  char bytes[kXmlValueBufferSize] = {};
-  size_t taken = 0;  // the length of the last text; the bytes after it are zero
-};
-
-ReadBuffer& ThreadReadBuffer() {
-  thread_local ReadBuffer buffer;
-  return buffer;
-}
-
 template <class Read>
-std::string_view PeekBounded(Read read) {
-  ReadBuffer& buffer = ThreadReadBuffer();
-  std::memset(buffer.bytes, 0, buffer.taken);
-  buffer.taken = 0;
-  HRESULT hr = read(buffer.bytes);
-  buffer.bytes[kXmlValueBufferSize - 1] = '\0';
-  buffer.taken = std::strlen(buffer.bytes);
+std::string_view XmlValueReader::Peek(Read read) {
+  std::memset(bytes_, 0, taken_);
+  taken_ = 0;
+  HRESULT hr = read(bytes_);
+  bytes_[kXmlValueBufferSize - 1] = '\0';
+  taken_ = std::strlen(bytes_);
   if (FAILED(hr)) return std::string_view();
-  return std::string_view(buffer.bytes, buffer.taken);
+  return std::string_view(bytes_, taken_);
 }
 
-}  // namespace
-
-std::string_view PeekXmlValue(IXMLNode* node, const char* name) {
+std::string_view XmlValueReader::PeekValue(IXMLNode* node, const char* name) {
   if (node == nullptr) return std::string_view();
-  return PeekBounded([&](char* buffer) {
-    return node->GetValue(name, buffer, kXmlValueBufferSize);
-  });
+  return Peek([&](char* buffer) { return node->GetValue(name, buffer, kXmlValueBufferSize); });
 }
 
-std::string_view PeekXmlElementText(IXMLNode* node, const char* name) {
+std::string_view XmlValueReader::PeekElementText(IXMLNode* node, const char* name) {
   if (node == nullptr) return std::string_view();
-  return PeekBounded([&](char* buffer) {
+  return Peek([&](char* buffer) {
     return node->GetElementText(name, buffer, kXmlValueBufferSize);
   });
 }
 
-std::string ReadXmlValue(IXMLNode* node, const char* name) {
-  return std::string(PeekXmlValue(node, name));
-}
-
-std::string ReadXmlElementText(IXMLNode* node, const char* name) {
-  return std::string(PeekXmlElementText(node, name));
-}
-
-std::string ReadXmlText(IXMLNode* node) {
+std::string XmlValueReader::Text(IXMLNode* node) {
   if (node == nullptr) return std::string();
   return std::string(
-      PeekBounded([&](char* buffer) { return node->GetText(buffer, kXmlValueBufferSize); }));
+      Peek([&](char* buffer) { return node->GetText(buffer, kXmlValueBufferSize); }));
 }
 
 CComPtr<IXMLNode> XmlNamedChild(IXMLNode* node, const char* name, int index) {

@@ -24,18 +24,43 @@ constexpr int kXmlValueBufferSize = 8192;
 // The first buffer the reply document is serialized into; it doubles while too small.
 constexpr size_t kXmlSerializeFirstBuffer = 65536;
 
-// The named value name of node (its attribute), as the document's bytes; "" when node
-// is null, the value is absent or the host fails.
-std::string ReadXmlValue(IXMLNode* node, const char* name);
-// The text of node's first child element named name; "" as above.
-std::string ReadXmlElementText(IXMLNode* node, const char* name);
-// node's own text; "" as above.
-std::string ReadXmlText(IXMLNode* node);
+// Reads the values and texts of a list reply, each into a buffer of kXmlValueBufferSize
+// bytes that is zero throughout, and takes the text up to the first zero byte, whatever
+// the host wrote (the last byte stays zero); "" when node is null, the value is absent
+// or the host fails. The buffer is reused and kept zero between reads: each read first
+// clears the bytes the previous text took (clearing the whole buffer before each of the
+// dozen values of each resource of a long list cost more than reading them).
+//
+// One reader per reply, on the stack of the code that reads it; a reader is not shared
+// between threads. (No per-thread buffer: a library that the host unloads must leave no
+// storage behind on the host's threads.)
+class XmlValueReader {
+ public:
+  XmlValueReader() = default;
+  XmlValueReader(const XmlValueReader&) = delete;
+  XmlValueReader& operator=(const XmlValueReader&) = delete;
 
-// The same reads without a copy: a view of this thread's read buffer, valid until the
-// next read on this thread. For the dozen values of each entry of a long list.
-std::string_view PeekXmlValue(IXMLNode* node, const char* name);
-std::string_view PeekXmlElementText(IXMLNode* node, const char* name);
+  // The named value name of node (its attribute), as the document's bytes.
+  std::string Value(IXMLNode* node, const char* name) { return std::string(PeekValue(node, name)); }
+  // The text of node's first child element named name.
+  std::string ElementText(IXMLNode* node, const char* name) {
+    return std::string(PeekElementText(node, name));
+  }
+  // node's own text.
+  std::string Text(IXMLNode* node);
+
+  // The same reads without a copy: a view of the reader's buffer, valid until its next
+  // read.
+  std::string_view PeekValue(IXMLNode* node, const char* name);
+  std::string_view PeekElementText(IXMLNode* node, const char* name);
+
+ private:
+  template <class Read>
+  std::string_view Peek(Read read);
+
+  char bytes_[kXmlValueBufferSize] = {};
+  size_t taken_ = 0;  // the length of the last text; the bytes after it are zero
+};
 
 // The child element of node at index among those named name, or null.
 CComPtr<IXMLNode> XmlNamedChild(IXMLNode* node, const char* name, int index);
