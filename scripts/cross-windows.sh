@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake -S . -B build-win32 -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DZQBLOG_BUILD_TESTS=OFF >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686-win32threads.cmake -DZQBLOG_BUILD_TESTS=OFF >/dev/null
 cmake --build build-win32 -j "$(nproc 2>/dev/null || echo 2)" --target zqblog
 
 dll=build-win32/plugin/ZQBlog.dll

@@ -15,7 +15,7 @@ packages=(
   locales wine wine32:i386
 )
 # 64-bit Wine and compiler, for a kernel that cannot run 32-bit programs (see below).
-packages64=(wine64 g++-mingw-w64-x86-64-posix)
+packages64=(wine64 g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32)
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi

@@ -4,7 +4,8 @@
 #   2. every test labelled "threaded" (the programs that run threads) under ThreadSanitizer;
 #   3. every libFuzzer target of fuzz/ for a short, fixed number of inputs (clang-14);
 #   4. the 32-bit Windows DLL cross-compiled with mingw-w64, its exports checked;
-#   5. the plug-in's tests built for Windows and run under Wine in code page 936.
+#   5. under Wine in code page 936: the plug-in's tests built for Windows, the DLL's
+#      registration, and a small host loading, using and freeing it a thousand times.
 # ZQBLOG_PLAIN_BUILD=1 adds the tests in an optimised build without sanitizers first.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds the plug-in's tests as 32-bit Windows programs with mingw-w64, beside the DLL,
 # and runs them under Wine in code page 936 (LANG=zh_CN.UTF-8), in a Wine prefix of
-# their own under the build folder.
+# their own under the build folder. Then, with the DLL as it ships (build-win32, made by
+# scripts/cross-windows.sh when missing): registers and unregisters it with regsvr32 and
+# checks the registry with reg query; and runs the small host zqblog_load_cycles.exe,
+# which loads, uses and frees it a thousand times.
 #
 # A kernel without IA-32 emulation runs no 32-bit program, hence no 32-bit Wine: there
 # the 32-bit tests are built (they must compile and link) and the same tests, built for
@@ -11,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
 dir=build-win32-tests
-targets=(zqblog zqblog_tests platform_tests)
+targets=(zqblog zqblog_tests platform_tests zqblog_load_cycles)
 # No optimisation and no debug information: the quickest to build and link; assertions on.
 configure=(-G Ninja -DCMAKE_BUILD_TYPE= -DZQBLOG_BUILD_TESTS=ON)
 
@@ -81,4 +84,46 @@ for program in platform/platform_tests.exe plugin/zqblog_tests.exe; do
   fi
 done
 echo "wine: ran in $((SECONDS - start)) s"
+
+# The DLL as it ships: 32-bit from cross-windows.sh, or the same build for 64-bit Windows.
+if [ "$bits" = 32 ]; then
+  [ -f build-win32/plugin/ZQBlog.dll ] || ./scripts/cross-windows.sh >/dev/null
+  shipped=build-win32/plugin/ZQBlog.dll
+else
+  cmake --no-warn-unused-cli -S . -B "$dir/x64-dll" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DZQBLOG_BUILD_TESTS=OFF -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64-win32threads.cmake >/dev/null
+  cmake --build "$dir/x64-dll" -j "$jobs" --target zqblog
+  shipped=$dir/x64-dll/plugin/ZQBlog.dll
+fi
+
+# Registration: the AppID keys, then what unregistration removes and keeps. A key of
+# another application under AppID must survive, and AppID itself (NoRemove).
+appid='{BB667777-FF8C-4506-9C69-8CB46480C1C1}'
+other='HKCR\AppID\{0E0E0E0E-0000-4000-8000-00000000ABCD}'
+query() { "$loader" reg query "$@" >/dev/null 2>&1; }
+value_of() {  # reg writes code page 936: sed reads bytes
+  "$loader" reg query "$@" 2>/dev/null | tr -d '\r' | LC_ALL=C sed -n 's/.*REG_SZ *//p'
+}
+dll_path=$(cd "$(dirname "$shipped")" && pwd)/$(basename "$shipped")
+registration_fail() { echo "wine: registration: $1" >&2; fail=1; }
+"$loader" reg add "$other" /ve /d other /f >/dev/null 2>&1
+if ! "$loader" regsvr32 /s "Z:$dll_path"; then registration_fail "regsvr32 failed"; fi
+[ "$(value_of "HKCR\\AppID\\$appid" /ve)" = ZQBlog ] ||
+  registration_fail "AppID\\$appid has no default value ZQBlog"
+[ "$(value_of 'HKCR\AppID\ZQBlog.DLL' /v AppID)" = "$appid" ] ||
+  registration_fail "AppID\\ZQBlog.DLL has no AppID value $appid"
+if ! "$loader" regsvr32 /s /u "Z:$dll_path"; then registration_fail "regsvr32 /u failed"; fi
+query "HKCR\\AppID\\$appid" && registration_fail "AppID\\$appid stayed after /u"
+query 'HKCR\AppID\ZQBlog.DLL' && registration_fail "AppID\\ZQBlog.DLL stayed after /u"
+query 'HKCR\AppID' || registration_fail "AppID itself went with /u"
+query "$other" || registration_fail "another application's AppID key went with /u"
+"$loader" reg delete "$other" /f >/dev/null 2>&1 || true
+echo "wine: regsvr32 registered and unregistered $shipped ($bits-bit)"
+
+# The small host, beside the shipped DLL and the host's helper library.
+cycles_dir=$dir/load-cycles-$bits
+rm -rf "$cycles_dir"
+mkdir -p "$cycles_dir"
+cp "$shipped" "$run_dir/plugin/zqblog_load_cycles.exe" "$run_dir/plugin/Elvatrix.dll" "$cycles_dir/"
+(cd "$cycles_dir" && "$loader" ./zqblog_load_cycles.exe 1000) || fail=1
 exit "$fail"
