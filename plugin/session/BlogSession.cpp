@@ -327,6 +327,12 @@ void BlogSession_::AddCidPairs(const std::vector<CidIndex::Pair>& pairs) {
   albumsByCid_.AddAll(pairs);
 }
 
+void BlogSession_::ReplaceCidPairs(const std::vector<CidIndex::Pair>& pairs) {
+  Hold hold(cidLock_);
+  albumsByCid_.Clear();
+  albumsByCid_.AddAll(pairs);
+}
+
 size_t BlogSession_::CidPairCount() const {
   Hold hold(cidLock_);
   return albumsByCid_.size();

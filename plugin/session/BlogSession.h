@@ -180,6 +180,9 @@ class BlogSession_ {
   // Adds one pair, or many in order (a downloaded content-id table, a broadcast index).
   void AddCidPair(const std::wstring& cid, int albumId);
   void AddCidPairs(const std::vector<CidIndex::Pair>& pairs);
+  // Makes pairs, in order, the whole index, under one hold of CidLock: a reader sees the
+  // old index or the new one, never a part.
+  void ReplaceCidPairs(const std::vector<CidIndex::Pair>& pairs);
   // The number of pairs, duplicates counted.
   size_t CidPairCount() const;
   // Calls visit for every pair in the index's order, holding CidLock throughout.

@@ -111,11 +111,7 @@ bool ApplyCidData(BlogSession_* session, RecordReader* reader) {
     if (!ReadTextItem(reader, kLimit, &cid) || !reader->ReadInt(&albumId)) return false;
     pairs.emplace_back(std::move(cid), albumId);
   }
-  Hold hold(session->CidLock());
-  std::set<int> albums;
-  session->ForEachCidPair([&albums](const std::wstring&, int albumId) { albums.insert(albumId); });
-  for (int albumId : albums) session->RemoveCidEntriesOfAlbum(albumId);
-  session->AddCidPairs(pairs);
+  session->ReplaceCidPairs(pairs);
   return true;
 }
 
