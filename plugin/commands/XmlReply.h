@@ -31,7 +31,7 @@ constexpr size_t kXmlSerializeFirstBuffer = 65536;
 // clears the bytes the previous text took (clearing the whole buffer before each of the
 // dozen values of each resource of a long list cost more than reading them).
 //
-// One reader per reply, on the stack of the code that reads it; a reader is not shared
+// One reader per reply, owned by the code that reads the reply; a reader is not shared
 // between threads. (No per-thread buffer: a library that the host unloads must leave no
 // storage behind on the host's threads.)
 class XmlValueReader {
@@ -41,7 +41,9 @@ class XmlValueReader {
   XmlValueReader& operator=(const XmlValueReader&) = delete;
 
   // The named value name of node (its attribute), as the document's bytes.
-  std::string Value(IXMLNode* node, const char* name) { return std::string(PeekValue(node, name)); }
+  std::string Value(IXMLNode* node, const char* name) {
+    return std::string(PeekValue(node, name));
+  }
   // The text of node's first child element named name.
   std::string ElementText(IXMLNode* node, const char* name) {
     return std::string(PeekElementText(node, name));

@@ -33,14 +33,6 @@
 #include <malloc.h>
 #include <unistd.h>
 #endif
-#if defined(__SANITIZE_ADDRESS__)
-// AddressSanitizer's allocator holds freed blocks back and keeps books of each loaded
-// library: its counts say nothing of what a cycle keeps. Its leak checker judges memory
-// there instead, at exit.
-constexpr bool kHeapCounted = false;
-#else
-constexpr bool kHeapCounted = true;
-#endif
 
 #include <chrono>
 #include <condition_variable>
@@ -89,13 +81,20 @@ const wchar_t kAlbumName[] = L"\u65c5\u884c";   // 旅行
 const char kLastModified[] = "Tue, 01 Dec 2026 10:00:00 GMT";
 const char kAlbumList[] =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<categories>"
-    "<category id=\"12\" category_type=\"0\" show_status=\"1\" "
-    "last_time=\"2026-12-01\">"
+    "<category id=\"12\" category_type=\"0\" show_status=\"1\" last_time=\"2026-12-01\">"
     "<category_name>\xe6\x97\x85\xe8\xa1\x8c</category_name><desc>d</desc>"
-    "<pic_url>http://pic.velmora.cn/12.jpg</pic_url><tags "
-    "tag_num=\"0\"/></category>"
+    "<pic_url>http://pic.velmora.cn/12.jpg</pic_url><tags tag_num=\"0\"/></category>"
     "</categories>";
 constexpr auto kCommandTimeOut = std::chrono::seconds(10);
+
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer's allocator holds freed blocks back and keeps books of each loaded
+// library: its counts say nothing of what a cycle keeps. Its leak checker judges memory
+// there instead, at exit.
+constexpr bool kHeapCounted = false;
+#else
+constexpr bool kHeapCounted = true;
+#endif
 
 #if defined(_WIN32)
 const char kPluginLibrary[] = "ZQBlog.dll";
