@@ -37,7 +37,6 @@ namespace Velmora {
 namespace ZQBlog {
 namespace fuzzing {
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
 
 const wchar_t kUin[] = L"10001";
 const char kUinAnsi[] = "10001";

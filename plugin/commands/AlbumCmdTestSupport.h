@@ -32,7 +32,6 @@ namespace Velmora {
 namespace ZQBlog {
 namespace album_testing {
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
 typedef std::vector<std::pair<std::string, std::string>> Headers;
 typedef std::vector<std::string> Picture;
 

@@ -220,13 +220,8 @@ void BaseAlbumCmd::Dispatch() { DispatchReply(Status() == 1); }
 void BaseAlbumCmd::DeliverAlbumResult(int categoryId, const std::wstring& categoryName) {
   BlogSession_* session = BlogSession_::Instance();
   if (session == nullptr) return;
-  CComObject<ResultOnAlbum>* created = nullptr;
-  if (FAILED(CComObject<ResultOnAlbum>::CreateInstance(&created)) || created == nullptr) return;
-  CComPtr<IResultOnAlbum> result(static_cast<IResultOnAlbum*>(created));
-  result->SetUin(Uin().c_str());
-  result->SetOperationIndex(operationIndex_);
-  result->SetOperationTitle(AnsiToWide(MakeOperationTitle(operationIndex_)).c_str());
-  result->SetStatus(Status());
+  CComPtr<IResultOnAlbum> result = NewAlbumResult(operationIndex_, Uin());
+  if (!result) return;
   result->SetMessageText(AnsiToWide(TranslateServerMessage(Message(), operationIndex_)).c_str());
   result->SetCategoryId(categoryId);
   result->SetCategoryName(categoryName.c_str());

@@ -6,6 +6,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "data/ResultOnAlbum.h"
 #include "interfaces/IShareSessionManager.h"
 #include "interfaces/IZQCPCommandWorkshop.h"
 #include "interfaces/IZQCPPlatform.h"
@@ -217,11 +218,24 @@ void BaseBlogCmd::PublishNoticeCode(int noticeCode) {
   if (server) server->PublishNotice(0, noticeCode, 0, 0);
 }
 
+CComPtr<IResultOnAlbum> BaseBlogCmd::NewAlbumResult(int operationIndex, const std::wstring& uin) {
+  CComPtr<IResultOnAlbum> result;
+  CComObject<ResultOnAlbum>* created = nullptr;
+  if (FAILED(CComObject<ResultOnAlbum>::CreateInstance(&created)) || created == nullptr) {
+    return result;
+  }
+  result = static_cast<IResultOnAlbum*>(created);
+  result->SetUin(uin.c_str());
+  result->SetOperationIndex(operationIndex);
+  result->SetOperationTitle(AnsiToWide(MakeOperationTitle(operationIndex)).c_str());
+  result->SetStatus(Status());
+  return result;
+}
+
 void BaseBlogCmd::FileResult(BlogSession_* session, ICommonResult* result, int resultKind) {
   outcomeGiven_ = true;
   const int commandId = CommandId();
-  TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> hold(
-      session->ResultLock());
+  Hold hold(session->ResultLock());
   session->StoreResult(commandId, result);
   session->NotifyResultReady(commandId, resultKind);
 }

@@ -37,6 +37,7 @@
 #include "framework/BaseHttpCmd.h"
 #include "interfaces/ICommonResult.h"
 #include "interfaces/IPackageParser.h"
+#include "interfaces/IResultOnAlbum.h"
 #include "interfaces/IShareSessionChannel.h"
 #include "interfaces/IShareSessionMessage.h"
 #include "interfaces/IShareSessionServer.h"
@@ -288,6 +289,11 @@ class BaseBlogCmd : public BaseHttpCmd {
   // would, with kFailureBadReply: the host never waits on a command that ended
   // silently.
   void OnReplyFinished(int state) override;
+
+  // A new album result of operationIndex for uin, with the operation's title and the
+  // command's status; null when it cannot be made. The caller adds what its operation
+  // reports and files it with FileResult (kResultKindAlbum).
+  CComPtr<IResultOnAlbum> NewAlbumResult(int operationIndex, const std::wstring& uin);
 
   // Files result under CommandId() in session and tells the result sinks (resultKind),
   // both under the session's ResultLock, so the sinks hear of results in the order they

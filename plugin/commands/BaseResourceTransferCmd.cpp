@@ -118,8 +118,7 @@ bool BaseResourceTransferCmd::ApplyTransfer() {
   BlogSession_* session = BlogSession_::Instance();
   if (session == nullptr) return false;
   const std::wstring uin = AnsiToWide(UserId());
-  TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> hold(
-      session->AlbumListLock());
+  Hold hold(session->AlbumListLock());
   AlbumInfo* source = session->FindAlbum(uin, categoryId_);
   AlbumInfo* target = session->FindAlbum(uin, targetCategoryId_);
   if (source == nullptr || target == nullptr) return false;

@@ -27,7 +27,6 @@ using commands_testing::FakeMessage;
 using commands_testing::Record;
 using framework_testing::FakeFactory;
 using resource_write_testing::AddAlbum;
-using resource_write_testing::Hold;
 using resource_write_testing::IntOf;
 using resource_write_testing::kUin;
 using resource_write_testing::MakeResource;

@@ -50,8 +50,7 @@ bool CmdBatchRemove::ApplyRemoval() {
   BlogSession_* session = BlogSession_::Instance();
   if (session == nullptr) return false;
   const std::wstring uin = AnsiToWide(UserId());
-  TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> hold(
-      session->AlbumListLock());
+  Hold hold(session->AlbumListLock());
   AlbumInfo* album = session->FindAlbum(uin, categoryId_);
   if (album == nullptr) return false;
   ApplyRemovedResources(session, album, categoryId_, ids_);

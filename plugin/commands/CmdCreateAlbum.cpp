@@ -11,12 +11,6 @@
 
 namespace Velmora {
 namespace ZQBlog {
-namespace {
-
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
-
-}  // namespace
-
 CmdCreateAlbum::CmdCreateAlbum()
     : BaseAlbumCmd(kEndpointCreateAlbum, kOpCreateAlbum, kNoticeCreateAlbum) {}
 

@@ -15,7 +15,6 @@ namespace {
 using album_testing::AlbumCmdTest;
 using album_testing::AlbumSpec;
 using album_testing::Headers;
-using album_testing::Hold;
 using album_testing::kCommandId;
 using album_testing::kUin;
 using album_testing::MakeAlbum;

@@ -21,8 +21,6 @@ namespace Velmora {
 namespace ZQBlog {
 namespace {
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
-
 // The selector of the album list in the blog cache (as opposed to an album id).
 constexpr int kAlbumListCacheId = -1;
 
@@ -313,16 +311,13 @@ void CmdGetAlbumList::NotifyChange() {
 // ---------------------------------------------------------------- the result
 
 void CmdGetAlbumList::DeliverResult() {
+  // The reply's status and its body may each come to deliver (a status answered at once,
+  // then a body that still parses): a command files and announces one result at most.
   if (resultDelivered_) return;
   BlogSession_* session = BlogSession_::Instance();
   if (session == nullptr) return;
-  CComObject<ResultOnAlbum>* created = nullptr;
-  if (FAILED(CComObject<ResultOnAlbum>::CreateInstance(&created)) || created == nullptr) return;
-  CComPtr<IResultOnAlbum> result(static_cast<IResultOnAlbum*>(created));
-  result->SetUin(AnsiToWide(UserId()).c_str());
-  result->SetOperationIndex(kOpAlbumList);
-  result->SetOperationTitle(AnsiToWide(MakeOperationTitle(kOpAlbumList)).c_str());
-  result->SetStatus(Status());
+  CComPtr<IResultOnAlbum> result = NewAlbumResult(kOpAlbumList, AnsiToWide(UserId()));
+  if (!result) return;
   resultDelivered_ = true;
   FileResult(session, result, kResultKindAlbum);
 }

@@ -16,8 +16,6 @@ namespace ZQBlog {
 
 namespace {
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
-
 const int kStatusNotFound = 404;
 
 int32_t ReadLittleEndianInt(const BYTE* bytes) {
@@ -224,13 +222,8 @@ void CmdGetCidDat::NotifyChange() {
 void CmdGetCidDat::DeliverResult() {
   BlogSession_* session = BlogSession_::Instance();
   if (session == nullptr) return;
-  CComObject<ResultOnAlbum>* created = nullptr;
-  if (FAILED(CComObject<ResultOnAlbum>::CreateInstance(&created)) || created == nullptr) return;
-  CComPtr<IResultOnAlbum> result(static_cast<IResultOnAlbum*>(created));
-  result->SetUin(AnsiToWide(UserId()).c_str());
-  result->SetOperationIndex(kOpCidData);
-  result->SetOperationTitle(AnsiToWide(MakeOperationTitle(kOpCidData)).c_str());
-  result->SetStatus(Status());
+  CComPtr<IResultOnAlbum> result = NewAlbumResult(kOpCidData, AnsiToWide(UserId()));
+  if (!result) return;
   FileResult(session, result, kResultKindAlbum);
 }
 

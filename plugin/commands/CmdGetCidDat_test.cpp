@@ -36,7 +36,6 @@ using session_testing::RecordingResultSink;
 using session_testing::TestDecoder;
 using session_testing::TestSession;
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
 typedef CComObject<ShareSessionCmd<CmdGetCidDat>> Command;
 
 const wchar_t kUin[] = L"10001";

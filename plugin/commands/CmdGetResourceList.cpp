@@ -24,8 +24,6 @@ const char CmdGetResourceList::kKeepingUser[] = "www";
 
 namespace {
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
-
 bool IsFreshStatus(int status) { return status >= 200 && status <= 299; }
 
 // resource as a ResourceInfo to write its record: the object itself when it is one,
@@ -471,16 +469,13 @@ void CmdGetResourceList::NotifyChange() {
 // ---------------------------------------------------------------- the result
 
 void CmdGetResourceList::DeliverResult() {
+  // The reply's status and its body may each come to deliver (a status answered at once,
+  // then a body that still parses): a command files and announces one result at most.
   if (resultDelivered_) return;
   BlogSession_* session = BlogSession_::Instance();
   if (session == nullptr) return;
-  CComObject<ResultOnAlbum>* created = nullptr;
-  if (FAILED(CComObject<ResultOnAlbum>::CreateInstance(&created)) || created == nullptr) return;
-  CComPtr<IResultOnAlbum> result(static_cast<IResultOnAlbum*>(created));
-  result->SetUin(AnsiToWide(UserId()).c_str());
-  result->SetOperationIndex(kOpResourceList);
-  result->SetOperationTitle(AnsiToWide(MakeOperationTitle(kOpResourceList)).c_str());
-  result->SetStatus(Status());
+  CComPtr<IResultOnAlbum> result = NewAlbumResult(kOpResourceList, AnsiToWide(UserId()));
+  if (!result) return;
   result->SetCategoryId(AlbumId());
   resultDelivered_ = true;
   FileResult(session, result, kResultKindAlbum);

@@ -49,7 +49,6 @@ using xml_testing::TemporaryFolder;
 using xml_testing::XmlPlatform;
 using xml_testing::XmlText;
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
 typedef CComObject<ShareSessionCmd<CmdGetResourceList>> Command;
 typedef std::vector<std::pair<std::string, std::string>> Headers;
 typedef std::vector<std::pair<std::wstring, int>> CidPairs;

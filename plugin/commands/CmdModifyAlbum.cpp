@@ -11,8 +11,6 @@ namespace Velmora {
 namespace ZQBlog {
 namespace {
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
-
 int NewlyAddedResNumOf(AlbumInfo* album) {
   int count = 0;
   album->GetNewlyAddedResNum(&count);

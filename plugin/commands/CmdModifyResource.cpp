@@ -16,8 +16,6 @@ namespace Velmora {
 namespace ZQBlog {
 namespace {
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
-
 // The longest text a string item read with the operation-record limit can hold.
 constexpr size_t kRecordTextBytes =
     static_cast<size_t>(BaseBlogCmd::kRecordStringLimit - kIntItemSize);

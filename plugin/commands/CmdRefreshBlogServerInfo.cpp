@@ -22,8 +22,6 @@ const char CmdRefreshBlogServerInfo::kDirectoryPath[] = "/touch3/";
 
 namespace {
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
-
 // Lines 1 to 6 of the directory, in order.
 enum DirectoryLine : size_t {
   kLineStatus = 0,
@@ -282,13 +280,8 @@ void CmdRefreshBlogServerInfo::NotifyChange() {
 void CmdRefreshBlogServerInfo::DeliverResult() {
   BlogSession_* session = BlogSession_::Instance();
   if (session == nullptr) return;
-  CComObject<ResultOnAlbum>* created = nullptr;
-  if (FAILED(CComObject<ResultOnAlbum>::CreateInstance(&created)) || created == nullptr) return;
-  CComPtr<IResultOnAlbum> result(static_cast<IResultOnAlbum*>(created));
-  result->SetUin(AnsiToWide(UserId()).c_str());
-  result->SetOperationIndex(kOpServerDirectory);
-  result->SetOperationTitle(AnsiToWide(MakeOperationTitle(kOpServerDirectory)).c_str());
-  result->SetStatus(Status());
+  CComPtr<IResultOnAlbum> result = NewAlbumResult(kOpServerDirectory, AnsiToWide(UserId()));
+  if (!result) return;
   result->SetExtraValue(ContextValue());
   FileResult(session, result, kResultKindAlbum);
 }

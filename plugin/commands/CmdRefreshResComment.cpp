@@ -27,8 +27,6 @@ const wchar_t CmdRefreshResComment::kSectionSuffix[] = L"CID";
 
 namespace {
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
-
 // Whether key can be put into a request line as it is: no control character and no
 // space, which would end the path or split the request.
 bool TravelsInRequestLine(const std::string& key) {

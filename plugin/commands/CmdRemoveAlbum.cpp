@@ -10,12 +10,6 @@
 
 namespace Velmora {
 namespace ZQBlog {
-namespace {
-
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
-
-}  // namespace
-
 CmdRemoveAlbum::CmdRemoveAlbum()
     : BaseAlbumCmd(kEndpointRemoveAlbum, kOpRemoveAlbum, kNoticeRemoveAlbum) {}
 

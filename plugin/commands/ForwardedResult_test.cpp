@@ -35,7 +35,6 @@ namespace ZQBlog {
 namespace {
 
 using batch_testing::Bytes;
-using batch_testing::Hold;
 using batch_testing::Item;
 using batch_testing::kUin;
 using commands_testing::FakeMessage;

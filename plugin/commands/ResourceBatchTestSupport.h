@@ -36,7 +36,6 @@ namespace Velmora {
 namespace ZQBlog {
 namespace batch_testing {
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
 typedef std::vector<std::pair<std::string, std::string>> HeaderList;
 typedef std::vector<BYTE> Bytes;
 

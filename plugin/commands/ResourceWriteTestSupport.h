@@ -29,7 +29,6 @@ namespace Velmora {
 namespace ZQBlog {
 namespace resource_write_testing {
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
 
 const wchar_t kUin[] = L"10001";
 const char kEndpointHost[] = "post.velmora.cn";

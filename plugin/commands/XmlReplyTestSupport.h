@@ -154,8 +154,7 @@ inline AlbumState StateOf(AlbumInfo* album) {
 // session's AlbumListLock.
 inline std::vector<AlbumState> AlbumsOf(BlogSession_* session, const std::wstring& uin) {
   std::vector<AlbumState> albums;
-  TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> hold(
-      session->AlbumListLock());
+  Hold hold(session->AlbumListLock());
   AlbumListInfo* list = session->FindAlbumList(uin);
   if (list == nullptr) return albums;
   int count = 0;

@@ -32,7 +32,7 @@ BaseCmd::BaseCmd() = default;
 BaseCmd::~BaseCmd() {
   // The command's own sink is never among the entries here: while registered it keeps
   // the command alive.
-  TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> hold(lock_);
+  Hold hold(lock_);
   for (ICmdEvent* sink : sinks_) sink->Release();
   sinks_.clear();
   descriptionLines_.clear();

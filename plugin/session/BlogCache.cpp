@@ -38,8 +38,6 @@ TAVO::System::Thread::CriticalSection& CacheLock() {
 
 namespace {
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
-
 // Capacity, in bytes, of the buffer a "Last-Modified" value is read into.
 constexpr int kValueCapacity = 128;
 

@@ -308,7 +308,7 @@ TEST_F(BlogCacheTest, ConcurrentWritersNeverMixTheirBodies) {
   auto writer = [&](const std::string* body) {
     BlogCache cache(&store_, userPath_);
     {
-      TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> hold(CacheLock());
+      Hold hold(CacheLock());
       cache.Init(L"u");
       cache.GetIfModifiedSince(1);
     }

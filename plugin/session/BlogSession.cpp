@@ -31,8 +31,6 @@ static_assert(sizeof(int) == sizeof(int32_t), "album ids are 32-bit ints");
 
 namespace {
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
-
 // The cid of resource, or false when it cannot be read.
 bool CidOf(IZQResInfo* resource, std::wstring* cid) {
   ScopedBstr text;

@@ -19,7 +19,6 @@ using session_testing::RecordingFailureSink;
 using session_testing::RecordingResultSink;
 using session_testing::TestSession;
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
 
 ULONG RefCount(IUnknown* object) {
   object->AddRef();

@@ -24,8 +24,6 @@ namespace Velmora {
 namespace ZQBlog {
 namespace {
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
-
 // Access to the broadcast being delivered on a channel, ended when it goes out of
 // scope (after a conversion error too).
 class MessageAccess {

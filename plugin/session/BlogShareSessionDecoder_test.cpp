@@ -21,7 +21,6 @@ using session_testing::Payload;
 using session_testing::TestDecoder;
 using session_testing::TestSession;
 
-typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
 typedef std::vector<std::string> Log;
 
 Payload Directory(const std::string& uin, uint8_t opened, const std::string& cidDat,

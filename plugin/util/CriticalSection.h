@@ -54,4 +54,13 @@ class ScopedLock {
 }  // namespace System
 }  // namespace TAVO
 
+namespace Velmora {
+namespace ZQBlog {
+
+// Holds one of the blog session's locks (or a command's) for the life of the object.
+typedef TAVO::System::Thread::ScopedLock<TAVO::System::Thread::CriticalSection> Hold;
+
+}  // namespace ZQBlog
+}  // namespace Velmora
+
 #endif  // ZQBLOG_UTIL_CRITICALSECTION_H_
