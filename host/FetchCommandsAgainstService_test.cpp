@@ -351,7 +351,7 @@ TEST_F(FetchCommandsAgainstServiceTest, UnchangedListComesFromTheCacheAndWritesS
   // and the new album comes in at the end of the session's list.
   AlbumFields created = Album("新专辑", "made on the service", 1, 1, {"新"});
   const auto outcome = store().CreateAlbum(kUser, created);
-  ASSERT_TRUE(outcome.ok()) << outcome.message;
+  ASSERT_TRUE(outcome.ok()) << OutcomeWord(outcome.result);
   OperationOutcome after = FetchAlbumList(kWideUser);
   ASSERT_EQ(OperationOutcome::Kind::kResult, after.kind) << after.Describe();
   fetches = relay_->ExchangesFor("/albums.xml");

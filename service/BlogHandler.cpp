@@ -5,6 +5,7 @@
 #include "CookieCheck.h"
 #include "FormData.h"
 #include "HttpDate.h"
+#include "StoreOutcome.h"
 #include "XmlWriter.h"
 
 namespace Velmora {
@@ -104,13 +105,13 @@ bool HasReturnValue(int operation) {
          operation == kCategoryUpdate || operation == kResourceUpdate;
 }
 
-HttpReply ResultReply(int operation, const std::string& message, int category_id = 0) {
+HttpReply ResultReply(int operation, Outcome outcome, int category_id = 0) {
+  const bool success = outcome == Outcome::kSuccess;
   XmlWriter xml;
   xml.Open("result");
-  if (HasReturnValue(operation)) xml.Attribute("return", message == "success" ? "1" : "0");
-  xml.Attribute("message", message);
-  if (message == "success" &&
-      (operation == kCategoryCreate || operation == kCategoryUpdate)) {
+  if (HasReturnValue(operation)) xml.Attribute("return", success ? "1" : "0");
+  xml.Attribute("message", OutcomeWord(outcome));
+  if (success && (operation == kCategoryCreate || operation == kCategoryUpdate)) {
     xml.Attribute("category_id", category_id);
   }
   return XmlReply(xml.Finish());
@@ -164,7 +165,7 @@ void WriteItems(XmlWriter& xml, const BatchOutcome& outcome, const char* done_na
     if (item.done) {
       xml.Attribute("state", item.state);
     } else {
-      xml.Attribute("message", item.message);
+      xml.Attribute("message", OutcomeWord(item.result));
     }
     xml.Close();
   }
@@ -342,55 +343,55 @@ HttpReply BlogHandler::Write(const HttpRequest& request, int operation) {
   const std::string cookie = request.Header("Cookie");
   if (!BlogStore::IsValidUin(uin) || !CookieIsValid(cookie, uin) ||
       !CookieIsFresh(cookie, store_.Now(), options_.cookie_window.count())) {
-    return ResultReply(operation, "denied");
+    return ResultReply(operation, Outcome::kDenied);
   }
   try {
     switch (operation) {
       case kCategoryCreate: {
         AlbumFields fields;
-        if (!ReadAlbumForm(form, &fields)) return ResultReply(operation, "fail");
+        if (!ReadAlbumForm(form, &fields)) return ResultReply(operation, Outcome::kFail);
         const WriteOutcome outcome = store_.CreateAlbum(uin, fields);
-        return ResultReply(operation, outcome.message, outcome.category_id);
+        return ResultReply(operation, outcome.result, outcome.category_id);
       }
       case kCategoryUpdate: {
         AlbumFields fields;
         int32_t album_id = 0;
         if (!form.GetInt("category_id", &album_id) || !ReadAlbumForm(form, &fields)) {
-          return ResultReply(operation, "fail");
+          return ResultReply(operation, Outcome::kFail);
         }
         const WriteOutcome outcome = store_.ModifyAlbum(uin, album_id, fields);
-        return ResultReply(operation, outcome.message, outcome.category_id);
+        return ResultReply(operation, outcome.result, outcome.category_id);
       }
       case kCategoryDelete: {
         int32_t album_id = 0;
-        if (!form.GetInt("category_id", &album_id)) return ResultReply(operation, "fail");
-        return ResultReply(operation, store_.RemoveAlbum(uin, album_id).message);
+        if (!form.GetInt("category_id", &album_id)) return ResultReply(operation, Outcome::kFail);
+        return ResultReply(operation, store_.RemoveAlbum(uin, album_id).result);
       }
       case kBatchRemove: {
         int32_t album_id = 0;
         std::vector<int> ids;
         if (!form.GetInt("category_id", &album_id) ||
             !ReadIds(form, options_.max_batch_items, &ids)) {
-          return ResultReply(operation, "fail");
+          return ResultReply(operation, Outcome::kFail);
         }
-        return ResultReply(operation, store_.RemoveResources(uin, album_id, ids).message);
+        return ResultReply(operation, store_.RemoveResources(uin, album_id, ids).result);
       }
       case kResourceUpdate: {
         int32_t from = 0, to = 0, id = 0;
         const std::string* name = form.Find("res_name");
         if (!form.GetInt("category_id_from", &from) || !form.GetInt("category_id_to", &to) ||
             !form.GetInt("res_id", &id) || name == nullptr) {
-          return ResultReply(operation, "fail");
+          return ResultReply(operation, Outcome::kFail);
         }
         const WriteOutcome outcome =
             store_.ModifyResource(uin, from, to, id, *name, form.Get("desc"));
-        return ResultReply(operation, outcome.message);
+        return ResultReply(operation, outcome.result);
       }
       case kBatchCollect: {
         int32_t album_id = 0, num = 0;
         if (!form.GetInt("category_id", &album_id) || !form.GetInt("num", &num) || num < 0 ||
             num > options_.max_batch_items) {
-          return ResultReply(operation, "fail");
+          return ResultReply(operation, Outcome::kFail);
         }
         std::vector<ResourceFields> resources;
         for (int32_t i = 0; i < num; ++i) {
@@ -414,7 +415,7 @@ HttpReply BlogHandler::Write(const HttpRequest& request, int operation) {
         XmlWriter xml;
         xml.Open("result");
         xml.Attribute("return", outcome.accepted ? "1" : "0");
-        xml.Attribute("message", outcome.message);
+        xml.Attribute("message", OutcomeWord(outcome.result));
         WriteItems(xml, outcome, "add");
         return XmlReply(xml.Finish());
       }
@@ -424,14 +425,14 @@ HttpReply BlogHandler::Write(const HttpRequest& request, int operation) {
         if (!form.GetInt("category_id_from", &from) || !form.GetInt("category_id_to", &to) ||
             (form.Find("choice") != nullptr && !form.GetInt("choice", &choice)) ||
             !ReadIds(form, options_.max_batch_items, &ids)) {
-          return ResultReply(operation, "fail");
+          return ResultReply(operation, Outcome::kFail);
         }
         // The client sends copy and move alike; "choice" tells them apart: 1 keeps the
         // originals (copy), 0 takes them out of the source album (move).
         const BatchOutcome outcome = store_.TransferResources(uin, from, to, choice != 0, ids);
         XmlWriter xml;
         xml.Open("result");
-        xml.Attribute("message", outcome.message);
+        xml.Attribute("message", OutcomeWord(outcome.result));
         WriteItems(xml, outcome, "done");
         return XmlReply(xml.Finish());
       }
@@ -442,7 +443,7 @@ HttpReply BlogHandler::Write(const HttpRequest& request, int operation) {
     // A database fault: the collect endpoint reports it as a server error, the others
     // with their "fail" word.
     if (operation == kBatchCollect) return Status(500);
-    return ResultReply(operation, "fail");
+    return ResultReply(operation, Outcome::kFail);
   }
 }
 

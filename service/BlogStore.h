@@ -3,13 +3,14 @@
 // is atomic (one SQLite transaction) and serialized by one lock, so the store may be
 // used from any number of threads.
 //
-// Write operations answer with the service's words: "success", or the error word the
-// client turns into a message ("no_exist", "duplicate", "excess", ...). Database faults
-// are raised as StoreError; the HTTP layer decides how each endpoint reports them.
+// Write operations answer with an Outcome: kSuccess, or the refusal the reply reports
+// with its word (kNoExist, kDuplicate, kExcess, ...). Database faults are raised as
+// StoreError; the HTTP layer decides how each endpoint reports them.
 #ifndef ZQBLOG_SERVICE_BLOGSTORE_H_
 #define ZQBLOG_SERVICE_BLOGSTORE_H_
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,6 +20,7 @@
 
 #include "ServiceOptions.h"
 #include "SqliteDb.h"
+#include "StoreOutcome.h"
 
 namespace Velmora {
 namespace ZQBlog {
@@ -92,11 +94,11 @@ struct CidEntry {
   int32_t album_id;
 };
 
-// Outcome of an album or single-resource write.
+// Outcome of an album or single-resource write. One nobody filled in is a failure.
 struct WriteOutcome {
-  std::string message;  // "success" or an error word
-  int category_id = 0;  // the album created or changed
-  bool ok() const { return message == "success"; }
+  Outcome result = Outcome::kFail;  // kSuccess or the refusal
+  int category_id = 0;              // the album created or changed
+  bool ok() const { return result == Outcome::kSuccess; }
 };
 
 // Outcome for one item of a batch: done (collected, copied, moved) or refused.
@@ -104,11 +106,11 @@ struct ItemOutcome {
   bool done = false;
   int id = 0;     // new or kept resource id; for a refusal the resource's id or a stand-in
   int state = 0;  // ResourceState of a done item
-  std::string message;  // the refusal word
+  Outcome result = Outcome::kFail;  // kSuccess for a done item, else the refusal
 };
 
 struct BatchOutcome {
-  std::string message;
+  Outcome result = Outcome::kFail;
   bool accepted = false;  // the request as a whole was valid and processed
   std::vector<ItemOutcome> items;
 };
@@ -170,7 +172,7 @@ class BlogStore {
   WriteOutcome ModifyAlbum(const std::string& uin, int album_id, const AlbumFields& fields);
   WriteOutcome RemoveAlbum(const std::string& uin, int album_id);
   // One item outcome per resource, in order. accepted is false when the whole request
-  // is refused (message says why).
+  // is refused (result says why).
   BatchOutcome CollectResources(const std::string& uin, int album_id,
                                 const std::vector<ResourceFields>& resources);
   // All or nothing: an id that is not in the album refuses the whole request.
@@ -184,7 +186,26 @@ class BlogStore {
                               const std::string& desc);
 
  private:
-  struct UserRow;
+  struct UserRow {
+    bool blog_opened = false;
+    bool blacklisted = false;
+    int64_t wealth = 0;
+    int64_t albums_modified = 0;
+  };
+  // What the opening checks of a write found.
+  struct WriterCheck {
+    Outcome result = Outcome::kSuccess;  // kSuccess: the write may go on; else its answer
+    std::optional<UserRow> user;         // nullopt for an unknown user
+    std::optional<AlbumRecord> album;    // the first of the albums checked, if any
+  };
+
+  // The checks every write opens with, in this order, answering at the first that fails:
+  // the user has a blog, else kNoExist (skipped when may_open_blog: such a write opens
+  // the blog itself); the user is not blacklisted, else kForbidden; each of album_ids,
+  // in order, is one of the user's albums, else kNoExist. Call under the lock, inside
+  // the write's transaction.
+  WriterCheck CheckWriter(const std::string& uin, std::initializer_list<int> album_ids,
+                          bool may_open_blog = false);
   std::optional<UserRow> FindUser(const std::string& uin);
   void InsertUser(const std::string& uin, bool blog_opened);
   std::optional<AlbumRecord> FindAlbum(int album_id);
@@ -205,8 +226,9 @@ class BlogStore {
   void MarkServed(const std::string& list);
   void TouchAlbumList(const std::string& uin);
   void TouchAlbum(int album_id);
-  // The policy checks on user input; an empty word means the text passes.
-  std::string CheckText(const std::string& text, bool ascii_only = false) const;
+  // The policy checks on user input: kSuccess when text passes, else the refusal
+  // (kFail for a malformed text, kIllegal for a sensitive word).
+  Outcome CheckText(const std::string& text, bool ascii_only = false) const;
   bool ContainsWord(const std::string& text, const std::vector<std::string>& words) const;
   void CheckFault() const;
 
