@@ -248,7 +248,9 @@ const char* Answer(int listener, const std::string& marker, const std::string& r
 // reply does.
 bool ReadInOneGo(const std::string& reply, int* status, std::string* body, size_t* beyond) {
   http::response_parser<http::string_body> parser;
-  parser.eager(true);
+  // Eager only once the header is read: an eager put runs on past a Content-Length
+  // over the body limit and has the string body reserve all of it.
+  parser.eager(false);
   parser.body_limit(kMaxBody);
   parser.header_limit(static_cast<std::uint32_t>(kMaxHeader));
   boost::beast::error_code error;
@@ -257,6 +259,7 @@ bool ReadInOneGo(const std::string& reply, int* status, std::string* body, size_
     const size_t n =
         parser.put(boost::asio::buffer(reply.data() + used, reply.size() - used), error);
     used += n;
+    if (parser.is_header_done()) parser.eager(true);
     if (error == http::error::need_more) {
       error = {};
       if (n == 0) break;
