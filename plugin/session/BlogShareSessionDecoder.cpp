@@ -243,6 +243,9 @@ void WriteResourceFields(const ResourceRecord& record, IZQResInfo* resource) {
   // The plug-in's own resources keep plain ASCII texts as they came; every text whole,
   // zero bytes included, as the serving process keeps it.
   if (ResourceInfo* own = dynamic_cast<ResourceInfo*>(resource)) {
+    size_t bytes = 0;  // as many as the texts take when kept as they came (wide takes more)
+    for (const std::string& text : record.texts) bytes += text.size();
+    own->ReserveText(bytes);
     for (size_t i = 0; i < static_cast<size_t>(Field::kCount); ++i) {
       own->SetAnsiText(static_cast<Field>(i), record.texts[i]);
     }
@@ -280,6 +283,7 @@ bool ApplyResourceList(BlogSession_* session, RecordReader* reader) {
   if (uin.empty() || count < 0) return false;
   if (static_cast<size_t>(count) > reader->remaining() / kMinResourceRecordSize) return false;
   std::vector<ResourceRecord> records;
+  records.reserve(static_cast<size_t>(count));  // bounded by the bytes left, just above
   for (int32_t i = 0; i < count; ++i) {
     records.emplace_back();
     if (!ReadResourceRecord(reader, &records.back())) return false;
