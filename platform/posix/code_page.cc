@@ -8,7 +8,6 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -163,31 +162,39 @@ std::string CharsetOf(UINT codePage) {
   }
 }
 
-// iconv descriptors, opened on first use by each thread and closed at its exit.
+// iconv descriptors, opened on first use by each thread and closed at its exit; a
+// thread uses few code pages, so a short list looked up by number does.
 class IconvCache {
  public:
   ~IconvCache() {
-    for (auto& entry : descriptors_) iconv_close(entry.second);
+    for (const Entry& entry : entries_) iconv_close(entry.cd);
   }
 
-  // A descriptor reset to its initial state, or (iconv_t)-1 when iconv lacks the pair.
-  iconv_t Get(const std::string& to, const std::string& from) {
-    std::string key = to + '\n' + from;
-    auto it = descriptors_.find(key);
-    iconv_t cd;
-    if (it != descriptors_.end()) {
-      cd = it->second;
-    } else {
-      cd = iconv_open(to.c_str(), from.c_str());
+  // A descriptor between codePage and wide text (toWide: from the code page), reset to
+  // its initial state, or (iconv_t)-1 when iconv lacks the pair.
+  iconv_t Get(UINT codePage, bool toWide) {
+    iconv_t cd = reinterpret_cast<iconv_t>(-1);
+    for (const Entry& entry : entries_) {
+      if (entry.codePage == codePage && entry.toWide == toWide) cd = entry.cd;
+    }
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+      const std::string charset = CharsetOf(codePage);
+      cd = toWide ? iconv_open(kWideCharset, charset.c_str())
+                  : iconv_open(charset.c_str(), kWideCharset);
       if (cd == reinterpret_cast<iconv_t>(-1)) return cd;
-      descriptors_.emplace(key, cd);
+      entries_.push_back(Entry{codePage, toWide, cd});
     }
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
     return cd;
   }
 
  private:
-  std::unordered_map<std::string, iconv_t> descriptors_;
+  struct Entry {
+    UINT codePage;
+    bool toWide;
+    iconv_t cd;
+  };
+  std::vector<Entry> entries_;
 };
 
 thread_local IconvCache t_iconv;
@@ -203,17 +210,31 @@ Outcome RunIconv(iconv_t cd, const char* input, size_t inputBytes, Out* out,
   typedef typename Out::value_type Unit;
   char* in = const_cast<char*>(input);
   size_t inLeft = inputBytes;
-  std::vector<char> chunk(inputBytes < 16384 ? inputBytes * 4 + 64 : 65536);
+  // Short texts, most of them, convert through the stack.
+  alignas(wchar_t) char small[1024];
+  std::vector<char> large;
+  char* chunk = small;
+  size_t chunkSize = sizeof small;
+  const size_t wanted = inputBytes < 16384 ? inputBytes * 4 + 64 : 65536;
+  if (wanted > chunkSize) {
+    large.resize(wanted);
+    chunk = large.data();
+    chunkSize = large.size();
+  }
   while (inLeft != 0) {
-    char* dst = chunk.data();
-    size_t dstLeft = chunk.size();
+    char* dst = chunk;
+    size_t dstLeft = chunkSize;
     size_t r = iconv(cd, &in, &inLeft, &dst, &dstLeft);
     int error = errno;
-    size_t produced = chunk.size() - dstLeft;
-    out->append(reinterpret_cast<const Unit*>(chunk.data()), produced / sizeof(Unit));
+    size_t produced = chunkSize - dstLeft;
+    out->append(reinterpret_cast<const Unit*>(chunk), produced / sizeof(Unit));
     if (r != static_cast<size_t>(-1)) continue;
     if (error == E2BIG) {
-      if (produced == 0) chunk.resize(chunk.size() * 2);
+      if (produced == 0) {
+        large.resize(chunkSize * 2);
+        chunk = large.data();
+        chunkSize = large.size();
+      }
       continue;
     }
     if (error != EILSEQ && error != EINVAL) return Outcome::kInvalid;
@@ -224,13 +245,12 @@ Outcome RunIconv(iconv_t cd, const char* input, size_t inputBytes, Out* out,
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   // Return a stateful encoding to its initial shift state.
-  char* dst = chunk.data();
-  size_t dstLeft = chunk.size();
+  char* dst = chunk;
+  size_t dstLeft = chunkSize;
   if (iconv(cd, nullptr, nullptr, &dst, &dstLeft) == static_cast<size_t>(-1)) {
     return Outcome::kInvalid;
   }
-  out->append(reinterpret_cast<const Unit*>(chunk.data()),
-              (chunk.size() - dstLeft) / sizeof(Unit));
+  out->append(reinterpret_cast<const Unit*>(chunk), (chunkSize - dstLeft) / sizeof(Unit));
   return Outcome::kOk;
 }
 
@@ -244,7 +264,7 @@ bool ToWide(UINT codePage, bool strict, const char* src, size_t length, std::wst
     }
     return true;
   }
-  iconv_t cd = t_iconv.Get(kWideCharset, CharsetOf(codePage));
+  iconv_t cd = t_iconv.Get(codePage, true);
   if (cd == reinterpret_cast<iconv_t>(-1)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
@@ -286,7 +306,7 @@ bool FromWide(UINT codePage, bool strict, const wchar_t* src, size_t length, cha
     }
     return true;
   }
-  iconv_t cd = t_iconv.Get(CharsetOf(codePage), kWideCharset);
+  iconv_t cd = t_iconv.Get(codePage, false);
   if (cd == reinterpret_cast<iconv_t>(-1)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;

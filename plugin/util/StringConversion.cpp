@@ -91,9 +91,24 @@ std::string WideToMultiByte(UINT codePage, const wchar_t* text, size_t length) {
   if (length == 0) return std::string();
   if (text == nullptr || length > static_cast<size_t>(INT_MAX)) ThrowInvalidLength();
   int source = static_cast<int>(length);
+  std::string result;
+  // A text the ANSI code page keeps in at most two bytes a character converts in one
+  // call; the two-call form (size, then text) is the fallback.
+  if (length <= static_cast<size_t>(INT_MAX) / 2) {
+    try {
+      result.resize(2 * length);
+    } catch (const std::bad_alloc&) {
+      AtlThrow(E_OUTOFMEMORY);
+    }
+    const int written = WideCharToMultiByte(codePage, 0, text, source, &result[0],
+                                            static_cast<int>(result.size()), nullptr, nullptr);
+    if (written > 0) {
+      result.resize(static_cast<size_t>(written));
+      return result;
+    }
+  }
   int needed = WideCharToMultiByte(codePage, 0, text, source, nullptr, 0, nullptr, nullptr);
   if (needed == 0) AtlThrowLastWin32();
-  std::string result;
   try {
     result.resize(static_cast<size_t>(needed));
   } catch (const std::bad_alloc&) {
