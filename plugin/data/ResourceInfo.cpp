@@ -151,12 +151,7 @@ std::string_view ResourceInfo::AnsiText(TextField field, std::string* scratch) c
 }
 
 void ResourceInfo::SetAnsiText(TextField field, std::string_view text) {
-  const UINT codePage = ZqGetConversionACP();
-  if (ConvertsByteForByte(codePage, text.data(), text.size())) {
-    SetTextBytes(field, text, codePage);
-  } else {
-    SetWideText(field, MultiByteToWide(codePage, text.data(), text.size()));
-  }
+  SetTextBytes(field, text, ZqGetConversionACP());
 }
 
 int ResourceInfo::RecordSize() const {

@@ -92,9 +92,9 @@ class ResourceInfo : public CComObjectRootEx<CComMultiThreadModel>, public IZQRe
   void SetTextBytes(TextField field, std::string_view bytes, UINT codePage) {
     texts_.SetBytes(static_cast<size_t>(field), bytes, codePage);
   }
-  // Sets field to text in the process ANSI code page: kept as those bytes when they are
-  // plain ASCII (read as they are), else converted to wide text now. Raises
-  // ConversionError (field unchanged) when it cannot be converted.
+  // Sets field to text in the process ANSI code page, kept as those bytes and converted
+  // when read. The ANSI code page reads every byte sequence (a byte of no character
+  // reads as the replacement character), so no read of it fails.
   void SetAnsiText(TextField field, std::string_view text);
   // Makes room for bytes more bytes of text.
   void ReserveText(size_t bytes) { texts_.Reserve(bytes); }

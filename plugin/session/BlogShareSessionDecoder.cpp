@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <set>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "platform/atl.h"
 #include "util/CriticalSection.h"
 #include "util/SingletonHolder.h"
+#include "util/StringConversion.h"
 
 namespace Velmora {
 namespace ZQBlog {
@@ -207,17 +209,19 @@ bool ApplyAlbumList(BlogSession_* session, RecordReader* reader) {
   return true;
 }
 
-// A resource record of notice code 3, as read.
-// A resource record as the payload carries it: texts are ANSI bytes.
+// A resource record as the payload carries it: texts are ANSI bytes, seen in the
+// payload (valid while the message lives).
 struct ResourceRecord {
   int32_t id = 0;
-  std::string texts[static_cast<size_t>(ResourceInfo::TextField::kCount)];
+  std::string_view texts[static_cast<size_t>(ResourceInfo::TextField::kCount)];
   int32_t resType = 0;
   int32_t state = 0;
   int32_t categoryId = 0;
 
-  std::string& text(ResourceInfo::TextField field) { return texts[static_cast<size_t>(field)]; }
-  const std::string& text(ResourceInfo::TextField field) const {
+  std::string_view& text(ResourceInfo::TextField field) {
+    return texts[static_cast<size_t>(field)];
+  }
+  std::string_view text(ResourceInfo::TextField field) const {
     return texts[static_cast<size_t>(field)];
   }
 };
@@ -231,11 +235,11 @@ bool ReadResourceRecord(RecordReader* reader, ResourceRecord* resource) {
   if (!reader->ReadInt(&resource->id)) return false;
   // The texts up to the description, in record order, then three ints and the user.
   for (size_t i = 0; i <= static_cast<size_t>(Field::kDesc); ++i) {
-    if (!reader->ReadString(&resource->texts[i], kText)) return false;
+    if (!reader->ReadStringView(&resource->texts[i], kText)) return false;
   }
   return reader->ReadInt(&resource->resType) && reader->ReadInt(&resource->state) &&
          reader->ReadInt(&resource->categoryId) &&
-         reader->ReadString(&resource->text(Field::kUin), kText);
+         reader->ReadStringView(&resource->text(Field::kUin), kText);
 }
 
 void WriteResourceFields(const ResourceRecord& record, IZQResInfo* resource) {
@@ -244,13 +248,16 @@ void WriteResourceFields(const ResourceRecord& record, IZQResInfo* resource) {
   // zero bytes included, as the serving process keeps it.
   if (ResourceInfo* own = dynamic_cast<ResourceInfo*>(resource)) {
     size_t bytes = 0;  // as many as the texts take when kept as they came (wide takes more)
-    for (const std::string& text : record.texts) bytes += text.size();
+    for (std::string_view text : record.texts) bytes += text.size();
     own->ReserveText(bytes);
     for (size_t i = 0; i < static_cast<size_t>(Field::kCount); ++i) {
       own->SetAnsiText(static_cast<Field>(i), record.texts[i]);
     }
   } else {
-    auto wide = [&record](Field field) { return AnsiToWide(record.text(field)); };
+    auto wide = [&record](Field field) {
+      const std::string_view text = record.text(field);
+      return MultiByteToWide(ZqGetConversionACP(), text.data(), text.size());
+    };
     resource->SetCid(wide(Field::kCid).c_str());
     resource->SetGcid(wide(Field::kGcid).c_str());
     resource->SetResName(wide(Field::kResName).c_str());

@@ -23,8 +23,9 @@ uint32_t GetLittleEndian(const uint8_t* in) {
 }  // namespace
 
 void AppendIntItem(std::vector<uint8_t>* out, int32_t value) {
-  const uint32_t bits = static_cast<uint32_t>(value);
-  for (int i = 0; i < kIntItemSize; ++i) out->push_back(static_cast<uint8_t>(bits >> (8 * i)));
+  uint8_t bytes[kIntItemSize];
+  PutLittleEndian(bytes, static_cast<uint32_t>(value));
+  out->insert(out->end(), bytes, bytes + kIntItemSize);
 }
 
 void AppendStringItem(std::vector<uint8_t>* out, std::string_view text) {
@@ -104,6 +105,13 @@ bool RecordReader::ReadByte(uint8_t* value) {
 }
 
 bool RecordReader::ReadString(std::string* text, int limit) {
+  std::string_view view;
+  if (!ReadStringView(&view, limit)) return false;
+  text->assign(view.data(), view.size());
+  return true;
+}
+
+bool RecordReader::ReadStringView(std::string_view* text, int limit) {
   if (!ok_) return false;
   if (remaining() < static_cast<size_t>(kIntItemSize)) return Fail();
   int32_t length = static_cast<int32_t>(GetLittleEndian(cursor_));
@@ -111,8 +119,8 @@ bool RecordReader::ReadString(std::string* text, int limit) {
   if (static_cast<int64_t>(length) > static_cast<int64_t>(limit) - kIntItemSize) return Fail();
   if (length > kMaxStringItemLength) return Fail();
   if (static_cast<size_t>(length) > remaining() - kIntItemSize) return Fail();
-  text->assign(reinterpret_cast<const char*>(cursor_ + kIntItemSize),
-               static_cast<size_t>(length));
+  *text = std::string_view(reinterpret_cast<const char*>(cursor_ + kIntItemSize),
+                           static_cast<size_t>(length));
   cursor_ += kIntItemSize + static_cast<size_t>(length);
   return true;
 }

@@ -66,6 +66,8 @@ class RecordReader {
   // REQUIRES: limit counts the 4-byte length field. Refuses a negative length, a
   // length above limit - 4, a length above 65536, or one that runs past the end.
   bool ReadString(std::string* text, int limit);
+  // The same, as a view of the bytes read: valid as long as they are.
+  bool ReadStringView(std::string_view* text, int limit);
 
   bool ok() const { return ok_; }
   size_t consumed() const { return static_cast<size_t>(cursor_ - begin_); }
