@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kills="${1:-1000}"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZQBLOG_BUILD_TESTS=ON >/dev/null
 cmake --build build --target cli_tests zqblog-cli
 cd build/cli
 ZQBLOG_CRASH_KILLS="$kills" ./cli_tests --gtest_filter='CrashSafetyTest.*'

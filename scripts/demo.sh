@@ -7,13 +7,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-./scripts/setup.sh
+./scripts/setup.sh --demo
 
 build=${ZQBLOG_BUILD_DIR:-build}
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZQBLOG_BUILD_TESTS=OFF \
+  >/dev/null
 cmake --build "$build" -j "$jobs" --target zqblog-cli zqblog Elvatrix
 
 data=$(mktemp -d "${TMPDIR:-/tmp}/zqblog-demo.XXXXXX")
 trap 'rm -rf "$data"' EXIT
-"./$build/cli/zqblog" --data "$data" "$@" demo
+"$build/cli/zqblog" --data "$data" "$@" demo

@@ -2,14 +2,22 @@
 # Installs every package the build, the tests and the cross-compile need, with apt-get,
 # and the zh_CN.UTF-8 locale with which Wine runs the Windows tests in code page 936.
 # Idempotent and quiet: it installs only what is missing.
+#
+#   scripts/setup.sh          everything
+#   scripts/setup.sh --demo   only what building and running the demo needs (no test
+#                             framework, fuzzer, cross-compiler or Wine)
 set -euo pipefail
 
-packages=(
+# What the plug-in, the host, the service and the CLI build from.
+demo_packages=(
   cmake ninja-build g++ pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev googletest
   libboost-dev libpugixml-dev libsqlite3-dev
   libcli11-dev nlohmann-json3-dev
   libzmq3-dev cppzmq-dev
+)
+packages=(
+  "${demo_packages[@]}"
+  libgtest-dev libgmock-dev libbenchmark-dev googletest
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   locales wine wine32:i386
@@ -42,6 +50,14 @@ install_missing() {
   fi
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
+
+if [ "${1:-}" = "--demo" ]; then
+  install_missing "${demo_packages[@]}"
+  exit 0
+elif [ -n "${1:-}" ]; then
+  echo "usage: scripts/setup.sh [--demo]" >&2
+  exit 2
+fi
 
 # wine32 is an i386 package.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -16,7 +16,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 if [ "${ZQBLOG_PLAIN_BUILD:-0}" = 1 ]; then
   echo "== build and test"
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZQBLOG_BUILD_TESTS=ON \
+    >/dev/null
   cmake --build build -j "$jobs"
   ctest --test-dir build --output-on-failure -j "$jobs"
 fi
