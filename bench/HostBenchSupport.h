@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "host/HostApplication.h"
+#include "host/app/HostApplication.h"
 
 namespace Velmora {
 namespace ZQBench {

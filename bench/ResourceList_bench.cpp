@@ -31,11 +31,11 @@
 
 #include <pugixml.hpp>
 
-#include "BlogService.h"
+#include "service/BlogService.h"
 #include "HostBenchSupport.h"
-#include "host/HostApplication.h"
-#include "host/HttpConnectionService.h"
-#include "host/HttpTestClient.h"
+#include "host/app/HostApplication.h"
+#include "host/http/HttpConnectionService.h"
+#include "host/test/HttpTestClient.h"
 #include "interfaces/IHttpConnectionFactory.h"
 #include "interfaces/IZQAlbumInfo.h"
 

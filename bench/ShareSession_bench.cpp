@@ -28,9 +28,9 @@
 #include <thread>
 #include <vector>
 
-#include "BlogService.h"
+#include "service/BlogService.h"
 #include "HostBenchSupport.h"
-#include "host/HostApplication.h"
+#include "host/app/HostApplication.h"
 #include "interfaces/IZQAlbumInfo.h"
 
 namespace {

@@ -7,14 +7,14 @@
 #include <cstring>
 #include <exception>
 
-#include "BlogService.h"
-#include "host/AlbumDraft.h"
-#include "host/Folders.h"
-#include "host/HttpErrorCodes.h"
-#include "host/ResourceDraft.h"
+#include "service/BlogService.h"
+#include "host/app/AlbumDraft.h"
+#include "common/Folders.h"
+#include "host/http/HttpErrorCodes.h"
+#include "host/app/ResourceDraft.h"
 #include "cli/ResultJson.h"
 #include "cli/Utf8Text.h"
-#include "host/HttpResolverTable.h"
+#include "host/http/HttpResolverTable.h"
 
 namespace Velmora {
 namespace ZQCli {
@@ -92,7 +92,7 @@ bool CliSession::Open(std::string* error, ShareMode mode) {
     // The serving process talks to the service; this one never does.
   } else if (options_.connect_to.empty()) {
     const std::string folder = data + "/service";
-    if (!ZQHost::MakeFolders(folder)) {
+    if (!Common::MakeFolders(folder)) {
       *error = "cannot create " + folder + ": " + std::strerror(errno);
       return false;
     }

@@ -27,7 +27,7 @@
 #include "cli/CliRequest.h"
 #include "cli/CommandLine.h"
 #include "cli/ProgressLine.h"
-#include "host/HostApplication.h"
+#include "host/app/HostApplication.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -7,7 +7,7 @@
 
 #include "cli/InputCheck.h"
 #include "cli/Utf8Text.h"
-#include "host/HttpResolverTable.h"
+#include "host/http/HttpResolverTable.h"
 
 namespace Velmora {
 namespace ZQCli {

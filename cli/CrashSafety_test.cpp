@@ -26,8 +26,8 @@
 #include <nlohmann/json.hpp>
 #include <pugixml.hpp>
 
-#include "cli/CliTestSupport.h"
-#include "host/SettingsStore.h"
+#include "cli/test/CliTestSupport.h"
+#include "host/settings/SettingsStore.h"
 #include "platform/atl.h"
 
 namespace Velmora {

@@ -16,7 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/CliTestSupport.h"
+#include "cli/test/CliTestSupport.h"
 
 namespace Velmora {
 namespace ZQCli {

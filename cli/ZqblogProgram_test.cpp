@@ -18,8 +18,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "BlogService.h"
-#include "cli/CliTestSupport.h"
+#include "service/BlogService.h"
+#include "cli/test/CliTestSupport.h"
 
 namespace Velmora {
 namespace ZQCli {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host/XmlPackageParser.h"
+#include "host/xml/XmlPackageParser.h"
 #include "interfaces/IPackageParser.h"
 #include "interfaces/IShareSessionChannel.h"
 #include "interfaces/IShareSessionManager.h"

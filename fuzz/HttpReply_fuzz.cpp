@@ -1,4 +1,4 @@
-// The host's HTTP reply handling (host/HttpConnectionService.h): status line, header
+// The host's HTTP reply handling (host/http/HttpConnectionService.h): status line, header
 // fields, chunked, length-delimited and close-delimited bodies, from arbitrary bytes.
 // A peer on the loopback network inside this process accepts the connection, reads the
 // request, writes the input as the reply and closes its side; the client continues
@@ -37,8 +37,8 @@
 #include <boost/beast/http.hpp>
 
 #include "fuzz/FuzzSupport.h"
-#include "host/HttpConnectionService.h"
-#include "host/HttpErrorCodes.h"
+#include "host/http/HttpConnectionService.h"
+#include "host/http/HttpErrorCodes.h"
 #include "interfaces/CountedString.h"
 #include "interfaces/IHttpConnectionClientEvents.h"
 #include "platform/atl.h"

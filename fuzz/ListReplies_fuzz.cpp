@@ -35,7 +35,7 @@
 #include "framework/ShareSessionCmd.h"
 #include "fuzz/FuzzSession.h"
 #include "fuzz/FuzzSupport.h"
-#include "host/XmlPackageParser.h"
+#include "host/xml/XmlPackageParser.h"
 #include "session/BlogShareSessionDecoder.h"
 
 namespace {

@@ -1,5 +1,5 @@
-// The share-session frame codec of the host (host/ShareSessionFrame.h) from arbitrary
-// bytes, both ways.
+// The share-session frame codec of the host (host/sharesession/ShareSessionFrame.h)
+// from arbitrary bytes, both ways.
 //
 // Input: one byte; bit 0 clear: the rest is a frame as it came off the socket. A frame
 // that decodes encodes to exactly the bytes it came from (the layout leaves no choice),
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
-#include "host/ShareSessionFrame.h"
+#include "host/sharesession/ShareSessionFrame.h"
 
 namespace {
 

@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
 dir=build-win32-tests
-targets=(zqblog zqblog_tests platform_tests zqblog_load_cycles)
+targets=(zqblog zqblog_tests platform_tests common_tests zqblog_load_cycles)
 # No optimisation and no debug information: the quickest to build and link; assertions on.
 configure=(-G Ninja -DCMAKE_BUILD_TYPE= -DZQBLOG_BUILD_TESTS=ON)
 
@@ -65,7 +65,7 @@ fi
 
 start=$SECONDS
 fail=0
-for program in platform/platform_tests.exe plugin/zqblog_tests.exe; do
+for program in platform/platform_tests.exe common/common_tests.exe plugin/zqblog_tests.exe; do
   echo "wine: $program ($bits-bit, code page $acp)"
   folder=$run_dir/$(dirname "$program")
   report=$(basename "$program" .exe).xml

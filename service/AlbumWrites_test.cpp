@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "HttpDate.h"
-#include "ServiceTestFixture.h"
+#include "service/test/ServiceTestFixture.h"
 
 namespace Velmora {
 namespace ZQBlog {

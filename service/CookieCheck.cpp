@@ -5,7 +5,7 @@
 #include <cstring>
 #include <optional>
 
-#include "util/HmacMd5.h"
+#include "common/HmacMd5.h"
 
 namespace Velmora {
 namespace ZQBlog {
@@ -41,8 +41,8 @@ std::optional<std::string_view> CookieValue(std::string_view header, std::string
 std::string CookieSignature(std::string_view uin, std::string_view login_time) {
   std::string message(uin);
   message += login_time;
-  uint8_t digest[kMd5DigestSize];
-  HmacMd5(kCookieSigningKey, std::strlen(kCookieSigningKey), message.data(), message.size(),
+  uint8_t digest[Common::kMd5DigestSize];
+  Common::HmacMd5(kCookieSigningKey, std::strlen(kCookieSigningKey), message.data(), message.size(),
           digest);
   static const char kDigits[] = "0123456789abcdef";
   std::string hex;

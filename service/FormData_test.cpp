@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ServiceTestClient.h"
+#include "service/test/ServiceTestClient.h"
 
 namespace Velmora {
 namespace ZQBlog {

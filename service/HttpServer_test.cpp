@@ -11,7 +11,7 @@
 #include <boost/beast/core.hpp>
 #include <gtest/gtest.h>
 
-#include "ServiceTestClient.h"
+#include "service/test/ServiceTestClient.h"
 
 namespace Velmora {
 namespace ZQBlog {

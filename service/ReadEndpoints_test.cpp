@@ -4,7 +4,7 @@
 
 #include "BlogHandler.h"
 #include "HttpDate.h"
-#include "ServiceTestFixture.h"
+#include "service/test/ServiceTestFixture.h"
 
 namespace Velmora {
 namespace ZQBlog {

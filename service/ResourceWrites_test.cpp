@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ServiceTestFixture.h"
+#include "service/test/ServiceTestFixture.h"
 
 namespace Velmora {
 namespace ZQBlog {

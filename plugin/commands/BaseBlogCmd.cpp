@@ -14,7 +14,7 @@
 #include "module/ZQBlogPlugin.h"
 #include "session/BlogSession.h"
 #include "util/CriticalSection.h"
-#include "util/HmacMd5.h"
+#include "common/HmacMd5.h"
 #include "util/RecordItem.h"
 #include "util/StringConversion.h"
 
@@ -489,11 +489,11 @@ std::string BaseBlogCmd::BuildCookie(const std::string& userId) {
                 static_cast<int>(now.wDay), static_cast<int>(now.wHour),
                 static_cast<int>(now.wMinute), static_cast<int>(now.wSecond));
   std::string message = userId + loginTime;
-  uint8_t digest[kMd5DigestSize];
-  HmacMd5(kCookieKey, std::strlen(kCookieKey), message.data(), message.size(), digest);
+  uint8_t digest[Common::kMd5DigestSize];
+  Common::HmacMd5(kCookieKey, std::strlen(kCookieKey), message.data(), message.size(), digest);
   static const char kHex[] = "0123456789abcdef";
   std::string key;
-  key.reserve(2 * kMd5DigestSize);
+  key.reserve(2 * Common::kMd5DigestSize);
   for (uint8_t byte : digest) {
     key += kHex[byte >> 4];
     key += kHex[byte & 0x0F];

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "commands/CommandTestSupport.h"
-#include "util/Md5.h"
+#include "common/Md5.h"
 #include "util/StringConversion.h"
 
 namespace Velmora {
@@ -88,20 +88,20 @@ TEST(BaseBlogCmdTextTest, BytesToHexIsUpperCaseTwoDigitsPerByte) {
 // HMAC-MD5 written out from RFC 2104, independently of the library's HmacMd5.
 std::string ReferenceHmacMd5Hex(const std::string& key, const std::string& message) {
   std::string block = key;  // the cookie key is shorter than the 64-byte block
-  block.resize(kMd5BlockSize, '\0');
-  std::string inner(kMd5BlockSize, '\0');
-  std::string outer(kMd5BlockSize, '\0');
-  for (size_t i = 0; i < kMd5BlockSize; ++i) {
+  block.resize(Common::kMd5BlockSize, '\0');
+  std::string inner(Common::kMd5BlockSize, '\0');
+  std::string outer(Common::kMd5BlockSize, '\0');
+  for (size_t i = 0; i < Common::kMd5BlockSize; ++i) {
     inner[i] = static_cast<char>(block[i] ^ 0x36);
     outer[i] = static_cast<char>(block[i] ^ 0x5c);
   }
-  uint8_t innerDigest[kMd5DigestSize];
+  uint8_t innerDigest[Common::kMd5DigestSize];
   std::string innerMessage = inner + message;
-  Md5(innerMessage.data(), innerMessage.size(), innerDigest);
+  Common::Md5(innerMessage.data(), innerMessage.size(), innerDigest);
   std::string outerMessage = outer + std::string(reinterpret_cast<char*>(innerDigest),
-                                                 kMd5DigestSize);
-  uint8_t digest[kMd5DigestSize];
-  Md5(outerMessage.data(), outerMessage.size(), digest);
+                                                 Common::kMd5DigestSize);
+  uint8_t digest[Common::kMd5DigestSize];
+  Common::Md5(outerMessage.data(), outerMessage.size(), digest);
   std::string hex;
   for (uint8_t byte : digest) {
     char two[3];

@@ -1,0 +1,68 @@
+#include "host/http/HttpConnectionFactory.h"
+
+#include <new>
+#include <string>
+
+#include "host/http/HttpBuffer.h"
+#include "host/http/HttpConnection.h"
+#include "host/http/HttpRequest.h"
+#include "host/http/HttpServiceCore.h"
+
+namespace Velmora {
+namespace ZQHost {
+
+namespace {
+
+HRESULT FromCounted(const CountedString& counted, std::string* out) {
+  if (counted.length < 0) return E_INVALIDARG;
+  if (counted.length > 0 && counted.text == nullptr) return E_POINTER;
+  if (counted.length > 0) out->assign(counted.text, static_cast<size_t>(counted.length));
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT HttpConnectionFactory::Create(const std::shared_ptr<HttpServiceCore>& core,
+                                      IHttpConnectionFactory** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (core == nullptr) return E_INVALIDARG;
+  CComObject<HttpConnectionFactory>* factory = nullptr;
+  HRESULT hr = CComObject<HttpConnectionFactory>::CreateInstance(&factory);
+  if (FAILED(hr)) return hr;
+  factory->core_ = core;
+  factory->AddRef();
+  *out = factory;
+  return S_OK;
+}
+
+STDMETHODIMP HttpConnectionFactory::CreateConnection(int /*reserved*/, void* /*parameters*/,
+                                                     IHttpConnection** connection) {
+  if (connection == nullptr) return E_POINTER;
+  return HttpConnection::Create(core_, connection);
+}
+
+STDMETHODIMP HttpConnectionFactory::CreateRequest(IHttpRequest** request, CountedString method,
+                                                  CountedString path, CountedString version) {
+  if (request == nullptr) return E_POINTER;
+  *request = nullptr;
+  try {
+    std::string method_text;
+    std::string path_text;
+    std::string version_text;
+    HRESULT hr = FromCounted(method, &method_text);
+    if (SUCCEEDED(hr)) hr = FromCounted(path, &path_text);
+    if (SUCCEEDED(hr)) hr = FromCounted(version, &version_text);
+    if (FAILED(hr)) return hr;
+    return HttpRequest::Create(method_text, path_text, version_text, request);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+STDMETHODIMP HttpConnectionFactory::CreateBuffer(IHttpBuffer** buffer) {
+  return HttpBuffer::Create(nullptr, 0, buffer);
+}
+
+}  // namespace ZQHost
+}  // namespace Velmora
