@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "commands/AlbumCmdTestSupport.h"
-#include "commands/XmlReplyTestSupport.h"
-#include "framework/FrameworkTestSupport.h"
+#include "test/AlbumCmdTestSupport.h"
+#include "test/XmlReplyTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/CommandTestSupport.h"
+#include "test/CommandTestSupport.h"
 #include "common/Md5.h"
 #include "util/StringConversion.h"
 

@@ -9,15 +9,15 @@
 #include <vector>
 
 #include "commands/CommandRegistry.h"
-#include "commands/CommandTestSupport.h"
-#include "commands/ResourceWriteTestSupport.h"
-#include "commands/XmlReplyTestSupport.h"
-#include "framework/FrameworkTestSupport.h"
+#include "test/CommandTestSupport.h"
+#include "test/ResourceWriteTestSupport.h"
+#include "test/XmlReplyTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "interfaces/IResultOnBatchOperation.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
-#include "session/SessionTestSupport.h"
+#include "test/SessionTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/ResourceBatchTestSupport.h"
+#include "test/ResourceBatchTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

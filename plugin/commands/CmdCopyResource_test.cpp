@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "commands/CmdMoveResource.h"
-#include "commands/ResourceBatchTestSupport.h"
+#include "test/ResourceBatchTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/AlbumCmdTestSupport.h"
+#include "test/AlbumCmdTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -11,15 +11,15 @@
 #include <vector>
 
 #include "commands/CommandRegistry.h"
-#include "commands/CommandTestSupport.h"
-#include "commands/XmlReplyTestSupport.h"
-#include "framework/FrameworkTestSupport.h"
+#include "test/CommandTestSupport.h"
+#include "test/XmlReplyTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "interfaces/IResultOnAlbum.h"
 #include "session/BlogCache.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
-#include "session/SessionTestSupport.h"
+#include "test/SessionTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "commands/CommandRegistry.h"
-#include "commands/CommandTestSupport.h"
-#include "framework/FrameworkTestSupport.h"
+#include "test/CommandTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "interfaces/IResultOnAlbum.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
-#include "session/SessionTestSupport.h"
+#include "test/SessionTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/ResourceBatchTestSupport.h"
+#include "test/ResourceBatchTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -8,14 +8,14 @@
 #include <thread>
 #include <vector>
 
-#include "commands/CommandTestSupport.h"
-#include "framework/FrameworkTestSupport.h"
+#include "test/CommandTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "interfaces/IResultOnAlbum.h"
 #include "module/ZQBlogPlugin.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
-#include "session/SessionTestSupport.h"
+#include "test/SessionTestSupport.h"
 #include "util/StringConversion.h"
 
 namespace Velmora {

@@ -9,12 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include "commands/CommandTestSupport.h"
-#include "framework/FrameworkTestSupport.h"
+#include "test/CommandTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "interfaces/IResultOnResComment.h"
 #include "session/BlogSession.h"
-#include "session/SessionTestSupport.h"
+#include "test/SessionTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "commands/AlbumCmdTestSupport.h"
+#include "test/AlbumCmdTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

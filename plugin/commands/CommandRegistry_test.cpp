@@ -8,7 +8,7 @@
 
 #include "commands/BaseBlogCmd.h"
 #include "commands/CmdRefreshBlogServerInfo.h"
-#include "commands/CommandTestSupport.h"
+#include "test/CommandTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "framework/ShareSessionCmdParserManager.h"
 #include "module/ZQBlogPlugin.h"

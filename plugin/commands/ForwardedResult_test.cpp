@@ -25,7 +25,7 @@
 #include "commands/CmdRefreshBlogServerInfo.h"
 #include "commands/CmdRefreshResComment.h"
 #include "commands/CmdRemoveAlbum.h"
-#include "commands/ResourceBatchTestSupport.h"
+#include "test/ResourceBatchTestSupport.h"
 #include "interfaces/IResultOnAlbum.h"
 #include "interfaces/IResultOnResComment.h"
 #include "interfaces/IResultOnResource.h"

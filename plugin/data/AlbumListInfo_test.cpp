@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "data/DataTestSupport.h"
+#include "test/DataTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "data/BlogPackage.h"
-#include "data/DataTestSupport.h"
+#include "test/DataTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

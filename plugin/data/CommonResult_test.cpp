@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "data/DataTestSupport.h"
+#include "test/DataTestSupport.h"
 #include "data/ResultOnAlbum.h"
 #include "data/ResultOnBatchOperation.h"
 #include "data/ResultOnResComment.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "data/DataTestSupport.h"
+#include "test/DataTestSupport.h"
 #include "interfaces/IZQAlbumInfo.h"
 
 namespace Velmora {

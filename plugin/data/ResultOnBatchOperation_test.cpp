@@ -5,7 +5,7 @@
 #include <iterator>
 #include <vector>
 
-#include "data/DataTestSupport.h"
+#include "test/DataTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "data/DataTestSupport.h"
+#include "test/DataTestSupport.h"
 #include "interfaces/IPackage.h"
 
 namespace Velmora {

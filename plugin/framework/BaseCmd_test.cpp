@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "framework/FrameworkTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "framework/FrameworkTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "platform/atlconv.h"
 
 namespace Velmora {

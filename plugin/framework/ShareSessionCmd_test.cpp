@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "commands/CommandTestSupport.h"
-#include "framework/FrameworkTestSupport.h"
+#include "test/CommandTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "interfaces/IHttpConnectionClientEvents.h"
 
 namespace Velmora {

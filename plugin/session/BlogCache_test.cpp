@@ -19,7 +19,7 @@
 #endif
 
 #include "module/HostPlatform.h"
-#include "session/SessionTestSupport.h"
+#include "test/SessionTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -9,7 +9,7 @@
 
 #include "data/BstrText.h"
 #include "data/ResultOnAlbum.h"
-#include "session/SessionTestSupport.h"
+#include "test/SessionTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

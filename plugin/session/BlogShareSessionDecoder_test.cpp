@@ -8,7 +8,7 @@
 
 #include "module/HostPlatform.h"
 #include "module/ZQBlogPlugin.h"
-#include "session/SessionTestSupport.h"
+#include "test/SessionTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -50,8 +50,8 @@
 #include <thread>
 #include <vector>
 
-#include "commands/XmlParserTestSupport.h"
-#include "framework/FrameworkTestSupport.h"
+#include "test/XmlParserTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "interfaces/ISettingsSection.h"
 #include "interfaces/ISettingsStore.h"
 #include "interfaces/IZQAlbumInfo.h"

@@ -2,8 +2,8 @@
 // values are attributes, element texts the text of the first child element of a name),
 // and reply headers with a status and named fields. Only the host's interfaces: the
 // plug-in's tests and the Windows test host both use it.
-#ifndef ZQBLOG_COMMANDS_XMLPARSERTESTSUPPORT_H_
-#define ZQBLOG_COMMANDS_XMLPARSERTESTSUPPORT_H_
+#ifndef ZQBLOG_TEST_XMLPARSERTESTSUPPORT_H_
+#define ZQBLOG_TEST_XMLPARSERTESTSUPPORT_H_
 
 #include <atomic>
 #include <cstdint>
@@ -19,7 +19,7 @@
 #include "interfaces/IXMLNode.h"
 #include "interfaces/IXMLPackage.h"
 #include "platform/atl.h"
-#include "util/ComTestSupport.h"
+#include "test/ComTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {
@@ -534,4 +534,4 @@ class FakeHeaders : public Fake<IHttpReplyHeaders> {
 }  // namespace ZQBlog
 }  // namespace Velmora
 
-#endif  // ZQBLOG_COMMANDS_XMLPARSERTESTSUPPORT_H_
+#endif  // ZQBLOG_TEST_XMLPARSERTESTSUPPORT_H_

@@ -1,8 +1,8 @@
 // The COM basics every test of the library's objects uses (included by *_test.cpp and
 // the test-support headers only): reference counts, the module lock count, and the
 // IUnknown part of the host objects the tests fake.
-#ifndef ZQBLOG_UTIL_COMTESTSUPPORT_H_
-#define ZQBLOG_UTIL_COMTESTSUPPORT_H_
+#ifndef ZQBLOG_TEST_COMTESTSUPPORT_H_
+#define ZQBLOG_TEST_COMTESTSUPPORT_H_
 
 #include <atomic>
 #include <optional>
@@ -80,4 +80,4 @@ using Counted = Fake<I, Ownership::kTestOwned>;
 }  // namespace ZQBlog
 }  // namespace Velmora
 
-#endif  // ZQBLOG_UTIL_COMTESTSUPPORT_H_
+#endif  // ZQBLOG_TEST_COMTESTSUPPORT_H_

@@ -9,8 +9,8 @@
 //   4  loaded      resources 11 (URL u11) and 12 (URL u9, another copy of 9's file)
 //   6  not loaded  no resources
 // and the content-id index (C5,3) (C7,3) (C9,3) (C11,4) (C9,4) (C8,6).
-#ifndef ZQBLOG_COMMANDS_RESOURCEBATCHTESTSUPPORT_H_
-#define ZQBLOG_COMMANDS_RESOURCEBATCHTESTSUPPORT_H_
+#ifndef ZQBLOG_TEST_RESOURCEBATCHTESTSUPPORT_H_
+#define ZQBLOG_TEST_RESOURCEBATCHTESTSUPPORT_H_
 
 #include <gtest/gtest.h>
 
@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "commands/CommandTestSupport.h"
-#include "commands/XmlReplyTestSupport.h"
+#include "test/CommandTestSupport.h"
+#include "test/XmlReplyTestSupport.h"
 #include "data/AlbumInfo.h"
 #include "data/AlbumListInfo.h"
 #include "data/ResultOnBatchOperation.h"
@@ -28,7 +28,7 @@
 #include "interfaces/IResultOnBatchOperation.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
-#include "session/SessionTestSupport.h"
+#include "test/SessionTestSupport.h"
 #include "util/CriticalSection.h"
 #include "util/StringConversion.h"
 
@@ -264,4 +264,4 @@ inline std::wstring TextOf(IResultOnBatchOperation* result, bool first, int key)
 }  // namespace ZQBlog
 }  // namespace Velmora
 
-#endif  // ZQBLOG_COMMANDS_RESOURCEBATCHTESTSUPPORT_H_
+#endif  // ZQBLOG_TEST_RESOURCEBATCHTESTSUPPORT_H_

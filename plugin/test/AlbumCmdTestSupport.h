@@ -3,8 +3,8 @@
 // endpoints and recording sinks, a scripted HTTP exchange, albums as a host describes
 // them, a text picture of a user's albums and the content-id index for comparing
 // session states, and the reading of a filed ResultOnAlbum.
-#ifndef ZQBLOG_COMMANDS_ALBUMCMDTESTSUPPORT_H_
-#define ZQBLOG_COMMANDS_ALBUMCMDTESTSUPPORT_H_
+#ifndef ZQBLOG_TEST_ALBUMCMDTESTSUPPORT_H_
+#define ZQBLOG_TEST_ALBUMCMDTESTSUPPORT_H_
 
 #include <gtest/gtest.h>
 
@@ -13,18 +13,18 @@
 #include <utility>
 #include <vector>
 
-#include "commands/CommandTestSupport.h"
-#include "commands/XmlReplyTestSupport.h"
+#include "test/CommandTestSupport.h"
+#include "test/XmlReplyTestSupport.h"
 #include "data/AlbumInfo.h"
 #include "data/AlbumListInfo.h"
 #include "data/BstrText.h"
 #include "data/ResourceInfo.h"
-#include "framework/FrameworkTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "interfaces/IResultOnAlbum.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
-#include "session/SessionTestSupport.h"
+#include "test/SessionTestSupport.h"
 #include "util/CriticalSection.h"
 #include "util/StringConversion.h"
 
@@ -290,4 +290,4 @@ class AlbumCmdTest : public ::testing::Test {
 }  // namespace ZQBlog
 }  // namespace Velmora
 
-#endif  // ZQBLOG_COMMANDS_ALBUMCMDTESTSUPPORT_H_
+#endif  // ZQBLOG_TEST_ALBUMCMDTESTSUPPORT_H_

@@ -2,8 +2,8 @@
 // command framework tests (included by *_test.cpp only). Every fake records the calls
 // it receives; the connection hands the test the events pointer the command advised,
 // so the test plays the connection thread by calling the events itself.
-#ifndef ZQBLOG_FRAMEWORK_FRAMEWORKTESTSUPPORT_H_
-#define ZQBLOG_FRAMEWORK_FRAMEWORKTESTSUPPORT_H_
+#ifndef ZQBLOG_TEST_FRAMEWORKTESTSUPPORT_H_
+#define ZQBLOG_TEST_FRAMEWORKTESTSUPPORT_H_
 
 #include <atomic>
 #include <condition_variable>
@@ -25,7 +25,7 @@
 #include "interfaces/IPackageParser.h"
 #include "interfaces/IWorkshopCmd.h"
 #include "platform/atl.h"
-#include "util/ComTestSupport.h"
+#include "test/ComTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {
@@ -329,4 +329,4 @@ class RecordingSink : public Fake<ICmdEvent> {
 }  // namespace ZQBlog
 }  // namespace Velmora
 
-#endif  // ZQBLOG_FRAMEWORK_FRAMEWORKTESTSUPPORT_H_
+#endif  // ZQBLOG_TEST_FRAMEWORKTESTSUPPORT_H_

@@ -1,8 +1,8 @@
 // Fakes for the list command tests (included by *_test.cpp only): a platform that hands
 // out a new XML parser (XmlParserTestSupport.h) for every request, and snapshots of the
 // session. Built on CommandTestSupport.h's fake host.
-#ifndef ZQBLOG_COMMANDS_XMLREPLYTESTSUPPORT_H_
-#define ZQBLOG_COMMANDS_XMLREPLYTESTSUPPORT_H_
+#ifndef ZQBLOG_TEST_XMLREPLYTESTSUPPORT_H_
+#define ZQBLOG_TEST_XMLREPLYTESTSUPPORT_H_
 
 #include <algorithm>
 #include <atomic>
@@ -17,12 +17,12 @@
 #include <utility>
 #include <vector>
 
-#include "commands/CommandTestSupport.h"
-#include "commands/XmlParserTestSupport.h"
+#include "test/CommandTestSupport.h"
+#include "test/XmlParserTestSupport.h"
 #include "data/AlbumInfo.h"
 #include "data/AlbumListInfo.h"
 #include "data/StringSetter.h"
-#include "framework/FrameworkTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "interfaces/IHttpReplyHeaders.h"
 #include "interfaces/IPackageParser.h"
 #include "interfaces/IXMLNode.h"
@@ -270,4 +270,4 @@ inline std::vector<std::string> Pieces(const std::string& text, size_t n) {
 }  // namespace ZQBlog
 }  // namespace Velmora
 
-#endif  // ZQBLOG_COMMANDS_XMLREPLYTESTSUPPORT_H_
+#endif  // ZQBLOG_TEST_XMLREPLYTESTSUPPORT_H_

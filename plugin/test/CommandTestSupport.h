@@ -3,8 +3,8 @@
 // server, share-session messages, the command workshop and the reply parser of
 // "IXMLPackageParser". The HTTP side is FrameworkTestSupport.h's FakeFactory. Every fake
 // records what it is asked; host objects are reference counted and delete themselves.
-#ifndef ZQBLOG_COMMANDS_COMMANDTESTSUPPORT_H_
-#define ZQBLOG_COMMANDS_COMMANDTESTSUPPORT_H_
+#ifndef ZQBLOG_TEST_COMMANDTESTSUPPORT_H_
+#define ZQBLOG_TEST_COMMANDTESTSUPPORT_H_
 
 #include <cstdint>
 #include <cstring>
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "commands/BaseBlogCmd.h"
-#include "framework/FrameworkTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "interfaces/IShareSessionChannel.h"
 #include "interfaces/IShareSessionManager.h"
 #include "interfaces/IShareSessionMessage.h"
@@ -470,4 +470,4 @@ class HostPlatformScope {
 }  // namespace ZQBlog
 }  // namespace Velmora
 
-#endif  // ZQBLOG_COMMANDS_COMMANDTESTSUPPORT_H_
+#endif  // ZQBLOG_TEST_COMMANDTESTSUPPORT_H_

@@ -1,8 +1,8 @@
 // Fakes for the session tests (included by *_test.cpp only): a session and a decoder
 // of their own, host sinks, a settings store and a host platform whose module channel
 // serves a scripted payload.
-#ifndef ZQBLOG_SESSION_SESSIONTESTSUPPORT_H_
-#define ZQBLOG_SESSION_SESSIONTESTSUPPORT_H_
+#ifndef ZQBLOG_TEST_SESSIONTESTSUPPORT_H_
+#define ZQBLOG_TEST_SESSIONTESTSUPPORT_H_
 
 #include <algorithm>
 #include <atomic>
@@ -23,7 +23,7 @@
 #include "platform/atl.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
-#include "util/ComTestSupport.h"
+#include "test/ComTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {
@@ -301,4 +301,4 @@ class Payload {
 }  // namespace ZQBlog
 }  // namespace Velmora
 
-#endif  // ZQBLOG_SESSION_SESSIONTESTSUPPORT_H_
+#endif  // ZQBLOG_TEST_SESSIONTESTSUPPORT_H_

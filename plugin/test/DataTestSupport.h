@@ -1,6 +1,6 @@
 // Helpers for the data object tests (included by *_test.cpp only).
-#ifndef ZQBLOG_DATA_DATATESTSUPPORT_H_
-#define ZQBLOG_DATA_DATATESTSUPPORT_H_
+#ifndef ZQBLOG_TEST_DATATESTSUPPORT_H_
+#define ZQBLOG_TEST_DATATESTSUPPORT_H_
 
 #include <cstdint>
 #include <optional>
@@ -9,7 +9,7 @@
 
 #include "data/BstrText.h"
 #include "platform/atl.h"
-#include "util/ComTestSupport.h"
+#include "test/ComTestSupport.h"
 #include "util/RecordItem.h"
 
 namespace Velmora {
@@ -66,4 +66,4 @@ std::vector<uint8_t> RecordOf(const Object& object) {
 }  // namespace ZQBlog
 }  // namespace Velmora
 
-#endif  // ZQBLOG_DATA_DATATESTSUPPORT_H_
+#endif  // ZQBLOG_TEST_DATATESTSUPPORT_H_

@@ -2,8 +2,8 @@
 // included by *_test.cpp only): a fixture on the fake host of XmlReplyTestSupport.h with
 // the write endpoints set, sinks on the process-wide session, albums and resources made
 // to order, and helpers that play a reply and read the filed result.
-#ifndef ZQBLOG_COMMANDS_RESOURCEWRITETESTSUPPORT_H_
-#define ZQBLOG_COMMANDS_RESOURCEWRITETESTSUPPORT_H_
+#ifndef ZQBLOG_TEST_RESOURCEWRITETESTSUPPORT_H_
+#define ZQBLOG_TEST_RESOURCEWRITETESTSUPPORT_H_
 
 #include <gtest/gtest.h>
 
@@ -11,18 +11,18 @@
 #include <vector>
 
 #include "commands/BaseBlogCmd.h"
-#include "commands/CommandTestSupport.h"
-#include "commands/XmlReplyTestSupport.h"
+#include "test/CommandTestSupport.h"
+#include "test/XmlReplyTestSupport.h"
 #include "data/AlbumInfo.h"
 #include "data/AlbumListInfo.h"
 #include "data/ResourceInfo.h"
-#include "framework/FrameworkTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "interfaces/ICommonResult.h"
 #include "platform/atl.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
-#include "session/SessionTestSupport.h"
+#include "test/SessionTestSupport.h"
 #include "util/CriticalSection.h"
 
 namespace Velmora {
@@ -153,4 +153,4 @@ int IntOf(Object* object, Getter getter) {
 }  // namespace ZQBlog
 }  // namespace Velmora
 
-#endif  // ZQBLOG_COMMANDS_RESOURCEWRITETESTSUPPORT_H_
+#endif  // ZQBLOG_TEST_RESOURCEWRITETESTSUPPORT_H_
