@@ -44,38 +44,13 @@ class FakeMessage : public Fake<IShareSessionMessage> {
   explicit FakeMessage(int id = 0) : id_(id) {}
 
   STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
-  STDMETHOD(GetId)(int* id) override {
-    if (id == nullptr) return E_POINTER;
-    *id = id_;
-    return S_OK;
-  }
+  STDMETHOD(GetId)(int* id) override;
   STDMETHOD(Reserved3)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved4)() override { return E_NOTIMPL; }
-  STDMETHOD(GetName)(char* buffer, int size) override {
-    if (static_cast<int>(name.size()) + 1 > size) {
-      if (size > 0) buffer[0] = '\0';
-      return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    }
-    std::memcpy(buffer, name.c_str(), name.size() + 1);
-    return S_OK;
-  }
-  STDMETHOD(SetName)(LPCSTR text) override {
-    name = text != nullptr ? text : "";
-    return S_OK;
-  }
-  STDMETHOD(SetPayloadSize)(int size) override {
-    if (size < 0) return E_INVALIDARG;
-    if (failPayloadSize) return E_OUTOFMEMORY;
-    payload.assign(static_cast<size_t>(size), 0);
-    return S_OK;
-  }
-  STDMETHOD(GetPayload)(BYTE** data, int* size) override {
-    if (data == nullptr || size == nullptr) return E_POINTER;
-    if (failGetPayload) return E_FAIL;
-    *data = payload.empty() ? nullptr : payload.data();
-    *size = static_cast<int>(payload.size());
-    return S_OK;
-  }
+  STDMETHOD(GetName)(char* buffer, int size) override;
+  STDMETHOD(SetName)(LPCSTR text) override;
+  STDMETHOD(SetPayloadSize)(int size) override;
+  STDMETHOD(GetPayload)(BYTE** data, int* size) override;
 
   std::string name;
   std::vector<BYTE> payload;
@@ -89,21 +64,12 @@ class FakeMessage : public Fake<IShareSessionMessage> {
 // Little-endian record items built by hand.
 class Record {
  public:
-  Record& Int(int32_t value) {
-    for (int i = 0; i < 4; ++i) {
-      bytes_.push_back(static_cast<BYTE>(static_cast<uint32_t>(value) >> (8 * i)));
-    }
-    return *this;
-  }
+  Record& Int(int32_t value);
   Record& Byte(BYTE value) {
     bytes_.push_back(value);
     return *this;
   }
-  Record& Text(const std::string& text) {
-    Int(static_cast<int32_t>(text.size()));
-    bytes_.insert(bytes_.end(), text.begin(), text.end());
-    return *this;
-  }
+  Record& Text(const std::string& text);
   const std::vector<BYTE>& bytes() const { return bytes_; }
 
  private:
@@ -114,88 +80,23 @@ class Record {
 // messages made and sent, and one broadcast payload for the change decoder.
 class FakeChannel : public Fake<IShareSessionChannel> {
  public:
-  ~FakeChannel() override {
-    for (IOnRecvShareSessionOperationEvent* sink : resultSinks_) sink->Release();
-  }
+  ~FakeChannel() override;
 
   STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved2)() override { return E_NOTIMPL; }
-  STDMETHOD(BeginReadMessage)() override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    reading_ = true;
-    return S_OK;
-  }
-  STDMETHOD(GetMessagePayload)(const BYTE** data, int* length) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    if (!reading_) return E_UNEXPECTED;
-    *data = broadcast.empty() ? nullptr : broadcast.data();
-    *length = static_cast<int>(broadcast.size());
-    return broadcast.empty() ? S_FALSE : S_OK;
-  }
-  STDMETHOD(EndReadMessage)() override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    reading_ = false;
-    return S_OK;
-  }
+  STDMETHOD(BeginReadMessage)() override;
+  STDMETHOD(GetMessagePayload)(const BYTE** data, int* length) override;
+  STDMETHOD(EndReadMessage)() override;
   STDMETHOD(AttachMessageSink)(IOnRecvShareSessionMsg*) override { return E_NOTIMPL; }
   STDMETHOD(Reserved7)() override { return E_NOTIMPL; }
-  STDMETHOD(AttachResultSink)(IOnRecvShareSessionOperationEvent* sink) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    log_.push_back("AttachResultSink");
-    if (failAttach) return E_FAIL;
-    for (IOnRecvShareSessionOperationEvent* known : resultSinks_) {
-      if (known == sink) return S_FALSE;
-    }
-    sink->AddRef();
-    resultSinks_.push_back(sink);
-    return S_OK;
-  }
-  STDMETHOD(DetachResultSink)(IOnRecvShareSessionOperationEvent* sink) override {
-    IOnRecvShareSessionOperationEvent* dropped = nullptr;
-    {
-      std::lock_guard<std::mutex> hold(mutex_);
-      log_.push_back("DetachResultSink");
-      for (auto it = resultSinks_.begin(); it != resultSinks_.end(); ++it) {
-        if (*it == sink) {
-          dropped = *it;
-          resultSinks_.erase(it);
-          break;
-        }
-      }
-    }
-    if (dropped == nullptr) return S_FALSE;
-    dropped->Release();  // outside the mutex: it may destroy the command
-    return S_OK;
-  }
-  STDMETHOD(CreateOperationMessage)(IShareSessionMessage** message) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    log_.push_back("CreateOperationMessage");
-    *message = nullptr;
-    if (failCreate) return E_OUTOFMEMORY;
-    CComPtr<FakeMessage> created(new FakeMessage(nextId++));
-    *message = created.Detach();
-    return S_OK;
-  }
-  STDMETHOD(SendOperationMessage)(IShareSessionMessage* message) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    log_.push_back("SendOperationMessage");
-    if (failSend) return E_FAIL;
-    sent_.push_back(static_cast<FakeMessage*>(message));
-    return S_OK;
-  }
+  STDMETHOD(AttachResultSink)(IOnRecvShareSessionOperationEvent* sink) override;
+  STDMETHOD(DetachResultSink)(IOnRecvShareSessionOperationEvent* sink) override;
+  STDMETHOD(CreateOperationMessage)(IShareSessionMessage** message) override;
+  STDMETHOD(SendOperationMessage)(IShareSessionMessage* message) override;
 
-  std::vector<std::string> log() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return log_;
-  }
-  std::vector<IOnRecvShareSessionOperationEvent*> resultSinks() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return resultSinks_;
-  }
-  std::vector<CComPtr<FakeMessage>> sent() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return sent_;
-  }
+  std::vector<std::string> log();
+  std::vector<IOnRecvShareSessionOperationEvent*> resultSinks();
+  std::vector<CComPtr<FakeMessage>> sent();
 
   int nextId = 100;
   bool failAttach = false;
@@ -230,36 +131,12 @@ class FakeServer : public Fake<IShareSessionServer> {
     return E_NOTIMPL;
   }
   STDMETHOD(CreateResultMessage)(IShareSessionMessage* request,
-                                 IShareSessionMessage** result) override {
-    *result = nullptr;
-    if (request == nullptr) return E_POINTER;
-    int id = 0;
-    request->GetId(&id);
-    CComPtr<FakeMessage> created(new FakeMessage(id));
-    created->failPayloadSize = failResultPayload;
-    lastResult = created;
-    *result = created.Detach();
-    return S_OK;
-  }
-  STDMETHOD(PublishData)(const BYTE* payload, int size) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    published_.emplace_back(payload, payload + size);
-    return S_OK;
-  }
-  STDMETHOD(PublishNotice)(int first, int type, int value1, int value2) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    notices_.push_back(Notice{first, type, value1, value2});
-    return S_OK;
-  }
+                                 IShareSessionMessage** result) override;
+  STDMETHOD(PublishData)(const BYTE* payload, int size) override;
+  STDMETHOD(PublishNotice)(int first, int type, int value1, int value2) override;
 
-  std::vector<std::vector<BYTE>> published() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return published_;
-  }
-  std::vector<Notice> notices() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return notices_;
-  }
+  std::vector<std::vector<BYTE>> published();
+  std::vector<Notice> notices();
 
   bool failResultPayload = false;
   CComPtr<FakeMessage> lastResult;
@@ -277,33 +154,16 @@ class FakeManager : public Fake<IShareSessionManager> {
   FakeManager() : channel(new FakeChannel), server(new FakeServer) {}
 
   STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
-  STDMETHOD(GetRole)(int* value) override {
-    if (failRole) return E_FAIL;
-    *value = role;
-    return S_OK;
-  }
+  STDMETHOD(GetRole)(int* value) override;
   STDMETHOD(Reserved3)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved4)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved5)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved6)() override { return E_NOTIMPL; }
   STDMETHOD(RegisterModule)(LPCSTR, int) override { return E_NOTIMPL; }
-  STDMETHOD(GetModuleServer)(LPCSTR name, int priority, IShareSessionServer** result) override {
-    Note("server " + std::string(name) + "/" + std::to_string(priority));
-    *result = nullptr;
-    if (!server) return E_FAIL;
-    return Hand(server.p, result);
-  }
-  STDMETHOD(GetModuleChannel)(LPCSTR name, int reserved, IShareSessionChannel** result) override {
-    Note("channel " + std::string(name) + "/" + std::to_string(reserved));
-    *result = nullptr;
-    if (!channel) return E_FAIL;
-    return Hand(channel.p, result);
-  }
+  STDMETHOD(GetModuleServer)(LPCSTR name, int priority, IShareSessionServer** result) override;
+  STDMETHOD(GetModuleChannel)(LPCSTR name, int reserved, IShareSessionChannel** result) override;
 
-  std::vector<std::string> requests() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return requests_;
-  }
+  std::vector<std::string> requests();
 
   int role = 2;
   bool failRole = false;
@@ -311,10 +171,7 @@ class FakeManager : public Fake<IShareSessionManager> {
   CComPtr<FakeServer> server;    // null: the host has none
 
  private:
-  void Note(const std::string& line) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    requests_.push_back(line);
-  }
+  void Note(const std::string& line);
   std::mutex mutex_;
   std::vector<std::string> requests_;
 };
@@ -327,11 +184,7 @@ class FakeWorkshop : public Fake<IZQCPCommandWorkshop> {
   STDMETHOD(Reserved2)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved3)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved4)() override { return E_NOTIMPL; }
-  STDMETHOD(AddCommand)(IWorkshopCmd* command) override {
-    added.push_back(command);
-    if (startOnAdd) startResults.push_back(command->Start());
-    return S_OK;
-  }
+  STDMETHOD(AddCommand)(IWorkshopCmd* command) override;
 
   bool startOnAdd = false;
   std::vector<CComPtr<IWorkshopCmd>> added;
@@ -351,43 +204,16 @@ class FakePlatform : public Fake<IZQCPPlatform> {
   STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved2)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved3)() override { return E_NOTIMPL; }
-  STDMETHOD(GetPluginRegistry)(IZQCPPluginRegistry** registry) override {
-    *registry = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHOD(GetCommandWorkshop)(IZQCPCommandWorkshop** result) override {
-    *result = nullptr;
-    if (!workshop) return E_FAIL;
-    return Hand(workshop.p, result);
-  }
+  STDMETHOD(GetPluginRegistry)(IZQCPPluginRegistry** registry) override;
+  STDMETHOD(GetCommandWorkshop)(IZQCPCommandWorkshop** result) override;
   STDMETHOD(Reserved6)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved7)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved8)() override { return E_NOTIMPL; }
-  STDMETHOD(GetHttpConnectionFactory)(IHttpConnectionFactory** result) override {
-    *result = nullptr;
-    if (!factory) return E_FAIL;
-    return Hand(factory.p, result);
-  }
-  STDMETHOD(GetShareSessionManager)(IShareSessionManager** result) override {
-    *result = nullptr;
-    if (!manager) return E_FAIL;
-    return Hand(manager.p, result);
-  }
+  STDMETHOD(GetHttpConnectionFactory)(IHttpConnectionFactory** result) override;
+  STDMETHOD(GetShareSessionManager)(IShareSessionManager** result) override;
   STDMETHOD(Reserved11)() override { return E_NOTIMPL; }
-  STDMETHOD(GetSettingsStore)(ISettingsStore** store) override {
-    *store = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHOD(CreateObjectByName)(LPCWSTR name, int reserved, IUnknown** object) override {
-    *object = nullptr;
-    objectRequests.push_back(std::wstring(name) + L"/" + std::to_wstring(reserved));
-    if (std::wstring(name) != L"IXMLPackageParser" || !xmlParser) {
-      return CLASS_E_CLASSNOTAVAILABLE;
-    }
-    *object = static_cast<IPackageParser*>(xmlParser.p);
-    xmlParser->AddRef();
-    return S_OK;
-  }
+  STDMETHOD(GetSettingsStore)(ISettingsStore** store) override;
+  STDMETHOD(CreateObjectByName)(LPCWSTR name, int reserved, IUnknown** object) override;
 
   CComPtr<FakeManager> manager;
   CComPtr<FakeWorkshop> workshop;
@@ -412,10 +238,7 @@ class TestBlogCmd : public BaseBlogCmd {
   bool WriteRequestRecord(IShareSessionMessage* message) override {
     return WriteUserIdRecord(message);
   }
-  bool ReadRequestRecord(IShareSessionMessage* message) override {
-    ++readRequestCalls;
-    return ReadUserIdRecord(message);
-  }
+  bool ReadRequestRecord(IShareSessionMessage* message) override;
   void PublishChange() override { ++publishCalls; }
   int GetChangeRecordSize() override { return 0; }
   void NotifyChange() override { ++notifyCalls; }
@@ -426,7 +249,7 @@ class TestBlogCmd : public BaseBlogCmd {
   bool ReadResultRecord(const BYTE* payload, int size) override {
     return ReadStatusRecord(payload, size);
   }
-  void DeliverResult() override { delivered.push_back(Status()); }
+  void DeliverResult() override;
 
   // The protected helpers, for the tests.
   using BaseBlogCmd::ReadStatusRecord;
@@ -442,15 +265,9 @@ class TestBlogCmd : public BaseBlogCmd {
   std::vector<int> delivered;  // Status at each DeliverResult
 
  protected:
-  void GetServer(const char** host, unsigned short* port) override {
-    *host = "blog.velmora.cn";
-    *port = 80;
-  }
+  void GetServer(const char** host, unsigned short* port) override;
   bool GetConnectionParameter(ConnectionParameter*) override { return false; }
-  void GetRequestLine(int* method, std::string* path) override {
-    *method = kMethodGet;
-    *path = "/test";
-  }
+  void GetRequestLine(int* method, std::string* path) override;
   bool GetRequestBody(const BYTE**, int*) override { return false; }
   HRESULT OnResponseHeaders(IHttpReplyHeaders*) override { return S_OK; }
   HRESULT OnReplyPackage(IPackage*) override { return S_OK; }

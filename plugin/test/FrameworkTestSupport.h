@@ -34,9 +34,7 @@ namespace framework_testing {
 using com_testing::ModuleLockWatch;
 using com_testing::RefCount;
 
-inline std::string TextOf(const CountedString& text) {
-  return std::string(text.text, static_cast<size_t>(text.length));
-}
+std::string TextOf(const CountedString& text);
 
 using com_testing::Fake;
 
@@ -45,24 +43,9 @@ class FakeBuffer : public Fake<IHttpBuffer> {
  public:
   explicit FakeBuffer(std::string bytes = std::string()) : bytes_(std::move(bytes)) {}
 
-  STDMETHOD(SetData)(const BYTE* data, int length) override {
-    ++setDataCalls;
-    if (length < 0) return E_INVALIDARG;
-    if (data == nullptr && length > 0) return E_POINTER;
-    bytes_.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
-    return S_OK;
-  }
+  STDMETHOD(SetData)(const BYTE* data, int length) override;
   STDMETHOD(Reserved2)() override { return E_NOTIMPL; }
-  STDMETHOD(GetData)(BYTE** data, int* length) override {
-    ++getDataCalls;
-    if (failGetData) return E_FAIL;
-    if (length == nullptr) return E_POINTER;
-    if (data != nullptr) {
-      *data = bytes_.empty() ? nullptr : reinterpret_cast<BYTE*>(&bytes_[0]);
-    }
-    *length = static_cast<int>(bytes_.size());
-    return S_OK;
-  }
+  STDMETHOD(GetData)(BYTE** data, int* length) override;
 
   const std::string& bytes() const { return bytes_; }
 
@@ -77,11 +60,7 @@ class FakeBuffer : public Fake<IHttpBuffer> {
 class FakeReplyHeaders : public Fake<IHttpReplyHeaders> {
  public:
   explicit FakeReplyHeaders(int status = 200) : status_(status) {}
-  STDMETHOD(GetStatusCode)(int* statusCode) override {
-    if (statusCode == nullptr) return E_POINTER;
-    *statusCode = status_;
-    return S_OK;
-  }
+  STDMETHOD(GetStatusCode)(int* statusCode) override;
   STDMETHOD(GetHeader)(LPCSTR /*name*/, IStringSetter* /*value*/) override { return S_FALSE; }
 
  private:
@@ -92,10 +71,7 @@ class FakeRequest : public Fake<IHttpRequest> {
  public:
   STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved2)() override { return E_NOTIMPL; }
-  STDMETHOD(AddHeader)(CountedString name, CountedString value) override {
-    headers.emplace_back(TextOf(name), TextOf(value));
-    return S_OK;
-  }
+  STDMETHOD(AddHeader)(CountedString name, CountedString value) override;
 
   std::string method;
   std::string path;
@@ -107,79 +83,25 @@ class FakeRequest : public Fake<IHttpRequest> {
 // what was sent. A thread can wait for Send (WaitForSends).
 class FakeConnection : public Fake<IHttpConnection> {
  public:
-  STDMETHOD(Advise)(IHttpConnectionClientEvents* sink) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    log_.push_back("Advise");
-    events_ = sink;
-    advisedEvents_ = sink;
-    return S_OK;
-  }
-  STDMETHOD(Unadvise)(IHttpConnectionClientEvents* sink) override {
-    CComPtr<IHttpConnectionClientEvents> dropped;
-    {
-      std::lock_guard<std::mutex> hold(mutex_);
-      log_.push_back(sink == advisedEvents_ ? "Unadvise" : "Unadvise(other)");
-      dropped = std::move(events_);
-    }
-    return S_OK;  // dropped releases the events outside the mutex
-  }
-  STDMETHOD(SetServer)(CountedString host, DWORD port) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    log_.push_back("SetServer " + TextOf(host) + ":" + std::to_string(port));
-    return S_OK;
-  }
+  STDMETHOD(Advise)(IHttpConnectionClientEvents* sink) override;
+  STDMETHOD(Unadvise)(IHttpConnectionClientEvents* sink) override;
+  STDMETHOD(SetServer)(CountedString host, DWORD port) override;
   STDMETHOD(Reserved4)() override { return E_NOTIMPL; }
   STDMETHOD(Open)() override { return Note("Open"); }
-  STDMETHOD(Send)(IHttpRequest* request, IHttpBuffer* body) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    log_.push_back(body != nullptr ? "Send+body" : "Send");
-    sentRequest_ = static_cast<FakeRequest*>(request);
-    if (body != nullptr) {
-      BYTE* data = nullptr;
-      int length = 0;
-      body->GetData(&data, &length);
-      sentBody_.emplace(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
-    }
-    ++sends_;
-    changed_.notify_all();
-    return S_OK;
-  }
-  STDMETHOD(Continue)() override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    log_.push_back("Continue");
-    return S_OK;
-  }
+  STDMETHOD(Send)(IHttpRequest* request, IHttpBuffer* body) override;
+  STDMETHOD(Continue)() override;
   STDMETHOD(Close)() override { return Note("Close"); }
 
   // The advised events (null after Unadvise), with a reference for the caller.
-  CComPtr<IHttpConnectionClientEvents> events() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return events_;
-  }
-  std::vector<std::string> log() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return log_;
-  }
-  CComPtr<FakeRequest> sentRequest() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return sentRequest_;
-  }
-  std::optional<std::string> sentBody() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return sentBody_;
-  }
+  CComPtr<IHttpConnectionClientEvents> events();
+  std::vector<std::string> log();
+  CComPtr<FakeRequest> sentRequest();
+  std::optional<std::string> sentBody();
   // Blocks until Send has been called at least n times.
-  void WaitForSends(int n) {
-    std::unique_lock<std::mutex> hold(mutex_);
-    changed_.wait(hold, [&] { return sends_ >= n; });
-  }
+  void WaitForSends(int n);
 
  private:
-  HRESULT Note(const char* what) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    log_.push_back(what);
-    return S_OK;
-  }
+  HRESULT Note(const char* what);
 
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -199,43 +121,12 @@ class FakeFactory : public Fake<IHttpConnectionFactory> {
 
   STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
   STDMETHOD(CreateConnection)(int reserved, void* parameters,
-                              IHttpConnection** result) override {
-    ++connectionsCreated;
-    lastReserved = reserved;
-    lastParameters = parameters;
-    if (parameters != nullptr) lastParameterSize = *static_cast<const DWORD*>(parameters);
-    *result = nullptr;
-    if (connectionResult < 0) return connectionResult;
-    if (!connectionNullOnSuccess) {
-      connection->AddRef();
-      *result = connection;
-    }
-    return connectionResult;
-  }
+                              IHttpConnection** result) override;
   STDMETHOD(Reserved3)() override { return E_NOTIMPL; }
   STDMETHOD(CreateRequest)(IHttpRequest** result, CountedString method, CountedString path,
-                           CountedString version) override {
-    ++requestsCreated;
-    *result = nullptr;
-    if (FAILED(requestResult)) return requestResult;
-    CComPtr<FakeRequest> request(new FakeRequest);
-    request->method = TextOf(method);
-    request->path = TextOf(path);
-    request->version = TextOf(version);
-    lastRequest = request;
-    *result = request.Detach();
-    return S_OK;
-  }
+                           CountedString version) override;
   STDMETHOD(Reserved5)() override { return E_NOTIMPL; }
-  STDMETHOD(CreateBuffer)(IHttpBuffer** result) override {
-    ++buffersCreated;
-    *result = nullptr;
-    if (FAILED(bufferResult)) return bufferResult;
-    CComPtr<FakeBuffer> buffer(new FakeBuffer);
-    lastBuffer = buffer;
-    *result = buffer.Detach();
-    return S_OK;
-  }
+  STDMETHOD(CreateBuffer)(IHttpBuffer** result) override;
 
   CComPtr<FakeConnection> connection;
   HRESULT connectionResult = S_OK;
@@ -254,30 +145,16 @@ class FakeFactory : public Fake<IHttpConnectionFactory> {
 
 class FakePackage : public Fake<IPackage> {
  public:
-  STDMETHOD(SetData)(const BYTE* /*data*/, int length, int* storedLength) override {
-    if (storedLength != nullptr) *storedLength = length;
-    return S_OK;
-  }
+  STDMETHOD(SetData)(const BYTE* /*data*/, int length, int* storedLength) override;
 };
 
 // A parser that keeps what Parse was given and answers as scripted.
 class FakeParser : public Fake<IPackageParser> {
  public:
   STDMETHOD(Reset)() override { return S_OK; }
-  STDMETHOD(Parse)(const BYTE* data, int length) override {
-    ++parseCalls;
-    parsedPointerWasNull = (data == nullptr);
-    parsed.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
-    return parseResult;
-  }
-  STDMETHOD(GetPackageCount)(int* count) override {
-    *count = packageCount;
-    return S_OK;
-  }
-  STDMETHOD(GetPackage)(IPackage** result) override {
-    ++getPackageCalls;
-    return package.CopyTo(result);
-  }
+  STDMETHOD(Parse)(const BYTE* data, int length) override;
+  STDMETHOD(GetPackageCount)(int* count) override;
+  STDMETHOD(GetPackage)(IPackage** result) override;
 
   HRESULT parseResult = S_OK;
   int packageCount = 1;
@@ -297,25 +174,10 @@ class RecordingSink : public Fake<ICmdEvent> {
     int newState;
   };
 
-  STDMETHOD(OnStateChanged)(IWorkshopCmd* command, int oldState, int newState) override {
-    {
-      std::lock_guard<std::mutex> hold(mutex_);
-      changes_.push_back(Change{command, oldState, newState});
-    }
-    if (onChange) onChange(command, newState);
-    return E_FAIL;  // the command ignores the answer
-  }
+  STDMETHOD(OnStateChanged)(IWorkshopCmd* command, int oldState, int newState) override;
 
-  std::vector<Change> changes() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return changes_;
-  }
-  std::vector<int> newStates() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    std::vector<int> states;
-    for (const Change& change : changes_) states.push_back(change.newState);
-    return states;
-  }
+  std::vector<Change> changes();
+  std::vector<int> newStates();
 
   // Set before the sink is registered.
   std::function<void(IWorkshopCmd* command, int newState)> onChange;

@@ -48,18 +48,8 @@ using com_testing::Counted;
 // Records every OnResultReady; runs an optional action inside the call.
 class RecordingResultSink : public Counted<IZQBlogResultSink> {
  public:
-  STDMETHOD(OnResultReady)(int commandId, int resultKind) override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      calls_.emplace_back(commandId, resultKind);
-    }
-    if (action) action(commandId);
-    return S_OK;
-  }
-  std::vector<std::pair<int, int>> calls() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return calls_;
-  }
+  STDMETHOD(OnResultReady)(int commandId, int resultKind) override;
+  std::vector<std::pair<int, int>> calls() const;
 
   std::function<void(int commandId)> action;
 
@@ -71,15 +61,8 @@ class RecordingResultSink : public Counted<IZQBlogResultSink> {
 // Records every OnFailure as its four values.
 class RecordingFailureSink : public Counted<IZQBlogFailureSink> {
  public:
-  STDMETHOD(OnFailure)(int code, int operationIndex, int value3, int value4) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    calls_.push_back({code, operationIndex, value3, value4});
-    return S_OK;
-  }
-  std::vector<std::vector<int>> calls() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return calls_;
-  }
+  STDMETHOD(OnFailure)(int code, int operationIndex, int value3, int value4) override;
+  std::vector<std::vector<int>> calls() const;
 
  private:
   mutable std::mutex mutex_;
@@ -98,62 +81,22 @@ class FakeSettingsStore : public Counted<ISettingsStore> {
   class FakeSection : public Counted<ISettingsSection> {
    public:
     explicit FakeSection(Section* values) : values_(values) {}
-    STDMETHOD(WriteValue)(LPCSTR key, int time, LPCSTR value, int length) override {
-      if (length < 0) return E_INVALIDARG;
-      (*values_)[key] = Value{time, std::string(value, static_cast<size_t>(length))};
-      return S_OK;
-    }
-    STDMETHOD(ReadValue)(LPCSTR key, char* buffer, int* length) override {
-      auto found = values_->find(key);
-      if (found == values_->end()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-      int needed = static_cast<int>(found->second.text.size()) + 1;
-      if (*length < needed) {
-        *length = needed;
-        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-      }
-      std::copy(found->second.text.begin(), found->second.text.end(), buffer);
-      buffer[needed - 1] = '\0';
-      *length = needed - 1;
-      return S_OK;
-    }
+    STDMETHOD(WriteValue)(LPCSTR key, int time, LPCSTR value, int length) override;
+    STDMETHOD(ReadValue)(LPCSTR key, char* buffer, int* length) override;
 
    private:
     Section* values_;
   };
 
-  ~FakeSettingsStore() override {
-    for (auto& entry : handedOut_) delete entry;
-  }
+  ~FakeSettingsStore() override;
 
   STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
-  STDMETHOD(CreateSection)(BSTR name, int flag) override {
-    std::wstring key(name, SysStringLen(name));
-    createCalls.push_back({key, flag});
-    if (createFails) return E_FAIL;
-    if (sections.count(key) != 0) return S_FALSE;
-    sections[key];
-    return S_OK;
-  }
+  STDMETHOD(CreateSection)(BSTR name, int flag) override;
   STDMETHOD(Reserved3)() override { return E_NOTIMPL; }
-  STDMETHOD(OpenSection)(BSTR name, ISettingsSection** section) override {
-    std::wstring key(name, SysStringLen(name));
-    ++openCalls;
-    *section = nullptr;
-    auto found = sections.find(key);
-    if (openFails || found == sections.end()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    FakeSection* handle = new FakeSection(&found->second);
-    handedOut_.push_back(handle);
-    handle->AddRef();
-    *section = handle;
-    return S_OK;
-  }
+  STDMETHOD(OpenSection)(BSTR name, ISettingsSection** section) override;
 
   // Section handles still referenced by the code under test.
-  int LiveSectionHandles() const {
-    int live = 0;
-    for (FakeSection* handle : handedOut_) live += handle->refs() != 0 ? 1 : 0;
-    return live;
-  }
+  int LiveSectionHandles() const;
 
   std::map<std::wstring, Section> sections;
   std::vector<std::pair<std::wstring, int>> createCalls;
@@ -170,28 +113,9 @@ class FakeChannel : public Counted<IShareSessionChannel> {
  public:
   STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved2)() override { return E_NOTIMPL; }
-  STDMETHOD(BeginReadMessage)() override {
-    log.push_back("Begin");
-    if (beginFails) return E_FAIL;
-    reading = true;
-    return S_OK;
-  }
-  STDMETHOD(GetMessagePayload)(const BYTE** data, int* length) override {
-    log.push_back("GetPayload");
-    if (!reading) return E_UNEXPECTED;
-    if (onPayload) onPayload();
-    // The bytes live in a buffer of exactly their size, so a read past the end is
-    // caught by the address sanitizer.
-    exact_.assign(payload.begin(), payload.end());
-    *data = exact_.empty() ? nullptr : exact_.data();
-    *length = reportedLength != kRealLength ? reportedLength : static_cast<int>(exact_.size());
-    return exact_.empty() ? S_FALSE : S_OK;
-  }
-  STDMETHOD(EndReadMessage)() override {
-    log.push_back("End");
-    reading = false;
-    return S_OK;
-  }
+  STDMETHOD(BeginReadMessage)() override;
+  STDMETHOD(GetMessagePayload)(const BYTE** data, int* length) override;
+  STDMETHOD(EndReadMessage)() override;
   STDMETHOD(AttachMessageSink)(IOnRecvShareSessionMsg*) override { return E_NOTIMPL; }
   STDMETHOD(Reserved7)() override { return E_NOTIMPL; }
   STDMETHOD(AttachResultSink)(IOnRecvShareSessionOperationEvent*) override { return E_NOTIMPL; }
@@ -215,22 +139,14 @@ class FakeManager : public Counted<IShareSessionManager> {
  public:
   explicit FakeManager(FakeChannel* channel) : channel_(channel) {}
   STDMETHOD(Reserved1)() override { return E_NOTIMPL; }
-  STDMETHOD(GetRole)(int* role) override {
-    *role = 0;
-    return S_OK;
-  }
+  STDMETHOD(GetRole)(int* role) override;
   STDMETHOD(Reserved3)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved4)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved5)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved6)() override { return E_NOTIMPL; }
   STDMETHOD(RegisterModule)(LPCSTR, int) override { return E_NOTIMPL; }
   STDMETHOD(GetModuleServer)(LPCSTR, int, IShareSessionServer**) override { return E_NOTIMPL; }
-  STDMETHOD(GetModuleChannel)(LPCSTR name, int reserved, IShareSessionChannel** channel) override {
-    channelRequests.push_back(std::string(name) + "/" + std::to_string(reserved));
-    *channel = channel_;
-    channel_->AddRef();
-    return S_OK;
-  }
+  STDMETHOD(GetModuleChannel)(LPCSTR name, int reserved, IShareSessionChannel** channel) override;
   std::vector<std::string> channelRequests;
 
  private:
@@ -250,23 +166,10 @@ class FakePlatform : public Counted<IZQCPPlatform> {
   STDMETHOD(Reserved7)() override { return E_NOTIMPL; }
   STDMETHOD(Reserved8)() override { return E_NOTIMPL; }
   STDMETHOD(GetHttpConnectionFactory)(IHttpConnectionFactory**) override { return E_NOTIMPL; }
-  STDMETHOD(GetShareSessionManager)(IShareSessionManager** manager) override {
-    *manager = manager_;
-    if (manager_ == nullptr) return E_FAIL;
-    manager_->AddRef();
-    return S_OK;
-  }
+  STDMETHOD(GetShareSessionManager)(IShareSessionManager** manager) override;
   STDMETHOD(Reserved11)() override { return E_NOTIMPL; }
-  STDMETHOD(GetSettingsStore)(ISettingsStore** store) override {
-    *store = store_;
-    if (store_ == nullptr) return E_FAIL;
-    store_->AddRef();
-    return S_OK;
-  }
-  STDMETHOD(CreateObjectByName)(LPCWSTR, int, IUnknown** object) override {
-    *object = nullptr;
-    return CLASS_E_CLASSNOTAVAILABLE;
-  }
+  STDMETHOD(GetSettingsStore)(ISettingsStore** store) override;
+  STDMETHOD(CreateObjectByName)(LPCWSTR, int, IUnknown** object) override;
 
  private:
   FakeManager* manager_;
@@ -276,21 +179,12 @@ class FakePlatform : public Counted<IZQCPPlatform> {
 // Little-endian record items built by hand.
 class Payload {
  public:
-  Payload& Int(int32_t value) {
-    for (int i = 0; i < 4; ++i) {
-      bytes_.push_back(static_cast<uint8_t>(static_cast<uint32_t>(value) >> (8 * i)));
-    }
-    return *this;
-  }
+  Payload& Int(int32_t value);
   Payload& Byte(uint8_t value) {
     bytes_.push_back(value);
     return *this;
   }
-  Payload& Text(const std::string& text) {
-    Int(static_cast<int32_t>(text.size()));
-    bytes_.insert(bytes_.end(), text.begin(), text.end());
-    return *this;
-  }
+  Payload& Text(const std::string& text);
   const std::vector<uint8_t>& bytes() const { return bytes_; }
 
  private:
