@@ -2,9 +2,11 @@
 # Sets up a fresh machine and passes every test:
 #   1. every test, built with warnings, under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   2. every test labelled "threaded" (the programs that run threads) under ThreadSanitizer;
-#   3. every libFuzzer target of fuzz/ for a short, fixed number of inputs (clang-14);
-#   4. the 32-bit Windows DLL cross-compiled with mingw-w64, its exports checked;
-#   5. under Wine in code page 936: the plug-in's tests built for Windows, the DLL's
+#   3. the libraries and programs (no tests) built with clang-14's thread-safety analysis:
+#      every lock annotation (common/ThreadSafety.h) checked, a violation an error;
+#   4. every libFuzzer target of fuzz/ for a short, fixed number of inputs (clang-14);
+#   5. the 32-bit Windows DLL cross-compiled with mingw-w64, its exports checked;
+#   6. under Wine in code page 936: the plug-in's tests built for Windows, the DLL's
 #      registration, and a small host loading, using and freeing it a thousand times.
 # ZQBLOG_PLAIN_BUILD=1 adds the tests in an optimised build without sanitizers first.
 set -euo pipefail
@@ -33,6 +35,11 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQBLOG_SANITIZE=thr
 cmake --build build-tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan.supp" \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
+
+echo "== Clang thread-safety analysis (the libraries and programs)"
+CXX=clang++-14 CC=clang-14 cmake -S . -B build-tsa -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DZQBLOG_THREAD_SAFETY=ON -DZQBLOG_BUILD_TESTS=OFF >/dev/null
+cmake --build build-tsa -j "$jobs"
 
 echo "== Fuzz targets (a short run each)"
 ./scripts/fuzz.sh --quick

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
-#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
@@ -17,6 +16,7 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http.hpp>
 
+#include "common/Mutex.h"
 #include "host/http/HttpBuffer.h"
 #include "host/http/HttpErrorCodes.h"
 #include "host/http/HttpReplyHeaders.h"
@@ -32,8 +32,9 @@ namespace http = boost::beast::http;
 using tcp = boost::asio::ip::tcp;
 
 // The state of one connection. The caller-side part (client, API state, server) is
-// guarded by mutex_; everything else belongs to the connection thread. Handlers hold
-// a shared_ptr, so the session lives until its last operation has completed.
+// guarded by mutex_ (ZQ_GUARDED_BY); everything else belongs to the connection thread.
+// Handlers hold a shared_ptr, so the session lives until its last operation has
+// completed.
 class HttpSession : public HttpServiceCore::Abortable,
                     public std::enable_shared_from_this<HttpSession> {
  public:
@@ -87,7 +88,7 @@ class HttpSession : public HttpServiceCore::Abortable,
   void Deliver(Call&& call) {
     CComPtr<IHttpConnectionClientEvents> client;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      Common::MutexLock lock(mutex_);
       client = sink_;
     }
     if (client) call(client.p);
@@ -95,12 +96,12 @@ class HttpSession : public HttpServiceCore::Abortable,
 
   const std::shared_ptr<HttpServiceCore> core_;
 
-  std::mutex mutex_;
-  CComPtr<IHttpConnectionClientEvents> sink_;
-  Api api_ = Api::kNew;
-  std::string host_;
-  uint16_t port_ = 0;
-  bool server_set_ = false;
+  Common::Mutex mutex_;
+  CComPtr<IHttpConnectionClientEvents> sink_ ZQ_GUARDED_BY(mutex_);
+  Api api_ ZQ_GUARDED_BY(mutex_) = Api::kNew;
+  std::string host_ ZQ_GUARDED_BY(mutex_);
+  uint16_t port_ ZQ_GUARDED_BY(mutex_) = 0;
+  bool server_set_ ZQ_GUARDED_BY(mutex_) = false;
 
   tcp::resolver resolver_;
   asio::steady_timer resolve_timer_;
@@ -124,7 +125,7 @@ class HttpSession : public HttpServiceCore::Abortable,
 
 HRESULT HttpSession::Advise(IHttpConnectionClientEvents* events) {
   if (events == nullptr) return E_POINTER;
-  std::lock_guard<std::mutex> lock(mutex_);
+  Common::MutexLock lock(mutex_);
   if (api_ == Api::kClosed) return E_UNEXPECTED;
   if (sink_.p == events) return S_FALSE;
   if (sink_) return E_UNEXPECTED;
@@ -136,7 +137,7 @@ HRESULT HttpSession::Unadvise(IHttpConnectionClientEvents* events) {
   if (events == nullptr) return E_POINTER;
   CComPtr<IHttpConnectionClientEvents> dropped;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Common::MutexLock lock(mutex_);
     if (sink_.p != events) return E_INVALIDARG;
     dropped.Attach(sink_.Detach());
   }
@@ -158,7 +159,7 @@ HRESULT HttpSession::SetServer(const CountedString& host, DWORD port) {
     unsigned char u = static_cast<unsigned char>(c);
     if (u <= 0x20 || u == 0x7F || c == '/') return E_INVALIDARG;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  Common::MutexLock lock(mutex_);
   if (api_ != Api::kNew) return E_UNEXPECTED;
   host_.swap(name);
   port_ = static_cast<uint16_t>(port);
@@ -171,7 +172,7 @@ HRESULT HttpSession::Open() {
   uint16_t port = 0;
   bool server_set = false;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Common::MutexLock lock(mutex_);
     if (api_ != Api::kNew) return E_UNEXPECTED;
     api_ = Api::kOpening;
     host = host_;
@@ -180,7 +181,7 @@ HRESULT HttpSession::Open() {
   }
   auto self = shared_from_this();
   if (!core_->Post([self, host, port, server_set]() { self->DoOpen(host, port, server_set); })) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Common::MutexLock lock(mutex_);
     if (api_ == Api::kOpening) api_ = Api::kDone;
     return E_UNEXPECTED;
   }
@@ -194,7 +195,7 @@ HRESULT HttpSession::Send(IHttpRequest* request, IHttpBuffer* body) {
   std::string host;
   uint16_t port = 0;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Common::MutexLock lock(mutex_);
     if (api_ != Api::kConnected) return E_UNEXPECTED;
     host = host_;
     port = port_;
@@ -230,13 +231,13 @@ HRESULT HttpSession::Send(IHttpRequest* request, IHttpBuffer* body) {
     return E_INVALIDARG;  // a request Beast refuses to frame (a TRACE with a body)
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Common::MutexLock lock(mutex_);
     if (api_ != Api::kConnected) return E_UNEXPECTED;
     api_ = Api::kExchanging;
   }
   auto self = shared_from_this();
   if (!core_->Post([self, message]() { self->DoSend(message); })) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Common::MutexLock lock(mutex_);
     if (api_ == Api::kExchanging) api_ = Api::kDone;
     return E_UNEXPECTED;
   }
@@ -245,7 +246,7 @@ HRESULT HttpSession::Send(IHttpRequest* request, IHttpBuffer* body) {
 
 HRESULT HttpSession::Continue() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Common::MutexLock lock(mutex_);
     if (api_ == Api::kDone) return S_FALSE;
     if (api_ != Api::kExchanging) return E_UNEXPECTED;
   }
@@ -257,7 +258,7 @@ HRESULT HttpSession::Continue() {
 HRESULT HttpSession::Close() {
   CComPtr<IHttpConnectionClientEvents> dropped;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Common::MutexLock lock(mutex_);
     if (api_ == Api::kClosed) return S_OK;
     api_ = Api::kClosed;
     dropped.Attach(sink_.Detach());
@@ -339,7 +340,7 @@ void HttpSession::OnConnected(const boost::system::error_code& error) {
   stream_.expires_never();
   stage_ = Stage::kConnected;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Common::MutexLock lock(mutex_);
     if (api_ == Api::kOpening) api_ = Api::kConnected;
   }
   Deliver([](IHttpConnectionClientEvents* client) { client->OnConnect(0, nullptr); });
@@ -555,7 +556,7 @@ void HttpSession::End() {
   resolve_timer_.cancel();
   resolver_.cancel();
   stream_.close();
-  std::lock_guard<std::mutex> lock(mutex_);
+  Common::MutexLock lock(mutex_);
   if (api_ != Api::kClosed) api_ = Api::kDone;
 }
 

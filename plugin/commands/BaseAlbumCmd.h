@@ -85,35 +85,36 @@ class BaseAlbumCmd : public BaseBlogCmd {
   // BaseHttpCmd hooks shared by the three commands.
   // The host and path of the write endpoint (empty until the server directory named
   // it), port 80.
-  void GetServer(const char** host, unsigned short* port) override;
+  void GetServer(const char** host, unsigned short* port) ZQ_REQUIRES(CommandLock()) override;
   // false: no connection parameter.
-  bool GetConnectionParameter(ConnectionParameter* block) override;
+  bool GetConnectionParameter(ConnectionParameter* block) ZQ_REQUIRES(CommandLock()) override;
   // POST, the endpoint path; sets "Cookie" then "Content-Type".
-  void GetRequestLine(int* method, std::string* path) override;
+  void GetRequestLine(int* method, std::string* path) ZQ_REQUIRES(CommandLock()) override;
   // The form of BuildForm in a buffer of FormBufferSize bytes. A form that does not fit
   // is not sent: AbandonRequest(kFailureRequestTooLong, operation index).
-  bool GetRequestBody(const BYTE** data, int* length) override;
+  bool GetRequestBody(const BYTE** data, int* length) ZQ_REQUIRES(CommandLock()) override;
   // S_OK; the headers are not used.
-  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) override;
+  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) ZQ_REQUIRES(CommandLock()) override;
   // The host's XML package parser.
-  CComPtr<IPackageParser> CreateReplyParser() override;
+  CComPtr<IPackageParser> CreateReplyParser() ZQ_REQUIRES(CommandLock()) override;
   // The session's failure notice (code, operation index, 0, 0).
-  void OnTransportError(int code) override;
+  void OnTransportError(int code) ZQ_REQUIRES(CommandLock()) override;
 
   // BaseBlogCmd: the notice (0, notice code, 0, 0) on the serving channel.
-  void NotifyChange() override;
+  void NotifyChange() ZQ_REQUIRES(CommandLock()) override;
 
   // The size of the form buffer.
   virtual size_t FormBufferSize() const = 0;
   // Writes the command's form into form; may throw ConversionError.
-  virtual void BuildForm(Form* form) = 0;
+  virtual void BuildForm(Form* form) ZQ_REQUIRES(CommandLock()) = 0;
 
   // The end of a reply: DispatchReply, with a change to broadcast when Status is 1.
-  void Dispatch();
+  void Dispatch() ZQ_REQUIRES(CommandLock());
   // Builds a ResultOnAlbum (the user id, the operation index and its title, Status,
   // the text of the message word, categoryId, categoryName), files it under the command
   // id and raises the result event (command id, 0), holding the session's ResultLock.
-  void DeliverAlbumResult(int categoryId, const std::wstring& categoryName);
+  void DeliverAlbumResult(int categoryId, const std::wstring& categoryName)
+      ZQ_REQUIRES(CommandLock());
   // Sends payload on the serving channel (nothing when there is none).
   void PublishPayload(const std::vector<BYTE>& payload);
 
@@ -141,17 +142,16 @@ class BaseAlbumCmd : public BaseBlogCmd {
   std::wstring Uin();
   int OperationIndexOf() const { return operationIndex_; }
 
-  // REQUIRES: the command lock is held.
-  void SetMessage(const std::string& message) { message_ = message; }
+  void SetMessage(const std::string& message) ZQ_REQUIRES(CommandLock()) { message_ = message; }
 
  private:
   const int endpointIndex_;
   const int operationIndex_;
   const int noticeCode_;
-  std::string host_;  // ANSI, from the endpoint
-  std::string path_;  // ANSI, from the endpoint
-  std::string body_;  // the form sent, alive until Step returns
-  std::string message_;
+  std::string host_ ZQ_GUARDED_BY(CommandLock());  // ANSI, from the endpoint
+  std::string path_ ZQ_GUARDED_BY(CommandLock());  // ANSI, from the endpoint
+  std::string body_ ZQ_GUARDED_BY(CommandLock());  // the form sent, alive until Step returns
+  std::string message_ ZQ_GUARDED_BY(CommandLock());
 };
 
 }  // namespace ZQBlog

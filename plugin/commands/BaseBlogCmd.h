@@ -22,8 +22,9 @@
 // nothing (E_FAIL), the channel getters give null and GetShareSessionRole answers 2
 // (stand-alone), so a command that still reaches its reply delivers its result locally.
 //
-// Threads: the three fields are guarded by the command lock (BaseCmd); the virtual
-// operations run with it held (from Start, Step or a share-session callback).
+// Threads: the fields are guarded by the command lock (BaseCmd); the virtual operations
+// that read or write the command run with it held (from Start, Step or a share-session
+// callback). The name and the share-session lookups (1, 5, 6, 7, 14) need no lock.
 #ifndef ZQBLOG_COMMANDS_BASEBLOGCMD_H_
 #define ZQBLOG_COMMANDS_BASEBLOGCMD_H_
 
@@ -115,13 +116,13 @@ class BaseBlogCmd : public BaseHttpCmd {
   // 1. The command name, equal to its registration key ("RefreshBlogServerInfo", ...).
   virtual std::string GetCommandName() = 0;
   // 2. Byte size of the serialised operation parameters.
-  virtual int GetRequestRecordSize() = 0;
+  virtual int GetRequestRecordSize() ZQ_REQUIRES(CommandLock()) = 0;
   // 3. Writes the parameters into message's payload (sized by the caller to
   //    GetRequestRecordSize bytes); false when they do not fit or cannot be written.
-  virtual bool WriteRequestRecord(IShareSessionMessage* message) = 0;
+  virtual bool WriteRequestRecord(IShareSessionMessage* message) ZQ_REQUIRES(CommandLock()) = 0;
   // 4. Reads the parameters from a received operation message; false (the fields that
   //    were not read stay as they were) when the record is refused or truncated.
-  virtual bool ReadRequestRecord(IShareSessionMessage* message) = 0;
+  virtual bool ReadRequestRecord(IShareSessionMessage* message) ZQ_REQUIRES(CommandLock()) = 0;
   // 5. This process's role as the host's share-session manager reports it, asked anew
   //    each time: 0 forward, 1 serve, 2 stand-alone (or any other value the host gives).
   //    2 when there is no host platform or share-session manager, or the manager cannot
@@ -137,37 +138,38 @@ class BaseBlogCmd : public BaseHttpCmd {
   //    channel, the message or its payload cannot be had, or the record is not written
   //    (the message made is then left with an empty payload, which the host does not
   //    send).
-  virtual CComPtr<IShareSessionMessage> BuildResultMessage(IShareSessionMessage* request);
+  virtual CComPtr<IShareSessionMessage> BuildResultMessage(IShareSessionMessage* request)
+      ZQ_REQUIRES(CommandLock());
   // 9. A new operation message on the client channel carrying the command name and a
   //    payload of GetRequestRecordSize bytes filled by WriteRequestRecord. Null when the
   //    channel, the message or its payload cannot be had, or the record is not written.
-  virtual CComPtr<IShareSessionMessage> BuildOperationMessage();
+  virtual CComPtr<IShareSessionMessage> BuildOperationMessage() ZQ_REQUIRES(CommandLock());
   // 10. The forwarded command's answer: reads the result record from result's payload
   //     and delivers the result object. An empty payload is the host saying that no
   //     process could serve the request: Status 0 and the result is delivered all the
   //     same (an empty message text and the command's own parameters), S_OK. E_FAIL
   //     (nothing delivered) when the payload cannot be had or the record cannot be
   //     read; else S_OK.
-  virtual HRESULT OnShareSessionResult(IShareSessionMessage* result);
+  virtual HRESULT OnShareSessionResult(IShareSessionMessage* result) ZQ_REQUIRES(CommandLock());
   // 11. Serialises what the command fetched and sends it on the serving channel.
-  virtual void PublishChange() = 0;
+  virtual void PublishChange() ZQ_REQUIRES(CommandLock()) = 0;
   // 12. Byte size of the PublishChange payload.
-  virtual int GetChangeRecordSize() = 0;
+  virtual int GetChangeRecordSize() ZQ_REQUIRES(CommandLock()) = 0;
   // 13. Sends the command's notice (0, notice code, 0, 0) on the serving channel.
-  virtual void NotifyChange() = 0;
+  virtual void NotifyChange() ZQ_REQUIRES(CommandLock()) = 0;
   // 14. The text for the server's error word (case-sensitive) in code page 936: for
   //     operations 10 and 11 (move, copy) from the move/copy table, for every other
   //     index from the general table; "" for a word the table lacks.
   virtual std::string TranslateServerMessage(const std::string& word, int operationIndex);
   // 15. Byte size of the result payload (4 for a status-only result).
-  virtual int GetResultRecordSize() = 0;
+  virtual int GetResultRecordSize() ZQ_REQUIRES(CommandLock()) = 0;
   // 16. Writes the result payload into payload[0, size); false when it does not fit.
-  virtual bool WriteResultRecord(BYTE* payload, int size) = 0;
+  virtual bool WriteResultRecord(BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) = 0;
   // 17. Reads the result payload from payload[0, size); false when it is too short.
-  virtual bool ReadResultRecord(const BYTE* payload, int size) = 0;
+  virtual bool ReadResultRecord(const BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) = 0;
   // 18. Builds the result object, files it in the blog session under the command id
   //     and raises the result event, holding the session's ResultLock.
-  virtual void DeliverResult() = 0;
+  virtual void DeliverResult() ZQ_REQUIRES(CommandLock()) = 0;
 
   // ---- set-up by the plug-in, right after creation.
 
@@ -222,8 +224,8 @@ class BaseBlogCmd : public BaseHttpCmd {
   BaseBlogCmd();
   ~BaseBlogCmd() override;
 
-  // REQUIRES: the command lock is held (the hooks and operations run with it).
-  void SetStatus(int status);
+  // The hooks and operations run with the command lock held.
+  void SetStatus(int status) ZQ_REQUIRES(CommandLock());
 
   // Thrown by AbandonRequest.
   class RequestAbandoned : public std::runtime_error {
@@ -257,21 +259,18 @@ class BaseBlogCmd : public BaseHttpCmd {
   // change is broadcast (PublishChange, then NotifyChange) when changed is true, then a
   // command run for another process answers it with its result record, once (also
   // after a refused write, which broadcasts nothing). Any other role: DeliverOrAnswer.
-  // REQUIRES: the command lock is held.
-  void DispatchReply(bool changed);
+  void DispatchReply(bool changed) ZQ_REQUIRES(CommandLock());
   // An outcome given in every role (one that carries no change to broadcast): a
   // command run for another process answers it with its result record, once; any
-  // other command delivers its result (DeliverResult). REQUIRES: the command lock is
-  // held.
-  void DeliverOrAnswer();
+  // other command delivers its result (DeliverResult).
+  void DeliverOrAnswer() ZQ_REQUIRES(CommandLock());
   // An outcome given in every role that changed this process's session: in role 1 the
   // change is broadcast first (BroadcastIfServing), so every process keeps the same;
-  // then DeliverOrAnswer. REQUIRES: the command lock is held.
-  void DeliverOrAnswerChange();
+  // then DeliverOrAnswer.
+  void DeliverOrAnswerChange() ZQ_REQUIRES(CommandLock());
   // In role 1 the change is broadcast (PublishChange, then NotifyChange); in any other
-  // role nothing. For a change whose outcome has been given already. REQUIRES: the
-  // command lock is held.
-  void BroadcastIfServing();
+  // role nothing. For a change whose outcome has been given already.
+  void BroadcastIfServing() ZQ_REQUIRES(CommandLock());
 
   // The server's word as a result or change record carries it: cut to the 46 bytes its
   // reader takes. A longer word is in no error table, and neither is its cut form, so
@@ -280,15 +279,16 @@ class BaseBlogCmd : public BaseHttpCmd {
 
   // Tells the session's failure sinks (value1, operationIndex, value3, value4): the
   // command's outcome. Nothing without a session.
-  void TellFailure(int value1, int operationIndex, int value3 = 0, int value4 = 0);
+  void TellFailure(int value1, int operationIndex, int value3 = 0, int value4 = 0)
+      ZQ_REQUIRES(CommandLock());
   // For a command that files its result without FileResult: its outcome is given.
-  void NoteOutcomeGiven() { outcomeGiven_ = true; }
+  void NoteOutcomeGiven() ZQ_REQUIRES(CommandLock()) { outcomeGiven_ = true; }
 
   // A command whose reply ends it without any outcome (no result filed or answered,
   // nothing broadcast, no failure told) tells its failure sinks as a transport error
   // would, with kFailureBadReply: the host never waits on a command that ended
   // silently.
-  void OnReplyFinished(int state) override;
+  void OnReplyFinished(int state) ZQ_REQUIRES(CommandLock()) override;
 
   // A new album result of operationIndex for uin, with the operation's title and the
   // command's status; null when it cannot be made. The caller adds what its operation
@@ -298,7 +298,8 @@ class BaseBlogCmd : public BaseHttpCmd {
   // Files result under CommandId() in session and tells the result sinks (resultKind),
   // both under the session's ResultLock, so the sinks hear of results in the order they
   // were filed. REQUIRES: session and result not null.
-  void FileResult(BlogSession_* session, ICommonResult* result, int resultKind);
+  void FileResult(BlogSession_* session, ICommonResult* result, int resultKind)
+      ZQ_REQUIRES(CommandLock());
 
   // ---- the record of the commands whose parameters are only the user id.
   // 4 + the byte length of the user id.
@@ -339,24 +340,24 @@ class BaseBlogCmd : public BaseHttpCmd {
   // ---- the result record that is only the status.
   static constexpr int kStatusRecordSize = 4;
   // Writes Status as a 4-byte little-endian int; false when size is below 4.
-  bool WriteStatusRecord(BYTE* payload, int size);
+  bool WriteStatusRecord(BYTE* payload, int size) ZQ_REQUIRES(CommandLock());
   // Reads Status from the first 4 bytes; false (Status unchanged) when there are fewer.
-  bool ReadStatusRecord(const BYTE* payload, int size);
+  bool ReadStatusRecord(const BYTE* payload, int size) ZQ_REQUIRES(CommandLock());
 
  private:
   // Answers the forwarded request with BuildResultMessage, once; nothing for a command
   // this process runs for itself.
-  void AnswerForwardedRequest();
+  void AnswerForwardedRequest() ZQ_REQUIRES(CommandLock());
 
-  std::string userId_;  // ANSI
-  int status_ = 0;
-  int commandId_ = 0;
+  std::string userId_ ZQ_GUARDED_BY(CommandLock());  // ANSI
+  int status_ ZQ_GUARDED_BY(CommandLock()) = 0;
+  int commandId_ ZQ_GUARDED_BY(CommandLock()) = 0;
   // The operation message of another process this command runs for; null otherwise.
-  CComPtr<IShareSessionMessage> forwardedRequest_;
-  bool answered_ = false;
+  CComPtr<IShareSessionMessage> forwardedRequest_ ZQ_GUARDED_BY(CommandLock());
+  bool answered_ ZQ_GUARDED_BY(CommandLock()) = false;
   // Some outcome of the command has been given: a result filed or answered, a change
   // broadcast (the serving process's outcome), or a failure told.
-  bool outcomeGiven_ = false;
+  bool outcomeGiven_ ZQ_GUARDED_BY(CommandLock()) = false;
 };
 
 }  // namespace ZQBlog

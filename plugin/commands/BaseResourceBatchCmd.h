@@ -60,7 +60,7 @@ class BaseResourceBatchCmd : public BaseBlogCmd {
   // BaseBlogCmd
   std::string GetCommandName() override;
   // Publishes (0, notice code, 0, 0) on the serving channel; nothing without one.
-  void NotifyChange() override;
+  void NotifyChange() ZQ_REQUIRES(CommandLock()) override;
 
   // The form GetRequestBody sends, in *form. False (*form empty) when the header or an
   // id pair does not fit in kFormBufferSize - 1 bytes. Throws ConversionError when the
@@ -81,31 +81,30 @@ class BaseResourceBatchCmd : public BaseBlogCmd {
 
   // BaseHttpCmd hooks.
   // The host and path of the command's endpoint (empty until the directory named it).
-  void GetServer(const char** host, unsigned short* port) override;
-  bool GetConnectionParameter(ConnectionParameter* block) override;
+  void GetServer(const char** host, unsigned short* port) ZQ_REQUIRES(CommandLock()) override;
+  bool GetConnectionParameter(ConnectionParameter* block) ZQ_REQUIRES(CommandLock()) override;
   // POST, the endpoint's path; "Cookie" (BuildCookie of the user id), then
   // "Content-Type" "application/x-www-form-urlencoded".
-  void GetRequestLine(int* method, std::string* path) override;
+  void GetRequestLine(int* method, std::string* path) ZQ_REQUIRES(CommandLock()) override;
   // BuildForm's text without its terminator; AbandonRequest(kFailureRequestTooLong,
   // operation index) when it does not fit.
-  bool GetRequestBody(const BYTE** data, int* length) override;
-  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) override;
+  bool GetRequestBody(const BYTE** data, int* length) ZQ_REQUIRES(CommandLock()) override;
+  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) ZQ_REQUIRES(CommandLock()) override;
   // The host's "IXMLPackageParser".
-  CComPtr<IPackageParser> CreateReplyParser() override;
+  CComPtr<IPackageParser> CreateReplyParser() ZQ_REQUIRES(CommandLock()) override;
   // NotifyFailure(category id, operation index, 0, 0); code is not passed on.
-  void OnTransportError(int code) override;
+  void OnTransportError(int code) ZQ_REQUIRES(CommandLock()) override;
 
   // The form's text before the id pairs, given the user id as UTF-8.
-  // REQUIRES: lock held.
-  virtual std::string FormHeader(const std::string& utf8UserId) = 0;
+  virtual std::string FormHeader(const std::string& utf8UserId) ZQ_REQUIRES(CommandLock()) = 0;
 
   // Keeps categoryId, count and ids[0, count). False, nothing changed, for a negative
-  // count or a null ids with a positive count. REQUIRES: lock held.
-  bool StoreParameters(int categoryId, int count, const int* ids);
+  // count or a null ids with a positive count.
+  bool StoreParameters(int categoryId, int count, const int* ids) ZQ_REQUIRES(CommandLock());
 
   // The end of a reply: DispatchReply, with a change to broadcast when Status is 1.
-  // REQUIRES: lock held and no session lock.
-  void FinishReply();
+  // REQUIRES: no session lock held.
+  void FinishReply() ZQ_REQUIRES(CommandLock());
 
   // A value of the reply (the root's) or of one of its items, read into a buffer of
   // the command's size: "" when the reply or item is null or has no such value.
@@ -118,11 +117,11 @@ class BaseResourceBatchCmd : public BaseBlogCmd {
   // A new batch result with the values every batch result carries: the user id,
   // the operation index and its title, Status, the text of the kept message word for
   // the operation, and the category id. Null when it cannot be created. Throws
-  // ConversionError when a text cannot be converted. REQUIRES: lock held.
-  CComPtr<CComObject<ResultOnBatchOperation>> NewBatchResult();
+  // ConversionError when a text cannot be converted.
+  CComPtr<CComObject<ResultOnBatchOperation>> NewBatchResult() ZQ_REQUIRES(CommandLock());
   // Files result in the blog session under the command id and raises the result event
   // (command id, 2), both holding the session's ResultLock. A null result does nothing.
-  void FileBatchResult(CComObject<ResultOnBatchOperation>* result);
+  void FileBatchResult(CComObject<ResultOnBatchOperation>* result) ZQ_REQUIRES(CommandLock());
 
   // Sends payload on the serving channel; nothing without one.
   void PublishPayload(const std::vector<BYTE>& payload);
@@ -134,16 +133,15 @@ class BaseResourceBatchCmd : public BaseBlogCmd {
   static bool PayloadOf(IShareSessionMessage* message, const BYTE** payload, int* size);
 
   const Traits traits_;
-  // Guarded by the command lock.
-  int categoryId_ = 0;
-  int itemCount_ = 0;
-  std::vector<int> ids_;  // ids_.size() == itemCount_
-  std::string message_;
+  int categoryId_ ZQ_GUARDED_BY(CommandLock()) = 0;
+  int itemCount_ ZQ_GUARDED_BY(CommandLock()) = 0;
+  std::vector<int> ids_ ZQ_GUARDED_BY(CommandLock());  // ids_.size() == itemCount_
+  std::string message_ ZQ_GUARDED_BY(CommandLock());
 
  private:
-  std::string host_;
-  std::string path_;
-  std::string form_;  // what GetRequestBody handed out
+  std::string host_ ZQ_GUARDED_BY(CommandLock());
+  std::string path_ ZQ_GUARDED_BY(CommandLock());
+  std::string form_ ZQ_GUARDED_BY(CommandLock());  // what GetRequestBody handed out
 };
 
 }  // namespace ZQBlog

@@ -99,13 +99,13 @@ class BaseResourceTransferCmd : public BaseResourceBatchCmd {
   std::map<int, int> NewIds();
 
   // BaseBlogCmd
-  int GetRequestRecordSize() override;
-  bool WriteRequestRecord(IShareSessionMessage* message) override;
+  int GetRequestRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  bool WriteRequestRecord(IShareSessionMessage* message) ZQ_REQUIRES(CommandLock()) override;
   bool ReadRequestRecord(IShareSessionMessage* message) override;
-  void PublishChange() override;
-  int GetChangeRecordSize() override;
-  int GetResultRecordSize() override;
-  bool WriteResultRecord(BYTE* payload, int size) override;
+  void PublishChange() ZQ_REQUIRES(CommandLock()) override;
+  int GetChangeRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  int GetResultRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  bool WriteResultRecord(BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) override;
   bool ReadResultRecord(const BYTE* payload, int size) override;
   void DeliverResult() override;
 
@@ -114,32 +114,33 @@ class BaseResourceTransferCmd : public BaseResourceBatchCmd {
   ~BaseResourceTransferCmd() override;
 
   // BaseHttpCmd
-  HRESULT OnReplyPackage(IPackage* package) override;
+  HRESULT OnReplyPackage(IPackage* package) ZQ_REQUIRES(CommandLock()) override;
   // BaseResourceBatchCmd
-  std::string FormHeader(const std::string& utf8UserId) override;
+  std::string FormHeader(const std::string& utf8UserId) ZQ_REQUIRES(CommandLock()) override;
 
  private:
   // Reads the items of a "success" reply into the done and failed ids, states and
-  // failures. REQUIRES: lock held.
-  void ReadTransferItems(IXMLPackage* reply);
+  // failures.
+  void ReadTransferItems(IXMLPackage* reply) ZQ_REQUIRES(CommandLock());
   // Updates the cached albums with the done items; false (nothing changed) when either
-  // album is not cached. REQUIRES: lock held.
-  bool ApplyTransfer();
+  // album is not cached.
+  bool ApplyTransfer() ZQ_REQUIRES(CommandLock());
 
   std::vector<BYTE> BuildRequestRecord();
   std::vector<BYTE> BuildChangeRecord();
   std::vector<BYTE> BuildResultRecord();
 
   const Transfer transfer_;
-  // Guarded by the command lock. categoryId_ of the base is the source album.
-  int targetCategoryId_ = 0;
-  int choice_ = 0;
-  std::vector<int> doneIds_;
-  std::vector<int> failedIds_;
-  std::map<int, std::string> doneStates_;
-  std::map<int, std::string> failures_;
-  std::map<int, int> newIds_;
-  std::vector<CopiedResource> copies_;  // copy: every done item, in reply order
+  // categoryId_ of the base is the source album.
+  int targetCategoryId_ ZQ_GUARDED_BY(CommandLock()) = 0;
+  int choice_ ZQ_GUARDED_BY(CommandLock()) = 0;
+  std::vector<int> doneIds_ ZQ_GUARDED_BY(CommandLock());
+  std::vector<int> failedIds_ ZQ_GUARDED_BY(CommandLock());
+  std::map<int, std::string> doneStates_ ZQ_GUARDED_BY(CommandLock());
+  std::map<int, std::string> failures_ ZQ_GUARDED_BY(CommandLock());
+  std::map<int, int> newIds_ ZQ_GUARDED_BY(CommandLock());
+  // Copy: every done item, in reply order.
+  std::vector<CopiedResource> copies_ ZQ_GUARDED_BY(CommandLock());
 };
 
 }  // namespace ZQBlog

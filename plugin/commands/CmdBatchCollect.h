@@ -100,45 +100,44 @@ class CmdBatchCollect : public BaseBlogCmd {
   int GetRequestRecordSize() override;
   bool WriteRequestRecord(IShareSessionMessage* message) override;
   bool ReadRequestRecord(IShareSessionMessage* message) override;
-  void PublishChange() override;
-  int GetChangeRecordSize() override;
-  void NotifyChange() override;
-  int GetResultRecordSize() override;
-  bool WriteResultRecord(BYTE* payload, int size) override;
+  void PublishChange() ZQ_REQUIRES(CommandLock()) override;
+  int GetChangeRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  void NotifyChange() ZQ_REQUIRES(CommandLock()) override;
+  int GetResultRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  bool WriteResultRecord(BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) override;
   bool ReadResultRecord(const BYTE* payload, int size) override;
   // A ResultOnBatchOperation: user id, operation 4 and its title, Status, the
   // translated message, the album id, the collected and refused counts (those of the
   // result record in a process that forwarded the command), the ids of the collected
   // items, their states and the refusals; filed under the command id, then the result
   // event (command id, 2), holding ResultLock.
-  void DeliverResult() override;
+  void DeliverResult() ZQ_REQUIRES(CommandLock()) override;
 
  protected:
   CmdBatchCollect();
   ~CmdBatchCollect() override;
 
   // BaseHttpCmd hooks.
-  void GetServer(const char** host, unsigned short* port) override;
-  bool GetConnectionParameter(ConnectionParameter* block) override;
-  void GetRequestLine(int* method, std::string* path) override;
-  bool GetRequestBody(const BYTE** data, int* length) override;
+  void GetServer(const char** host, unsigned short* port) ZQ_REQUIRES(CommandLock()) override;
+  bool GetConnectionParameter(ConnectionParameter* block) ZQ_REQUIRES(CommandLock()) override;
+  void GetRequestLine(int* method, std::string* path) ZQ_REQUIRES(CommandLock()) override;
+  bool GetRequestBody(const BYTE** data, int* length) ZQ_REQUIRES(CommandLock()) override;
   // Status 500: Status 0, the result delivered at once, E_FAIL. S_OK otherwise.
-  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) override;
+  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) ZQ_REQUIRES(CommandLock()) override;
   // The reply handling above; S_OK in every case.
-  HRESULT OnReplyPackage(IPackage* package) override;
-  CComPtr<IPackageParser> CreateReplyParser() override;
-  void OnTransportError(int code) override;
+  HRESULT OnReplyPackage(IPackage* package) ZQ_REQUIRES(CommandLock()) override;
+  CComPtr<IPackageParser> CreateReplyParser() ZQ_REQUIRES(CommandLock()) override;
+  void OnTransportError(int code) ZQ_REQUIRES(CommandLock()) override;
 
  private:
-  // The form in form_; false when it does not fit the buffer. REQUIRES: lock held.
-  bool BuildForm();
+  // The form in form_; false when it does not fit the buffer.
+  bool BuildForm() ZQ_REQUIRES(CommandLock());
   // Reads an accepted reply's elements into the items, the collected ids and states
-  // and the refusals. REQUIRES: lock held.
-  void ReadCollected(IXMLPackage* reply, const std::wstring& uin);
+  // and the refusals.
+  void ReadCollected(IXMLPackage* reply, const std::wstring& uin) ZQ_REQUIRES(CommandLock());
   // Adds the collected items to the session's album and index; false (nothing
-  // changed) when the album is not in the session. REQUIRES: lock held, no session
-  // lock.
-  bool ApplyCollected(const std::wstring& uin);
+  // changed) when the album is not in the session. REQUIRES: no session lock held.
+  bool ApplyCollected(const std::wstring& uin) ZQ_REQUIRES(CommandLock());
   std::vector<BYTE> BuildChangeRecord();
 
   int categoryId_ = 0;
@@ -154,9 +153,9 @@ class CmdBatchCollect : public BaseBlogCmd {
   int recordCollected_ = 0;
   int recordRefused_ = 0;
   // The counts the result shows: those of a result record when the outcome came in
-  // one, else the collected items and the refusals. REQUIRES: lock held.
-  int CollectedCount();
-  int RefusedCount();
+  // one, else the collected items and the refusals.
+  int CollectedCount() ZQ_REQUIRES(CommandLock());
+  int RefusedCount() ZQ_REQUIRES(CommandLock());
   std::vector<BYTE> BuildResultRecord();
   // A 500 reply delivered the command's result already.
   bool deliveredOnServerError_ = false;

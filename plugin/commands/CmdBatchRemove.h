@@ -51,13 +51,13 @@ class CmdBatchRemove : public BaseResourceBatchCmd {
   bool SetParameters(int categoryId, int count, const int* ids);
 
   // BaseBlogCmd
-  int GetRequestRecordSize() override;
-  bool WriteRequestRecord(IShareSessionMessage* message) override;
+  int GetRequestRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  bool WriteRequestRecord(IShareSessionMessage* message) ZQ_REQUIRES(CommandLock()) override;
   bool ReadRequestRecord(IShareSessionMessage* message) override;
-  void PublishChange() override;
-  int GetChangeRecordSize() override;
-  int GetResultRecordSize() override;
-  bool WriteResultRecord(BYTE* payload, int size) override;
+  void PublishChange() ZQ_REQUIRES(CommandLock()) override;
+  int GetChangeRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  int GetResultRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  bool WriteResultRecord(BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) override;
   bool ReadResultRecord(const BYTE* payload, int size) override;
   void DeliverResult() override;
 
@@ -66,14 +66,14 @@ class CmdBatchRemove : public BaseResourceBatchCmd {
   ~CmdBatchRemove() override;
 
   // BaseHttpCmd
-  HRESULT OnReplyPackage(IPackage* package) override;
+  HRESULT OnReplyPackage(IPackage* package) ZQ_REQUIRES(CommandLock()) override;
   // BaseResourceBatchCmd
-  std::string FormHeader(const std::string& utf8UserId) override;
+  std::string FormHeader(const std::string& utf8UserId) ZQ_REQUIRES(CommandLock()) override;
 
  private:
   // Applies a "success" reply to the session; false when the album is not cached
   // (nothing changed).
-  bool ApplyRemoval();
+  bool ApplyRemoval() ZQ_REQUIRES(CommandLock());
 
   std::vector<BYTE> BuildRequestRecord();
   std::vector<BYTE> BuildChangeRecord();

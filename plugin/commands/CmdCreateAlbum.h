@@ -70,26 +70,26 @@ class CmdCreateAlbum : public BaseAlbumCmd {
   // Reads the user id (50-byte limit) and the album record into a new album; false,
   // nothing changed, when any item is refused or missing.
   bool ReadRequestRecord(IShareSessionMessage* message) override;
-  void PublishChange() override;
-  int GetChangeRecordSize() override;
-  int GetResultRecordSize() override;
-  bool WriteResultRecord(BYTE* payload, int size) override;
+  void PublishChange() ZQ_REQUIRES(CommandLock()) override;
+  int GetChangeRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  int GetResultRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  bool WriteResultRecord(BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) override;
   // Reads Status, the created id and the message; false, nothing changed, when the
   // record is short or the message refused.
   bool ReadResultRecord(const BYTE* payload, int size) override;
-  void DeliverResult() override;
+  void DeliverResult() ZQ_REQUIRES(CommandLock()) override;
 
  protected:
   CmdCreateAlbum();
   ~CmdCreateAlbum() override;
 
-  HRESULT OnReplyPackage(IPackage* package) override;
+  HRESULT OnReplyPackage(IPackage* package) ZQ_REQUIRES(CommandLock()) override;
   size_t FormBufferSize() const override { return kFormSize; }
-  void BuildForm(Form* form) override;
+  void BuildForm(Form* form) ZQ_REQUIRES(CommandLock()) override;
 
  private:
-  // The command's album, made on first use. REQUIRES: the command lock is held.
-  AlbumInfo* OwnAlbum();
+  // The command's album, made on first use.
+  AlbumInfo* OwnAlbum() ZQ_REQUIRES(CommandLock());
   std::vector<BYTE> BuildChangeRecord();
 
   CComPtr<AlbumInfo> album_;

@@ -75,33 +75,33 @@ class CmdGetAlbumList : public BaseBlogCmd {
 
   // BaseBlogCmd
   std::string GetCommandName() override;
-  int GetRequestRecordSize() override;
-  bool WriteRequestRecord(IShareSessionMessage* message) override;
-  bool ReadRequestRecord(IShareSessionMessage* message) override;
-  void PublishChange() override;
-  int GetChangeRecordSize() override;
-  void NotifyChange() override;
-  int GetResultRecordSize() override;
-  bool WriteResultRecord(BYTE* payload, int size) override;
-  bool ReadResultRecord(const BYTE* payload, int size) override;
+  int GetRequestRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  bool WriteRequestRecord(IShareSessionMessage* message) ZQ_REQUIRES(CommandLock()) override;
+  bool ReadRequestRecord(IShareSessionMessage* message) ZQ_REQUIRES(CommandLock()) override;
+  void PublishChange() ZQ_REQUIRES(CommandLock()) override;
+  int GetChangeRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  void NotifyChange() ZQ_REQUIRES(CommandLock()) override;
+  int GetResultRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  bool WriteResultRecord(BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) override;
+  bool ReadResultRecord(const BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) override;
   // A ResultOnAlbum (user id, operation 2 and its title, Status) filed under the
   // command id, then the result event (command id, 0). Only the first call files and
   // announces; later calls do nothing.
-  void DeliverResult() override;
+  void DeliverResult() ZQ_REQUIRES(CommandLock()) override;
 
  protected:
   CmdGetAlbumList();
   ~CmdGetAlbumList() override;
 
   // BaseHttpCmd hooks.
-  void GetServer(const char** host, unsigned short* port) override;
-  bool GetConnectionParameter(ConnectionParameter* block) override;
-  void GetRequestLine(int* method, std::string* path) override;
-  bool GetRequestBody(const BYTE** data, int* length) override;
-  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) override;
-  HRESULT OnReplyPackage(IPackage* package) override;
-  CComPtr<IPackageParser> CreateReplyParser() override;
-  void OnTransportError(int code) override;
+  void GetServer(const char** host, unsigned short* port) ZQ_REQUIRES(CommandLock()) override;
+  bool GetConnectionParameter(ConnectionParameter* block) ZQ_REQUIRES(CommandLock()) override;
+  void GetRequestLine(int* method, std::string* path) ZQ_REQUIRES(CommandLock()) override;
+  bool GetRequestBody(const BYTE** data, int* length) ZQ_REQUIRES(CommandLock()) override;
+  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) ZQ_REQUIRES(CommandLock()) override;
+  HRESULT OnReplyPackage(IPackage* package) ZQ_REQUIRES(CommandLock()) override;
+  CComPtr<IPackageParser> CreateReplyParser() ZQ_REQUIRES(CommandLock()) override;
+  void OnTransportError(int code) ZQ_REQUIRES(CommandLock()) override;
 
  private:
   // One "category" of the reply, as read.
@@ -119,13 +119,13 @@ class CmdGetAlbumList : public BaseBlogCmd {
 
   static AlbumEntry ReadAlbumEntry(IXMLNode* category, XmlValueReader* reader);
   // The 304 answer: the cached copy parsed and reconciled as a reply.
-  void ReplayCachedCopy();
+  void ReplayCachedCopy() ZQ_REQUIRES(CommandLock());
   // The 304 answer of a serving process that holds the list: the user's albums as the
   // session holds them, in list order, become the reply albums (and ids) that
   // PublishChange broadcasts. False, nothing taken, when the list has gone.
   bool TakeHeldAlbums();
   // Reconciles the reply in document with the user's list and dispatches by role.
-  HRESULT Reconcile(IXMLPackage* document);
+  HRESULT Reconcile(IXMLPackage* document) ZQ_REQUIRES(CommandLock());
   // The change record of the reply albums.
   std::vector<BYTE> BuildChangeRecord();
 

@@ -62,18 +62,18 @@ class CmdGetCidDat : public BaseBlogCmd {
 
   // BaseBlogCmd
   std::string GetCommandName() override;
-  int GetRequestRecordSize() override;
-  bool WriteRequestRecord(IShareSessionMessage* message) override;
-  bool ReadRequestRecord(IShareSessionMessage* message) override;
-  void PublishChange() override;
-  int GetChangeRecordSize() override;
-  void NotifyChange() override;
-  int GetResultRecordSize() override;
-  bool WriteResultRecord(BYTE* payload, int size) override;
-  bool ReadResultRecord(const BYTE* payload, int size) override;
+  int GetRequestRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  bool WriteRequestRecord(IShareSessionMessage* message) ZQ_REQUIRES(CommandLock()) override;
+  bool ReadRequestRecord(IShareSessionMessage* message) ZQ_REQUIRES(CommandLock()) override;
+  void PublishChange() ZQ_REQUIRES(CommandLock()) override;
+  int GetChangeRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  void NotifyChange() ZQ_REQUIRES(CommandLock()) override;
+  int GetResultRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  bool WriteResultRecord(BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) override;
+  bool ReadResultRecord(const BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) override;
   // A ResultOnAlbum (user id, operation 1 and its title, Status) filed under the
   // command id, then the result event (command id, 0), holding ResultLock.
-  void DeliverResult() override;
+  void DeliverResult() ZQ_REQUIRES(CommandLock()) override;
 
  protected:
   CmdGetCidDat();
@@ -82,22 +82,22 @@ class CmdGetCidDat : public BaseBlogCmd {
   // BaseHttpCmd hooks.
   // Host and path from the user's CidDatUrl; throws (the command fails before any
   // request) when the user has no directory record or the URL is outside the service.
-  void GetServer(const char** host, unsigned short* port) override;
-  bool GetConnectionParameter(ConnectionParameter* block) override;
-  void GetRequestLine(int* method, std::string* path) override;
-  bool GetRequestBody(const BYTE** data, int* length) override;
-  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) override;
-  HRESULT OnReplyPackage(IPackage* package) override;
-  CComPtr<IPackageParser> CreateReplyParser() override;
-  void OnTransportError(int code) override;
+  void GetServer(const char** host, unsigned short* port) ZQ_REQUIRES(CommandLock()) override;
+  bool GetConnectionParameter(ConnectionParameter* block) ZQ_REQUIRES(CommandLock()) override;
+  void GetRequestLine(int* method, std::string* path) ZQ_REQUIRES(CommandLock()) override;
+  bool GetRequestBody(const BYTE** data, int* length) ZQ_REQUIRES(CommandLock()) override;
+  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) ZQ_REQUIRES(CommandLock()) override;
+  HRESULT OnReplyPackage(IPackage* package) ZQ_REQUIRES(CommandLock()) override;
+  CComPtr<IPackageParser> CreateReplyParser() ZQ_REQUIRES(CommandLock()) override;
+  void OnTransportError(int code) ZQ_REQUIRES(CommandLock()) override;
 
  private:
-  // What the reply's status said about its body. Guarded by the command lock.
+  // What the reply's status said about its body.
   enum ReplyKind { kReplyTable, kReplyNoTable, kReplyRefused };
 
   std::string host_;  // filled by GetServer
   std::string path_;
-  ReplyKind replyKind_ = kReplyTable;
+  ReplyKind replyKind_ ZQ_GUARDED_BY(CommandLock()) = kReplyTable;
 };
 
 }  // namespace ZQBlog

@@ -87,35 +87,35 @@ class CmdGetResourceList : public BaseBlogCmd {
   // BaseBlogCmd
   std::string GetCommandName() override;
   // 4 + the user id's length + 4.
-  int GetRequestRecordSize() override;
-  bool WriteRequestRecord(IShareSessionMessage* message) override;
+  int GetRequestRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  bool WriteRequestRecord(IShareSessionMessage* message) ZQ_REQUIRES(CommandLock()) override;
   // Reads the user id (50-byte limit) and the album id; false, both unchanged, when
   // either is refused or missing.
-  bool ReadRequestRecord(IShareSessionMessage* message) override;
-  void PublishChange() override;
-  int GetChangeRecordSize() override;
-  void NotifyChange() override;
-  int GetResultRecordSize() override;
-  bool WriteResultRecord(BYTE* payload, int size) override;
-  bool ReadResultRecord(const BYTE* payload, int size) override;
+  bool ReadRequestRecord(IShareSessionMessage* message) ZQ_REQUIRES(CommandLock()) override;
+  void PublishChange() ZQ_REQUIRES(CommandLock()) override;
+  int GetChangeRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  void NotifyChange() ZQ_REQUIRES(CommandLock()) override;
+  int GetResultRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  bool WriteResultRecord(BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) override;
+  bool ReadResultRecord(const BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) override;
   // A ResultOnAlbum (user id, operation 3 and its title, Status, the album id as
   // category id) filed under the command id, then the result event (command id, 0).
   // Only the first call files and announces; later calls do nothing.
-  void DeliverResult() override;
+  void DeliverResult() ZQ_REQUIRES(CommandLock()) override;
 
  protected:
   CmdGetResourceList();
   ~CmdGetResourceList() override;
 
   // BaseHttpCmd hooks.
-  void GetServer(const char** host, unsigned short* port) override;
-  bool GetConnectionParameter(ConnectionParameter* block) override;
-  void GetRequestLine(int* method, std::string* path) override;
-  bool GetRequestBody(const BYTE** data, int* length) override;
-  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) override;
-  HRESULT OnReplyPackage(IPackage* package) override;
-  CComPtr<IPackageParser> CreateReplyParser() override;
-  void OnTransportError(int code) override;
+  void GetServer(const char** host, unsigned short* port) ZQ_REQUIRES(CommandLock()) override;
+  bool GetConnectionParameter(ConnectionParameter* block) ZQ_REQUIRES(CommandLock()) override;
+  void GetRequestLine(int* method, std::string* path) ZQ_REQUIRES(CommandLock()) override;
+  bool GetRequestBody(const BYTE** data, int* length) ZQ_REQUIRES(CommandLock()) override;
+  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) ZQ_REQUIRES(CommandLock()) override;
+  HRESULT OnReplyPackage(IPackage* package) ZQ_REQUIRES(CommandLock()) override;
+  CComPtr<IPackageParser> CreateReplyParser() ZQ_REQUIRES(CommandLock()) override;
+  void OnTransportError(int code) ZQ_REQUIRES(CommandLock()) override;
 
  private:
   // The values of one "resource" of the reply as the document's bytes, back to back.
@@ -130,10 +130,10 @@ class CmdGetResourceList : public BaseBlogCmd {
                                             const std::string& uin);
   bool IsKeepingUser();
   // The 404 answer: the album emptied and marked loaded (and, serving, broadcast empty).
-  void EmptyAlbum();
+  void EmptyAlbum() ZQ_REQUIRES(CommandLock());
   // The 304 answer: the cached copy parsed and applied as a reply. False when the copy
   // gives no package.
-  bool ReplayCachedCopy();
+  bool ReplayCachedCopy() ZQ_REQUIRES(CommandLock());
   // The 304 answer of a serving process whose album's resources are loaded: the
   // album's resources as the session holds them, last first, become the reply
   // resources that PublishChange broadcasts, and the album's content-id pairs are
@@ -142,7 +142,7 @@ class CmdGetResourceList : public BaseBlogCmd {
   bool TakeHeldResources();
   // Applies the reply in document to the album and dispatches by role; false when the
   // album is not in the session.
-  bool Apply(IXMLPackage* document);
+  bool Apply(IXMLPackage* document) ZQ_REQUIRES(CommandLock());
   std::vector<BYTE> BuildChangeRecord();
 
   int albumId_ = 0;

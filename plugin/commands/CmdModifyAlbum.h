@@ -65,26 +65,26 @@ class CmdModifyAlbum : public BaseAlbumCmd {
   // Reads the user id (50-byte limit), the album record into a new album and the
   // new-resource count; false, nothing changed, when any item is refused or missing.
   bool ReadRequestRecord(IShareSessionMessage* message) override;
-  void PublishChange() override;
-  int GetChangeRecordSize() override;
-  int GetResultRecordSize() override;
-  bool WriteResultRecord(BYTE* payload, int size) override;
+  void PublishChange() ZQ_REQUIRES(CommandLock()) override;
+  int GetChangeRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  int GetResultRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  bool WriteResultRecord(BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) override;
   // Reads Status and the message; false, nothing changed, when the record is short or
   // the message refused.
   bool ReadResultRecord(const BYTE* payload, int size) override;
-  void DeliverResult() override;
+  void DeliverResult() ZQ_REQUIRES(CommandLock()) override;
 
  protected:
   CmdModifyAlbum();
   ~CmdModifyAlbum() override;
 
-  HRESULT OnReplyPackage(IPackage* package) override;
+  HRESULT OnReplyPackage(IPackage* package) ZQ_REQUIRES(CommandLock()) override;
   size_t FormBufferSize() const override { return kFormSize; }
-  void BuildForm(Form* form) override;
+  void BuildForm(Form* form) ZQ_REQUIRES(CommandLock()) override;
 
  private:
-  // The command's album, made on first use. REQUIRES: the command lock is held.
-  AlbumInfo* OwnAlbum();
+  // The command's album, made on first use.
+  AlbumInfo* OwnAlbum() ZQ_REQUIRES(CommandLock());
   std::vector<BYTE> BuildChangeRecord();
 
   CComPtr<AlbumInfo> album_;

@@ -73,36 +73,35 @@ class CmdModifyResource : public BaseBlogCmd {
   int GetRequestRecordSize() override;
   bool WriteRequestRecord(IShareSessionMessage* message) override;
   bool ReadRequestRecord(IShareSessionMessage* message) override;
-  void PublishChange() override;
-  int GetChangeRecordSize() override;
-  void NotifyChange() override;
+  void PublishChange() ZQ_REQUIRES(CommandLock()) override;
+  int GetChangeRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  void NotifyChange() ZQ_REQUIRES(CommandLock()) override;
   int GetResultRecordSize() override;
   bool WriteResultRecord(BYTE* payload, int size) override;
   bool ReadResultRecord(const BYTE* payload, int size) override;
   // A ResultOnResource: user id, operation 9 and its title, Status, the translated
   // message word, source and target album ids and the resource id; filed under the
   // command id, then the result event (command id, 1), holding ResultLock.
-  void DeliverResult() override;
+  void DeliverResult() ZQ_REQUIRES(CommandLock()) override;
 
  protected:
   CmdModifyResource();
   ~CmdModifyResource() override;
 
   // BaseHttpCmd hooks.
-  void GetServer(const char** host, unsigned short* port) override;
-  bool GetConnectionParameter(ConnectionParameter* block) override;
-  void GetRequestLine(int* method, std::string* path) override;
-  bool GetRequestBody(const BYTE** data, int* length) override;
-  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) override;
+  void GetServer(const char** host, unsigned short* port) ZQ_REQUIRES(CommandLock()) override;
+  bool GetConnectionParameter(ConnectionParameter* block) ZQ_REQUIRES(CommandLock()) override;
+  void GetRequestLine(int* method, std::string* path) ZQ_REQUIRES(CommandLock()) override;
+  bool GetRequestBody(const BYTE** data, int* length) ZQ_REQUIRES(CommandLock()) override;
+  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) ZQ_REQUIRES(CommandLock()) override;
   // Applies the reply (see above); S_OK in every case.
-  HRESULT OnReplyPackage(IPackage* package) override;
-  CComPtr<IPackageParser> CreateReplyParser() override;
-  void OnTransportError(int code) override;
+  HRESULT OnReplyPackage(IPackage* package) ZQ_REQUIRES(CommandLock()) override;
+  CComPtr<IPackageParser> CreateReplyParser() ZQ_REQUIRES(CommandLock()) override;
+  void OnTransportError(int code) ZQ_REQUIRES(CommandLock()) override;
 
  private:
   // The reply's effect on the session and the dispatch (nothing without a session).
-  // REQUIRES: lock held.
-  void Apply(IXMLPackage* reply);
+  void Apply(IXMLPackage* reply) ZQ_REQUIRES(CommandLock());
   std::vector<BYTE> BuildChangeRecord();
 
   int sourceAlbumId_ = 0;

@@ -259,8 +259,8 @@ bool CmdRefreshResComment::ReadResultRecord(const BYTE* payload, int size) {
   if (reader.ReadInt(&requestNumber)) reader.ReadInt(&count);
   // The key in the record is readable only up to 16 bytes and the number is the one
   // this command sent: the caller's own key and number are what the result returns.
-  SetStatus(status);
   CmdLock hold(*this);
+  SetStatus(status);
   commentCount_ = count;
   return true;
 }

@@ -80,9 +80,9 @@ class CmdRefreshResComment : public BaseBlogCmd {
   // three are there.
   bool ReadRequestRecord(IShareSessionMessage* message) override;
   // Does nothing: the comment refresh broadcasts no change.
-  void PublishChange() override;
-  int GetChangeRecordSize() override;
-  void NotifyChange() override;
+  void PublishChange() ZQ_REQUIRES(CommandLock()) override;
+  int GetChangeRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  void NotifyChange() ZQ_REQUIRES(CommandLock()) override;
   // 16 + the key's byte length.
   int GetResultRecordSize() override;
   bool WriteResultRecord(BYTE* payload, int size) override;
@@ -91,27 +91,27 @@ class CmdRefreshResComment : public BaseBlogCmd {
   // The forwarded refresh's answer: reads the result record, stores the count when
   // Status is 1, delivers the result. An empty payload delivers Status 0 (no process
   // could serve it). E_FAIL, nothing delivered, without a status.
-  HRESULT OnShareSessionResult(IShareSessionMessage* result) override;
+  HRESULT OnShareSessionResult(IShareSessionMessage* result) ZQ_REQUIRES(CommandLock()) override;
   // A ResultOnResComment (user id, Status, resource key, the count as category id, the
   // request number) filed under the command id holding ResultLock; then, with the lock
   // released, the result event (command id, 3).
-  void DeliverResult() override;
+  void DeliverResult() ZQ_REQUIRES(CommandLock()) override;
 
  protected:
   CmdRefreshResComment();
   ~CmdRefreshResComment() override;
 
   // BaseHttpCmd hooks.
-  void GetServer(const char** host, unsigned short* port) override;
-  bool GetConnectionParameter(ConnectionParameter* block) override;
+  void GetServer(const char** host, unsigned short* port) ZQ_REQUIRES(CommandLock()) override;
+  bool GetConnectionParameter(ConnectionParameter* block) ZQ_REQUIRES(CommandLock()) override;
   // Throws (the command fails before any request) for a key that cannot travel.
-  void GetRequestLine(int* method, std::string* path) override;
-  bool GetRequestBody(const BYTE** data, int* length) override;
-  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) override;
-  HRESULT OnReplyPackage(IPackage* package) override;
-  CComPtr<IPackageParser> CreateReplyParser() override;
+  void GetRequestLine(int* method, std::string* path) ZQ_REQUIRES(CommandLock()) override;
+  bool GetRequestBody(const BYTE** data, int* length) ZQ_REQUIRES(CommandLock()) override;
+  HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) ZQ_REQUIRES(CommandLock()) override;
+  HRESULT OnReplyPackage(IPackage* package) ZQ_REQUIRES(CommandLock()) override;
+  CComPtr<IPackageParser> CreateReplyParser() ZQ_REQUIRES(CommandLock()) override;
   // Status 0, the result delivered (or answered to the process that asked).
-  void OnTransportError(int code) override;
+  void OnTransportError(int code) ZQ_REQUIRES(CommandLock()) override;
 
  private:
   const std::string host_;

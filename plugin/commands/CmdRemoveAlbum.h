@@ -51,27 +51,27 @@ class CmdRemoveAlbum : public BaseAlbumCmd {
 
   // BaseBlogCmd
   std::string GetCommandName() override;
-  int GetRequestRecordSize() override;
-  bool WriteRequestRecord(IShareSessionMessage* message) override;
+  int GetRequestRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  bool WriteRequestRecord(IShareSessionMessage* message) ZQ_REQUIRES(CommandLock()) override;
   // Reads the user id (50-byte limit) and the category id; false, both unchanged, when
   // either is refused or missing.
-  bool ReadRequestRecord(IShareSessionMessage* message) override;
-  void PublishChange() override;
-  int GetChangeRecordSize() override;
-  int GetResultRecordSize() override;
-  bool WriteResultRecord(BYTE* payload, int size) override;
+  bool ReadRequestRecord(IShareSessionMessage* message) ZQ_REQUIRES(CommandLock()) override;
+  void PublishChange() ZQ_REQUIRES(CommandLock()) override;
+  int GetChangeRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  int GetResultRecordSize() ZQ_REQUIRES(CommandLock()) override;
+  bool WriteResultRecord(BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) override;
   // Reads Status, the message and the album name; false, nothing changed, when the
   // record is short or a text refused.
   bool ReadResultRecord(const BYTE* payload, int size) override;
-  void DeliverResult() override;
+  void DeliverResult() ZQ_REQUIRES(CommandLock()) override;
 
  protected:
   CmdRemoveAlbum();
   ~CmdRemoveAlbum() override;
 
-  HRESULT OnReplyPackage(IPackage* package) override;
+  HRESULT OnReplyPackage(IPackage* package) ZQ_REQUIRES(CommandLock()) override;
   size_t FormBufferSize() const override { return kFormSize; }
-  void BuildForm(Form* form) override;
+  void BuildForm(Form* form) ZQ_REQUIRES(CommandLock()) override;
 
  private:
   std::vector<BYTE> BuildChangeRecord();

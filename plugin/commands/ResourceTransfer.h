@@ -4,13 +4,15 @@
 // all of them end with the same albums, resources and index.
 //
 // REQUIRES for every function: the caller holds the session's AlbumListLock (the
-// content-id operations take CidLock inside it), and the albums belong to the session.
+// content-id operations take CidLock inside it; ZQ_REQUIRES on those given the
+// session), and the albums belong to the session.
 #ifndef ZQBLOG_COMMANDS_RESOURCETRANSFER_H_
 #define ZQBLOG_COMMANDS_RESOURCETRANSFER_H_
 
 #include <string>
 #include <vector>
 
+#include "common/ThreadSafety.h"
 #include "data/AlbumInfo.h"
 #include "interfaces/IZQResInfo.h"
 #include "session/BlogSession.h"
@@ -34,7 +36,8 @@ struct CopiedResource {
 // list has not been fetched.
 // REQUIRES: session, source and target not null.
 void ApplyCopiedResources(BlogSession_* session, AlbumInfo* source, AlbumInfo* target,
-                          int targetId, const std::vector<CopiedResource>& copies);
+                          int targetId, const std::vector<CopiedResource>& copies)
+    ZQ_REQUIRES(session->AlbumListLock());
 
 // Applies the moves of the resources ids, in order, from source (album sourceId) to
 // target (album targetId). For each id source holds:
@@ -49,7 +52,8 @@ void ApplyCopiedResources(BlogSession_* session, AlbumInfo* source, AlbumInfo* t
 // Source and target being the same album changes nothing: the resource stays.
 // REQUIRES: session, source and target not null.
 void ApplyMovedResources(BlogSession_* session, AlbumInfo* source, int sourceId,
-                         AlbumInfo* target, int targetId, const std::vector<int>& ids);
+                         AlbumInfo* target, int targetId, const std::vector<int>& ids)
+    ZQ_REQUIRES(session->AlbumListLock());
 
 // Removes the resources ids from album (album albumId): first the index loses (cid,
 // albumId) for each id album holds; then each id album holds leaves it. An id album
@@ -57,7 +61,7 @@ void ApplyMovedResources(BlogSession_* session, AlbumInfo* source, int sourceId,
 // the album and the index agree on every id afterwards. REQUIRES: session and album
 // not null.
 void ApplyRemovedResources(BlogSession_* session, AlbumInfo* album, int albumId,
-                           const std::vector<int>& ids);
+                           const std::vector<int>& ids) ZQ_REQUIRES(session->AlbumListLock());
 
 // Copies every value of from into to through their interfaces, in slot order (the id
 // and the category id included).

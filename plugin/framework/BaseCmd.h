@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ThreadSafety.h"
 #include "interfaces/ICmdEvent.h"
 #include "interfaces/IWorkshopCmd.h"
 #include "platform/atl.h"
@@ -83,7 +84,7 @@ class BaseCmd : public IWorkshopCmd,
   STDMETHOD(OnStateChanged)(IWorkshopCmd* command, int oldState, int newState) override;
 
   // REQUIRES: no thread holds the lock. Releases every sink still registered.
-  virtual ~BaseCmd();
+  virtual ~BaseCmd() ZQ_EXCLUDES(lock_);
   // Drops whatever connection the command holds; nothing here. Called with the lock
   // held when the command enters a terminal state.
   virtual void ReleaseConnection();
@@ -96,17 +97,24 @@ class BaseCmd : public IWorkshopCmd,
   // reference the command's own sink held is released only when the outermost holder
   // lets go, after the lock is free, so a command whose last reference that was is
   // destroyed only once no member function of it is still running.
-  class CmdLock {
+  class ZQ_SCOPED_CAPABILITY CmdLock {
    public:
-    explicit CmdLock(BaseCmd& command);
+    explicit CmdLock(BaseCmd& command) ZQ_ACQUIRE(command.lock_);
     // May destroy the command (see above): the caller must not touch it afterwards.
-    ~CmdLock();
+    ~CmdLock() ZQ_RELEASE();
     CmdLock(const CmdLock&) = delete;
     CmdLock& operator=(const CmdLock&) = delete;
 
    private:
     BaseCmd& command_;
   };
+
+  // The command lock, for the lock annotations of the derived classes
+  // (ZQ_GUARDED_BY(CommandLock()), ZQ_REQUIRES(CommandLock())); it is taken only through
+  // CmdLock.
+  const TAVO::System::Thread::CriticalSection& CommandLock() const ZQ_RETURN_CAPABILITY(lock_) {
+    return lock_;
+  }
 
   // The command's own sink, as registered with AddEventSink.
   ICmdEvent* SelfSink() { return static_cast<ICmdEvent*>(this); }
@@ -122,19 +130,18 @@ class BaseCmd : public IWorkshopCmd,
  private:
   // The state: written under lock_, readable without it.
   std::atomic<int> state_{kStateCreated};
-  // Registered sinks, one reference each. Guarded by lock_.
-  std::vector<ICmdEvent*> sinks_;
-  // The state before the latest change. Guarded by lock_.
-  int lastOldState_ = kStateCreated;
+  // Registered sinks, one reference each.
+  std::vector<ICmdEvent*> sinks_ ZQ_GUARDED_BY(lock_);
+  // The state before the latest change.
+  int lastOldState_ ZQ_GUARDED_BY(lock_) = kStateCreated;
   TAVO::System::Thread::CriticalSection lock_{"BaseCmd"};
-  // Guarded by lock_.
-  std::vector<std::wstring> descriptionLines_;
+  std::vector<std::wstring> descriptionLines_ ZQ_GUARDED_BY(lock_);
 
-  // How many CmdLock holders are active on the owning thread. Guarded by lock_.
-  int lockDepth_ = 0;
+  // How many CmdLock holders are active on the owning thread.
+  int lockDepth_ ZQ_GUARDED_BY(lock_) = 0;
   // References of the own sink removed from sinks_ and not yet released (released when
-  // lockDepth_ falls to 0). Guarded by lock_.
-  int pendingSelfReleases_ = 0;
+  // lockDepth_ falls to 0).
+  int pendingSelfReleases_ ZQ_GUARDED_BY(lock_) = 0;
 };
 
 }  // namespace ZQBlog

@@ -127,81 +127,85 @@ class BaseHttpCmd : public BaseCmd, public IHttpConnectionClientEvents {
 
   // The server to connect to: *host (zero-terminated; it must stay valid until Start
   // returns) and *port. They start as null and 0; a null host is taken as "".
-  virtual void GetServer(const char** host, unsigned short* port) = 0;
+  virtual void GetServer(const char** host, unsigned short* port)
+      ZQ_REQUIRES(CommandLock()) = 0;
   // true when block has been filled and is to be passed to the connection factory.
-  virtual bool GetConnectionParameter(ConnectionParameter* block) = 0;
+  virtual bool GetConnectionParameter(ConnectionParameter* block)
+      ZQ_REQUIRES(CommandLock()) = 0;
   // The request's method code (kMethodGet, kMethodPost) and path. A command may set
   // headers here (SetHeader); they go out with this request.
-  virtual void GetRequestLine(int* method, std::string* path) = 0;
+  virtual void GetRequestLine(int* method, std::string* path) ZQ_REQUIRES(CommandLock()) = 0;
   // The request body: *data[0, *length), which must stay valid until Step returns.
   // false: no body.
-  virtual bool GetRequestBody(const BYTE** data, int* length) = 0;
+  virtual bool GetRequestBody(const BYTE** data, int* length) ZQ_REQUIRES(CommandLock()) = 0;
   // The reply's header object, before the body is processed. The result is ignored.
-  virtual HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) = 0;
+  virtual HRESULT OnResponseHeaders(IHttpReplyHeaders* headers)
+      ZQ_REQUIRES(CommandLock()) = 0;
   // The first package the reply parser produced; a negative result fails the command.
-  virtual HRESULT OnReplyPackage(IPackage* package) = 0;
+  virtual HRESULT OnReplyPackage(IPackage* package) ZQ_REQUIRES(CommandLock()) = 0;
   // A new reply parser, or null when the body needs no parsing. Asked once per
   // command: the parser is kept until the command is destroyed.
-  virtual CComPtr<IPackageParser> CreateReplyParser() = 0;
+  virtual CComPtr<IPackageParser> CreateReplyParser() ZQ_REQUIRES(CommandLock()) = 0;
   // The connection reported error code (non-zero). Does nothing here.
-  virtual void OnTransportError(int code);
+  virtual void OnTransportError(int code) ZQ_REQUIRES(CommandLock());
   // The complete reply has been processed (or a hook threw while it was) and the
   // command ends in state (5 or 6); called before the state changes. Does nothing
   // here.
-  virtual void OnReplyFinished(int state);
+  virtual void OnReplyFinished(int state) ZQ_REQUIRES(CommandLock());
 
  private:
   // Step's answer when the state is to stay as it is.
   static constexpr int kNoTransition = -1;
 
   // The work of Step for the current phase; returns the state to enter or
-  // kNoTransition. REQUIRES: lock held.
-  int DoStep();
-  // Start's work: opens the connection; returns 2 or 6. REQUIRES: lock held.
-  int DoOpenConnection();
-  // Phase 1: sends the request; returns 2 or 6. REQUIRES: lock held.
-  int DoSendRequest();
+  // kNoTransition.
+  int DoStep() ZQ_REQUIRES(CommandLock());
+  // Start's work: opens the connection; returns 2 or 6.
+  int DoOpenConnection() ZQ_REQUIRES(CommandLock());
+  // Phase 1: sends the request; returns 2 or 6.
+  int DoSendRequest() ZQ_REQUIRES(CommandLock());
   // Phase 2: lets the connection go on; returns 2 (6 without a connection).
-  int DoContinue();
-  // Phase 3: processes the complete reply; returns 5 or 6. REQUIRES: lock held.
-  int DoProcessReply();
+  int DoContinue() ZQ_REQUIRES(CommandLock());
+  // Phase 3: processes the complete reply; returns 5 or 6.
+  int DoProcessReply() ZQ_REQUIRES(CommandLock());
 
-  // The event side. REQUIRES: lock held.
+  // The event side.
   // True once the connection reported the end of the exchange (complete or error) or
   // the command ended: later events are ignored.
-  bool ExchangeEnded() const;
-  void RecordError(int error);
-  void RecordHeaders(IHttpReplyHeaders* headers);
-  void AppendReplyBody(IHttpBuffer* piece);
+  bool ExchangeEnded() const ZQ_REQUIRES(CommandLock());
+  void RecordError(int error) ZQ_REQUIRES(CommandLock());
+  void RecordHeaders(IHttpReplyHeaders* headers) ZQ_REQUIRES(CommandLock());
+  void AppendReplyBody(IHttpBuffer* piece) ZQ_REQUIRES(CommandLock());
   // The bytes of piece; false when the host does not give them.
   static bool PieceData(IHttpBuffer* piece, const BYTE** data, size_t* length);
-  void RequestStep();
+  void RequestStep() ZQ_REQUIRES(CommandLock());
   // Drops the reply body and its flags.
-  void DropReplyBody();
+  void DropReplyBody() ZQ_REQUIRES(CommandLock());
 
-  // Fields. All of them are guarded by the command lock.
-  CComPtr<IHttpConnectionFactory> factory_;
-  CComPtr<IHttpConnection> connection_;
-  CComPtr<IHttpRequest> request_;      // only while Step sends it
-  CComPtr<IHttpBuffer> requestBody_;   // only while Step sends it
-  CComPtr<IHttpReplyHeaders> replyHeaders_;
+  // Fields.
+  CComPtr<IHttpConnectionFactory> factory_ ZQ_GUARDED_BY(CommandLock());
+  CComPtr<IHttpConnection> connection_ ZQ_GUARDED_BY(CommandLock());
+  // The request and its body, only while Step sends them.
+  CComPtr<IHttpRequest> request_ ZQ_GUARDED_BY(CommandLock());
+  CComPtr<IHttpBuffer> requestBody_ ZQ_GUARDED_BY(CommandLock());
+  CComPtr<IHttpReplyHeaders> replyHeaders_ ZQ_GUARDED_BY(CommandLock());
   // The reply body received so far, in order of arrival: the first piece kept as the
   // host reported it, and once a second one comes, every piece in replyBody_.
-  CComPtr<IHttpBuffer> replyFirstPiece_;
-  std::vector<BYTE> replyBody_;
+  CComPtr<IHttpBuffer> replyFirstPiece_ ZQ_GUARDED_BY(CommandLock());
+  std::vector<BYTE> replyBody_ ZQ_GUARDED_BY(CommandLock());
   // The reply's Content-Length when it gave a plausible one, else 0: room for the
   // pieces once they must be joined.
-  size_t replyBodyExpected_ = 0;
+  size_t replyBodyExpected_ ZQ_GUARDED_BY(CommandLock()) = 0;
   // A buffer (possibly empty) has been reported: the reply has a body to parse.
-  bool replyBodyPresent_ = false;
+  bool replyBodyPresent_ ZQ_GUARDED_BY(CommandLock()) = false;
   // A piece could not be read or kept: the body is incomplete and is not parsed.
-  bool replyBodyLost_ = false;
-  HttpPhase phase_ = kPhaseNone;
-  CComPtr<IPackageParser> parser_;
-  CComPtr<IPackage> package_;
+  bool replyBodyLost_ ZQ_GUARDED_BY(CommandLock()) = false;
+  HttpPhase phase_ ZQ_GUARDED_BY(CommandLock()) = kPhaseNone;
+  CComPtr<IPackageParser> parser_ ZQ_GUARDED_BY(CommandLock());
+  CComPtr<IPackage> package_ ZQ_GUARDED_BY(CommandLock());
   // Request headers by name, ascending byte order of the names.
-  std::map<std::string, std::string> headers_;
-  int transportError_ = 0;
+  std::map<std::string, std::string> headers_ ZQ_GUARDED_BY(CommandLock());
+  int transportError_ ZQ_GUARDED_BY(CommandLock()) = 0;
 };
 
 }  // namespace ZQBlog

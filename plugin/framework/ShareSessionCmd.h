@@ -154,14 +154,14 @@ class ShareSessionCmd : public T,
     return static_cast<IOnRecvShareSessionOperationEvent*>(this);
   }
 
-  // Ends the command: state 6, E_FAIL. REQUIRES: lock held.
-  HRESULT Fail() {
+  // Ends the command: state 6, E_FAIL.
+  HRESULT Fail() ZQ_REQUIRES(this->CommandLock()) {
     this->SetState(BaseCmd::kStateFailed, nullptr);
     return E_FAIL;
   }
 
-  // Role 0. REQUIRES: lock held, state 0.
-  HRESULT Forward() {
+  // Role 0. REQUIRES: state 0.
+  HRESULT Forward() ZQ_REQUIRES(this->CommandLock()) {
     if (operationMessage_) return E_FAIL;  // sent already; its result is awaited
     CComPtr<IShareSessionChannel> channel = this->GetShareSessionChannel();
     if (!channel) return Fail();
@@ -182,7 +182,7 @@ class ShareSessionCmd : public T,
   }
 
   // The message this command sent (role 0); a received request is kept by BaseBlogCmd.
-  CComPtr<IShareSessionMessage> operationMessage_;
+  CComPtr<IShareSessionMessage> operationMessage_ ZQ_GUARDED_BY(this->CommandLock());
 };
 
 // A command factory (CommandFactory of the command parser): a new

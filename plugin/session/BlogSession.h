@@ -13,8 +13,9 @@
 // A thread that needs two takes ServerLock or AlbumListLock first, then ResultLock, then
 // ResultSinkLock (or FailureSinkLock), and CidLock last; CidLock is never held while
 // another session lock is taken. Each operation below says which lock the caller must
-// hold ("REQUIRES: caller holds X") or that it takes its lock itself ("Takes X"); the
-// latter may also be called with that lock already held. Operations that hand out
+// hold (ZQ_REQUIRES(X), which clang checks; callers name it as
+// ZQ_REQUIRES(session->AlbumListLock())) or that it takes its lock itself ("Takes X");
+// the latter may also be called with that lock already held. Operations that hand out
 // borrowed pointers always need the caller to hold the lock for as long as the pointer
 // is used.
 //
@@ -35,6 +36,7 @@
 #include "interfaces/IZQBlogFailureSink.h"
 #include "interfaces/IZQBlogResultSink.h"
 #include "interfaces/IZQResInfo.h"
+#include "common/ThreadSafety.h"
 #include "platform/atl.h"
 #include "session/CidIndex.h"
 #include "util/CriticalSection.h"
@@ -99,12 +101,12 @@ class BlogSession_ {
   BlogSession_& operator=(const BlogSession_&) = delete;
 
   // ------------------------------------------------------------------ locks
-  Lock& AlbumListLock() { return albumListLock_; }
-  Lock& ServerLock() { return serverLock_; }
-  Lock& ResultSinkLock() { return resultSinkLock_; }
-  Lock& FailureSinkLock() { return failureSinkLock_; }
-  Lock& ResultLock() { return resultLock_; }
-  Lock& CidLock() { return cidLock_; }
+  Lock& AlbumListLock() ZQ_RETURN_CAPABILITY(albumListLock_) { return albumListLock_; }
+  Lock& ServerLock() ZQ_RETURN_CAPABILITY(serverLock_) { return serverLock_; }
+  Lock& ResultSinkLock() ZQ_RETURN_CAPABILITY(resultSinkLock_) { return resultSinkLock_; }
+  Lock& FailureSinkLock() ZQ_RETURN_CAPABILITY(failureSinkLock_) { return failureSinkLock_; }
+  Lock& ResultLock() ZQ_RETURN_CAPABILITY(resultLock_) { return resultLock_; }
+  Lock& CidLock() ZQ_RETURN_CAPABILITY(cidLock_) { return cidLock_; }
 
   // ------------------------------------------------------------------ identity
   // Replaces the signed-in user id (empty: nobody is signed in). Any thread.
@@ -114,29 +116,30 @@ class BlogSession_ {
 
   // ------------------------------------------------------------------ album lists
   // The album list of uin, or null. No reference is added.
-  // REQUIRES: caller holds AlbumListLock.
-  AlbumListInfo* FindAlbumList(const std::wstring& uin) const;
+  AlbumListInfo* FindAlbumList(const std::wstring& uin) const ZQ_REQUIRES(albumListLock_);
   // The album list of uin; when there is none, a new empty list filed under uin (the
   // session keeps one reference). No reference is added for the caller; null only when
-  // a list cannot be created. REQUIRES: caller holds AlbumListLock.
-  AlbumListInfo* GetOrCreateAlbumList(const std::wstring& uin);
+  // a list cannot be created.
+  AlbumListInfo* GetOrCreateAlbumList(const std::wstring& uin) ZQ_REQUIRES(albumListLock_);
   // The album albumId of uin's list; null when uin has no list or the list no such
-  // album. No reference is added. REQUIRES: caller holds AlbumListLock.
-  AlbumInfo* FindAlbum(const std::wstring& uin, int albumId) const;
+  // album. No reference is added.
+  AlbumInfo* FindAlbum(const std::wstring& uin, int albumId) const
+      ZQ_REQUIRES(albumListLock_);
   // The resource resourceId of that album, or null. No reference is added.
-  // REQUIRES: caller holds AlbumListLock.
-  IZQResInfo* FindResourceInAlbum(const std::wstring& uin, int albumId, int resourceId) const;
+  IZQResInfo* FindResourceInAlbum(const std::wstring& uin, int albumId, int resourceId) const
+      ZQ_REQUIRES(albumListLock_);
 
   // ------------------------------------------------------------------ server directory
-  // The directory record of uin, or null. REQUIRES: caller holds ServerLock.
-  ServerDirectoryRecord* FindServerEntry(const std::wstring& uin) const;
+  // The directory record of uin, or null.
+  ServerDirectoryRecord* FindServerEntry(const std::wstring& uin) const
+      ZQ_REQUIRES(serverLock_);
   // Files record under uin, deleting the record it replaces (filing the record already
   // filed there changes nothing). A null record removes uin's record.
-  // REQUIRES: caller holds ServerLock.
-  void StoreServerEntry(const std::wstring& uin, std::unique_ptr<ServerDirectoryRecord> record);
+  void StoreServerEntry(const std::wstring& uin, std::unique_ptr<ServerDirectoryRecord> record)
+      ZQ_REQUIRES(serverLock_);
   // Sets the host and path of endpoint index (0 to 6); false for any other index.
-  // REQUIRES: caller holds ServerLock.
-  bool SetOperationEndpoint(int index, const std::wstring& host, const std::wstring& path);
+  bool SetOperationEndpoint(int index, const std::wstring& host, const std::wstring& path)
+      ZQ_REQUIRES(serverLock_);
   // For index 0 to 6: *host and *path become the ANSI host and path of that endpoint
   // (empty until the directory named it) and the result is true. Any other index: false,
   // outputs unchanged. Takes ServerLock (commands call it from their GetServer hook).
@@ -158,19 +161,22 @@ class BlogSession_ {
   // The index keeps (cid, album id) pairs in the order of an ordered multimap: cids in
   // string order, the pairs of one cid in the order they were added; duplicates stay.
   // Every operation here takes CidLock itself. Those that read an album also need the
-  // album kept alive and unchanged: REQUIRES: caller holds AlbumListLock.
+  // album kept alive and unchanged: they require AlbumListLock.
 
   // For each id in order: when album holds a resource with that id, adds (its cid,
   // albumId). A null album adds nothing.
-  void AddCidEntries(const std::vector<int>& resourceIds, int albumId, const AlbumInfo* album);
-  void AddCidEntry(int resourceId, int albumId, const AlbumInfo* album);
+  void AddCidEntries(const std::vector<int>& resourceIds, int albumId, const AlbumInfo* album)
+      ZQ_REQUIRES(albumListLock_);
+  void AddCidEntry(int resourceId, int albumId, const AlbumInfo* album)
+      ZQ_REQUIRES(albumListLock_);
   // Adds (resource's cid, albumId); a null resource adds nothing.
   void AddCidEntryOf(IZQResInfo* resource, int albumId);
   // For each id in order: when album holds a resource with that id, removes the first
   // pair (its cid, albumId).
   void RemoveCidEntries(const std::vector<int>& resourceIds, int albumId,
-                        const AlbumInfo* album);
-  void RemoveCidEntry(int resourceId, int albumId, const AlbumInfo* album);
+                        const AlbumInfo* album) ZQ_REQUIRES(albumListLock_);
+  void RemoveCidEntry(int resourceId, int albumId, const AlbumInfo* album)
+      ZQ_REQUIRES(albumListLock_);
   // Removes every pair of albumId. No album is read (no AlbumListLock needed).
   void RemoveCidEntriesOfAlbum(int albumId);
   // When the signed-in user has an album list: removes album albumId from it, then every
@@ -236,20 +242,23 @@ class BlogSession_ {
 
  private:
   // Adds (resource's cid, albumId) when resource is not null; scratch holds the cid of
-  // a resource that is not the plug-in's own. REQUIRES: CidLock held.
-  void AddCidOf(IZQResInfo* resource, int albumId, std::wstring* scratch);
+  // a resource that is not the plug-in's own.
+  void AddCidOf(IZQResInfo* resource, int albumId, std::wstring* scratch)
+      ZQ_REQUIRES(cidLock_);
   bool SplitUrlOf(const std::wstring& uin, std::wstring ServerDirectoryRecord::*field,
                   std::string* host, std::string* path) const;
 
   mutable Lock uinLock_;
-  std::wstring currentUin_;
-  std::map<std::wstring, CComPtr<AlbumListInfo>> albumListsByUin_;
-  std::map<std::wstring, std::unique_ptr<ServerDirectoryRecord>> serverEntriesByUin_;
-  CidIndex albumsByCid_;
-  OperationEndpoint operationEndpoints_[kEndpointCount];
-  std::vector<CComPtr<IZQBlogResultSink>> resultSinks_;
-  std::vector<CComPtr<IZQBlogFailureSink>> failureSinks_;
-  std::map<int, CComPtr<ICommonResult>> resultsByCommandId_;
+  std::wstring currentUin_ ZQ_GUARDED_BY(uinLock_);
+  std::map<std::wstring, CComPtr<AlbumListInfo>> albumListsByUin_
+      ZQ_GUARDED_BY(albumListLock_);
+  std::map<std::wstring, std::unique_ptr<ServerDirectoryRecord>> serverEntriesByUin_
+      ZQ_GUARDED_BY(serverLock_);
+  CidIndex albumsByCid_ ZQ_GUARDED_BY(cidLock_);
+  OperationEndpoint operationEndpoints_[kEndpointCount] ZQ_GUARDED_BY(serverLock_);
+  std::vector<CComPtr<IZQBlogResultSink>> resultSinks_ ZQ_GUARDED_BY(resultSinkLock_);
+  std::vector<CComPtr<IZQBlogFailureSink>> failureSinks_ ZQ_GUARDED_BY(failureSinkLock_);
+  std::map<int, CComPtr<ICommonResult>> resultsByCommandId_ ZQ_GUARDED_BY(resultLock_);
 
   mutable Lock albumListLock_;
   mutable Lock serverLock_;

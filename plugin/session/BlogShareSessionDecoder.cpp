@@ -151,8 +151,9 @@ bool ReadAlbumRecord(RecordReader* reader, AlbumRecord* album) {
   return true;
 }
 
-// Notice code 2 (see the header). REQUIRES: the caller holds AlbumListLock.
-bool ApplyAlbumList(BlogSession_* session, RecordReader* reader) {
+// Notice code 2 (see the header).
+bool ApplyAlbumList(BlogSession_* session, RecordReader* reader)
+    ZQ_REQUIRES(session->AlbumListLock()) {
   std::wstring uin;
   int32_t count = 0;
   if (!ReadTextItem(reader, BlogShareSessionDecoder_::kTextLimit, &uin) ||
@@ -278,8 +279,9 @@ void WriteResourceFields(const ResourceRecord& record, IZQResInfo* resource) {
 // The user whose albums keep their resources and leave the content-id index alone.
 const wchar_t kKeepingUser[] = L"www";
 
-// Notice code 3 (see the header). REQUIRES: the caller holds AlbumListLock.
-bool ApplyResourceList(BlogSession_* session, RecordReader* reader) {
+// Notice code 3 (see the header).
+bool ApplyResourceList(BlogSession_* session, RecordReader* reader)
+    ZQ_REQUIRES(session->AlbumListLock()) {
   std::wstring uin;
   int32_t albumId = 0;
   int32_t count = 0;
@@ -366,8 +368,9 @@ bool SkipRefusals(RecordReader* reader) {
 // nothing changed). Same album: name, description and album id set. Another album: the
 // album id becomes the target, the content-id pair moves from the source to the target
 // album, the resource is appended to the target and removed from the source, and its
-// name and description are set. REQUIRES: the caller holds AlbumListLock.
-bool ApplyModifyResource(BlogSession_* session, RecordReader* reader) {
+// name and description are set.
+bool ApplyModifyResource(BlogSession_* session, RecordReader* reader)
+    ZQ_REQUIRES(session->AlbumListLock()) {
   const int kText = BlogShareSessionDecoder_::kTextLimit;
   std::wstring uin;
   std::string word;
@@ -413,8 +416,8 @@ bool ApplyModifyResource(BlogSession_* session, RecordReader* reader) {
 // pair goes into the content-id index, and the resource is appended to the album only
 // when the album's resources are loaded (an album whose list was never fetched does not
 // show a few collected resources as if they were all it holds).
-// REQUIRES: the caller holds AlbumListLock.
-bool ApplyBatchCollect(BlogSession_* session, RecordReader* reader) {
+bool ApplyBatchCollect(BlogSession_* session, RecordReader* reader)
+    ZQ_REQUIRES(session->AlbumListLock()) {
   std::wstring uin;
   std::string word;
   if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
@@ -466,9 +469,9 @@ void ApplyAlbumDescription(const AlbumRecord& record, AlbumInfo* album) {
   }
 }
 
-// Notice code 4, album modify (see the header). REQUIRES: the caller holds
-// AlbumListLock.
-bool ApplyAlbumModify(BlogSession_* session, RecordReader* reader) {
+// Notice code 4, album modify (see the header).
+bool ApplyAlbumModify(BlogSession_* session, RecordReader* reader)
+    ZQ_REQUIRES(session->AlbumListLock()) {
   std::wstring uin;
   std::string word;
   if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
@@ -483,9 +486,9 @@ bool ApplyAlbumModify(BlogSession_* session, RecordReader* reader) {
   return true;
 }
 
-// Notice code 5, album create (see the header). REQUIRES: the caller holds
-// AlbumListLock.
-bool ApplyAlbumCreate(BlogSession_* session, RecordReader* reader) {
+// Notice code 5, album create (see the header).
+bool ApplyAlbumCreate(BlogSession_* session, RecordReader* reader)
+    ZQ_REQUIRES(session->AlbumListLock()) {
   std::wstring uin;
   std::string word;
   if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
@@ -504,9 +507,9 @@ bool ApplyAlbumCreate(BlogSession_* session, RecordReader* reader) {
   return true;
 }
 
-// Notice code 6, album removal (see the header). REQUIRES: the caller holds
-// AlbumListLock.
-bool ApplyAlbumRemove(BlogSession_* session, RecordReader* reader) {
+// Notice code 6, album removal (see the header).
+bool ApplyAlbumRemove(BlogSession_* session, RecordReader* reader)
+    ZQ_REQUIRES(session->AlbumListLock()) {
   std::wstring uin;
   std::string word;
   if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
@@ -548,8 +551,9 @@ bool ReadTransferIds(RecordReader* reader, std::vector<int>* ids) {
 // then the refusals. Both albums must be here (else false, nothing changed). Each copy
 // of a resource the source holds lands in the target as in the serving process (by URL
 // or at the front, only when the target's list was fetched) and the index gains (cid,
-// target) for it. REQUIRES: the caller holds AlbumListLock.
-bool ApplyCopyResource(BlogSession_* session, RecordReader* reader) {
+// target) for it.
+bool ApplyCopyResource(BlogSession_* session, RecordReader* reader)
+    ZQ_REQUIRES(session->AlbumListLock()) {
   std::wstring uin;
   std::string word;
   if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
@@ -580,8 +584,9 @@ bool ApplyCopyResource(BlogSession_* session, RecordReader* reader) {
 // Notice code 9, move: when the word is "success": int source album, int target album,
 // int N, N resource ids, then the refusals. Both albums must be here (else false,
 // nothing changed). Each resource the source holds moves as in the serving process; an
-// id the source lacks is skipped. REQUIRES: the caller holds AlbumListLock.
-bool ApplyMoveResource(BlogSession_* session, RecordReader* reader) {
+// id the source lacks is skipped.
+bool ApplyMoveResource(BlogSession_* session, RecordReader* reader)
+    ZQ_REQUIRES(session->AlbumListLock()) {
   std::wstring uin;
   std::string word;
   if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
@@ -603,9 +608,9 @@ bool ApplyMoveResource(BlogSession_* session, RecordReader* reader) {
 // Notice code 11, batch remove: when the word is "success": int album id, int N, N
 // resource ids. The album must be here (else false, nothing changed). As in the serving
 // process the index loses (cid, album) for each id the album holds, and each of them
-// leaves the album; ids it does not hold are passed over. REQUIRES: the caller holds
-// AlbumListLock.
-bool ApplyBatchRemove(BlogSession_* session, RecordReader* reader) {
+// leaves the album; ids it does not hold are passed over.
+bool ApplyBatchRemove(BlogSession_* session, RecordReader* reader)
+    ZQ_REQUIRES(session->AlbumListLock()) {
   std::wstring uin;
   std::string word;
   if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
@@ -621,7 +626,9 @@ bool ApplyBatchRemove(BlogSession_* session, RecordReader* reader) {
 
 }  // namespace
 
-bool BlogShareSessionDecoder_::ApplyNotice(int noticeCode, RecordReader* reader) {
+// Unchecked: the lock the caller holds depends on noticeCode (see DecodeMessage).
+bool BlogShareSessionDecoder_::ApplyNotice(int noticeCode, RecordReader* reader)
+    ZQ_NO_THREAD_SAFETY_ANALYSIS {
   switch (noticeCode) {
     case kNoticeServerDirectory:
       return ApplyServerDirectory(reader);

@@ -80,6 +80,7 @@
 
 #include <string>
 
+#include "common/ThreadSafety.h"
 #include "session/BlogSession.h"
 #include "util/RecordItem.h"
 
@@ -138,7 +139,7 @@ class BlogShareSessionDecoder_ {
   // length, exceeds a read limit or names an empty user id changes nothing and gives
   // false. Other codes: false, nothing read.
   bool ApplyNotice(int noticeCode, RecordReader* reader);
-  bool ApplyServerDirectory(RecordReader* reader);
+  bool ApplyServerDirectory(RecordReader* reader) ZQ_REQUIRES(session_->ServerLock());
 
   BlogSession_* session_;
 };

@@ -10,8 +10,10 @@
 #include <functional>
 #include <string>
 
+#include "common/ThreadSafety.h"
 #include "interfaces/ElvatrixExports.h"
 #include "platform/platform.h"
+#include "session/BlogCache.h"
 
 namespace Velmora {
 namespace Community {
@@ -71,8 +73,8 @@ class FileSystemToolbox_ {
   // Paths may be longer elsewhere and the export cuts an answer to fit: an answer that
   // fills the buffer is asked for again with a buffer twice as large (up to 32768
   // characters), so a cut path is never taken for the folder.
-  // REQUIRES: the caller serialises calls (the blog cache holds CacheLock).
-  std::wstring GetUserPath();
+  // The caller serialises calls: the blog cache holds CacheLock.
+  std::wstring GetUserPath() ZQ_REQUIRES(ZQBlog::CacheLock());
 
  protected:
   // Binds the process-wide wrapper (Bind's result is not kept).

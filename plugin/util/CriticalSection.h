@@ -1,10 +1,12 @@
 // A named re-entrant lock over a Win32 critical section, and a scoped holder for any
-// lock with Lock() and Unlock().
+// lock with Lock() and Unlock(). Both carry the lock annotations that clang checks
+// (common/ThreadSafety.h).
 #ifndef ZQBLOG_UTIL_CRITICALSECTION_H_
 #define ZQBLOG_UTIL_CRITICALSECTION_H_
 
 #include <string>
 
+#include "common/ThreadSafety.h"
 #include "platform/platform.h"
 
 namespace TAVO {
@@ -12,22 +14,23 @@ namespace System {
 namespace Thread {
 
 // A lock with a name. The owning thread may take it again; each Lock needs its Unlock.
-class CriticalSection {
+// The analysis knows no re-entrant lock: within one function it is taken once, and a
+// function that needs it held says so (ZQ_REQUIRES) instead of taking it again.
+class ZQ_CAPABILITY("mutex") CriticalSection {
  public:
   // A null name is taken as "".
   explicit CriticalSection(const char* name = "");
   // REQUIRES: no thread holds the lock.
-  ~CriticalSection();
+  ~CriticalSection() ZQ_EXCLUDES(this);
 
   CriticalSection(const CriticalSection&) = delete;
   CriticalSection& operator=(const CriticalSection&) = delete;
 
   // Blocks until the calling thread holds the lock.
-  void Lock();
-  // REQUIRES: the calling thread holds the lock.
-  void Unlock();
+  void Lock() ZQ_ACQUIRE();
+  void Unlock() ZQ_RELEASE();
   // Takes the lock if no other thread holds it; true when taken.
-  bool TryLock();
+  bool TryLock() ZQ_TRY_ACQUIRE(true);
 
   const std::string& Name() const { return name_; }
 
@@ -38,10 +41,10 @@ class CriticalSection {
 
 // Holds a lock for the life of the object.
 template <class L>
-class ScopedLock {
+class ZQ_SCOPED_CAPABILITY ScopedLock {
  public:
-  explicit ScopedLock(L& lock) : lock_(lock) { lock_.Lock(); }
-  ~ScopedLock() { lock_.Unlock(); }
+  explicit ScopedLock(L& lock) ZQ_ACQUIRE(lock) : lock_(lock) { lock_.Lock(); }
+  ~ScopedLock() ZQ_RELEASE() { lock_.Unlock(); }
 
   ScopedLock(const ScopedLock&) = delete;
   ScopedLock& operator=(const ScopedLock&) = delete;
