@@ -14,6 +14,7 @@ namespace ZQCli {
 // UTF-8 of a wide string; characters that are not Unicode scalar values become U+FFFD.
 std::string WideToUtf8(const std::wstring& text);
 // The wide string of UTF-8 text; false (out unchanged) when text is not valid UTF-8.
+// Both as common/Utf8.h converts, the strict way in.
 bool Utf8ToWide(const std::string& text, std::wstring* out);
 // UTF-8 of a BSTR (null is empty); the BSTR stays the caller's.
 std::string BstrToUtf8(BSTR text);

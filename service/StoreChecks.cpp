@@ -6,49 +6,13 @@
 #include <cstdint>
 
 #include "BlogStore.h"
+#include "common/Utf8.h"
 
 namespace Velmora {
 namespace ZQBlog {
 namespace Service {
 
 namespace {
-
-bool IsValidUtf8(const std::string& text) {
-  size_t i = 0;
-  const size_t n = text.size();
-  while (i < n) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t extra;
-    uint32_t code;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      extra = 1;
-      code = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      extra = 2;
-      code = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      extra = 3;
-      code = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= n) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      const unsigned char d = static_cast<unsigned char>(text[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      code = (code << 6) | (d & 0x3F);
-    }
-    if ((extra == 2 && code < 0x800) || (extra == 3 && code < 0x10000) || code > 0x10FFFF ||
-        (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += extra + 1;
-  }
-  return true;
-}
 
 bool IsHexDigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
@@ -94,7 +58,7 @@ bool BlogStore::IsValidUin(const std::string& uin) {
 
 Outcome BlogStore::CheckText(const std::string& text, bool ascii_only) const {
   if (text.size() > options_.max_text_bytes) return Outcome::kFail;
-  if (!IsValidUtf8(text)) return Outcome::kFail;
+  if (!Common::IsValidUtf8(text)) return Outcome::kFail;
   for (char c : text) {
     const unsigned char u = static_cast<unsigned char>(c);
     if ((u < 0x20 && c != '\t' && c != '\r' && c != '\n') || u == 0x7F) return Outcome::kFail;

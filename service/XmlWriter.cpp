@@ -1,40 +1,20 @@
 #include "XmlWriter.h"
 
+#include "common/Utf8.h"
+
 namespace Velmora {
 namespace ZQBlog {
 namespace Service {
 
 namespace {
 
-// Length of the valid UTF-8 sequence at text[i], or 0 when it is not one.
-size_t Utf8SequenceLength(std::string_view text, size_t i) {
-  const unsigned char c = static_cast<unsigned char>(text[i]);
-  size_t extra;
-  uint32_t code;
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) {
-    extra = 1;
-    code = c & 0x1F;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    extra = 2;
-    code = c & 0x0F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    extra = 3;
-    code = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + extra >= text.size()) return 0;
-  for (size_t k = 1; k <= extra; ++k) {
-    const unsigned char d = static_cast<unsigned char>(text[i + k]);
-    if ((d & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (d & 0x3F);
-  }
-  if ((extra == 2 && code < 0x800) || (extra == 3 && code < 0x10000) || code > 0x10FFFF ||
-      (code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF) {
-    return 0;
-  }
-  return extra + 1;
+// Length of the UTF-8 sequence at text[i] when it is well-formed and a character XML
+// allows (not U+FFFE or U+FFFF), else 0.
+size_t XmlCharacterLength(std::string_view text, size_t i) {
+  char32_t c = 0;
+  const size_t length = Common::ReadUtf8Sequence(text, i, &c);
+  if (length == 0 || c == 0xFFFE || c == 0xFFFF) return 0;
+  return length;
 }
 
 }  // namespace
@@ -121,7 +101,7 @@ void XmlWriter::AppendEscaped(std::string_view text, bool attribute) {
       ++i;
       continue;
     }
-    const size_t length = Utf8SequenceLength(text, i);
+    const size_t length = XmlCharacterLength(text, i);
     if (length == 0) {
       out_ += "\xEF\xBF\xBD";  // U+FFFD for a byte that is not UTF-8
       ++i;

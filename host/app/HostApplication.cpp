@@ -14,6 +14,7 @@
 #include "host/workshop/CommandWorkshop.h"
 #include "host/sharesession/CrossProcessTransport.h"
 #include "common/Folders.h"
+#include "common/Utf8.h"
 #include "host/workshop/HostPlatform.h"
 #include "host/http/HttpConnectionService.h"
 #include "host/http/HttpErrorCodes.h"
@@ -115,16 +116,6 @@ std::string Hex(uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof(text), "0x%08X", value);
   return text;
-}
-
-std::wstring Utf8ToWide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                 nullptr, 0);
-  if (size <= 0) return std::wstring();
-  std::wstring out(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size);
-  return out;
 }
 
 bool FileExists(const std::string& path) {
@@ -358,7 +349,7 @@ bool HostApplication::Start(std::string* error) {
   if (options_.on_change) hub_->ObserveChanges(manager_, options_.on_change);
 
   HostPlatformConfig config;
-  config.data_root = Utf8ToWide(data_root_);
+  config.data_root = Common::Utf8ToWide(data_root_);
   http_->GetFactory(&config.http_factory);
   workshop_->GetInterface(&config.workshop);
   config.share_session_manager = manager_;

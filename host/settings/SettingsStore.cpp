@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "common/Utf8.h"
 #include "platform/atl.h"
 
 namespace Velmora {
@@ -23,21 +24,7 @@ constexpr int kBusyTimeoutMs = 10000;
 
 std::string WideToUtf8(const WCHAR* text, int length) {
   if (text == nullptr || length <= 0) return std::string();
-  int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string out(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], size, nullptr, nullptr);
-  return out;
-}
-
-std::wstring Utf8ToWide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                 nullptr, 0);
-  if (size <= 0) return std::wstring();
-  std::wstring out(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size);
-  return out;
+  return Common::WideToUtf8(std::wstring_view(text, static_cast<size_t>(length)));
 }
 
 // The open database, shared by the store and its sections. Every use holds mutex.
@@ -264,7 +251,7 @@ class SettingsStore : public CComObjectRootEx<CComMultiThreadModel>, public ISet
     int rc;
     while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
       SettingsEntry entry;
-      entry.section = Utf8ToWide(select.ColumnBytes(0));
+      entry.section = Common::Utf8ToWide(select.ColumnBytes(0));
       entry.key = select.ColumnBytes(1);
       entry.value = select.ColumnBytes(2);
       entry.time = sqlite3_column_int64(select.get(), 3);

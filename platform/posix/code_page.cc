@@ -1,10 +1,11 @@
-// Code-page conversion with the Win32 rules. UTF-8 is converted here; every other code
-// page goes through iconv, with what Windows adds to it (the private-use codes of 936,
+// Code-page conversion with the Win32 rules. UTF-8 is converted by common/Utf8; every
+// other code page goes through iconv, with what Windows adds to it (the private-use codes of 936,
 // the undefined bytes of 1252). The ANSI and OEM code pages are 936 (GBK).
 #include <errno.h>
 #include <iconv.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -12,102 +13,6 @@
 
 #include "platform/platform.h"
 #include "platform/posix/internal.h"
-
-namespace zqplatform {
-
-bool DecodeUtf8(const char* text, size_t length, bool strict, std::wstring* out) {
-  const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
-  size_t i = 0;
-  while (i < length) {
-    unsigned char b = s[i];
-    if (b < 0x80) {
-      out->push_back(static_cast<wchar_t>(b));
-      ++i;
-      continue;
-    }
-    int need;
-    unsigned char lo = 0x80, hi = 0xBF;
-    uint32_t cp;
-    if (b >= 0xC2 && b <= 0xDF) {
-      need = 1;
-      cp = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      need = 2;
-      cp = b & 0x0F;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;  // no surrogates
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      need = 3;
-      cp = b & 0x07;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-    } else {
-      if (strict) return false;
-      out->push_back(L'\xFFFD');
-      ++i;
-      continue;
-    }
-    size_t j = i + 1;
-    int got = 0;
-    while (got < need && j < length) {
-      unsigned char c = s[j];
-      if (c < lo || c > hi) break;
-      cp = (cp << 6) | (c & 0x3F);
-      lo = 0x80;
-      hi = 0xBF;
-      ++j;
-      ++got;
-    }
-    if (got == need) {
-      out->push_back(static_cast<wchar_t>(cp));
-    } else {
-      if (strict) return false;
-      out->push_back(L'\xFFFD');
-    }
-    i = j;
-  }
-  return true;
-}
-
-bool EncodeUtf8(const wchar_t* text, size_t length, bool strict, std::string* out) {
-  for (size_t i = 0; i < length; ++i) {
-    uint32_t c = static_cast<uint32_t>(text[i]);
-    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
-      if (strict) return false;
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out->push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return true;
-}
-
-std::wstring Utf8ToWide(const std::string& text) {
-  std::wstring out;
-  DecodeUtf8(text.data(), text.size(), false, &out);
-  return out;
-}
-
-std::string WideToUtf8(const std::wstring& text) {
-  std::string out;
-  EncodeUtf8(text.data(), text.size(), false, &out);
-  return out;
-}
-
-}  // namespace zqplatform
 
 namespace {
 

@@ -5,21 +5,17 @@
 #include <cstddef>
 #include <string>
 
+#include "common/Utf8.h"
 #include "platform/posix/platform_posix.h"
 
 namespace zqplatform {
 
-// UTF-8 bytes to wide text. Each ill-formed sequence (its longest valid beginning) is
-// one U+FFFD, or the conversion fails when strict. Returns false only when strict.
-bool DecodeUtf8(const char* text, size_t length, bool strict, std::wstring* out);
-
-// Wide text to UTF-8. A surrogate or a value above U+10FFFF becomes U+FFFD, or the
-// conversion fails when strict. Returns false only when strict.
-bool EncodeUtf8(const wchar_t* text, size_t length, bool strict, std::string* out);
-
-// Lenient conversions for paths and registry text.
-std::wstring Utf8ToWide(const std::string& text);
-std::string WideToUtf8(const std::wstring& text);
+// UTF-8 and wide text, strict or lenient (common/Utf8.h); the lenient whole-text forms
+// serve paths and registry text.
+using Velmora::Common::DecodeUtf8;
+using Velmora::Common::EncodeUtf8;
+using Velmora::Common::Utf8ToWide;
+using Velmora::Common::WideToUtf8;
 
 // Code page 936's user-defined areas and unassigned codes, which Windows maps to the
 // Private Use Area (U+E000 to U+E864) and iconv refuses. Cp936PrivateUseOf gives the code
