@@ -31,13 +31,13 @@
 
 #include <pugixml.hpp>
 
-#include "service/BlogService.h"
 #include "HostBenchSupport.h"
 #include "host/app/HostApplication.h"
 #include "host/http/HttpConnectionService.h"
 #include "host/test/HttpTestClient.h"
 #include "interfaces/IHttpConnectionFactory.h"
 #include "interfaces/IZQAlbumInfo.h"
+#include "service/BlogService.h"
 
 namespace {
 

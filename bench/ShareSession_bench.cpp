@@ -28,10 +28,10 @@
 #include <thread>
 #include <vector>
 
-#include "service/BlogService.h"
 #include "HostBenchSupport.h"
 #include "host/app/HostApplication.h"
 #include "interfaces/IZQAlbumInfo.h"
+#include "service/BlogService.h"
 
 namespace {
 

@@ -7,14 +7,14 @@
 #include <cstring>
 #include <exception>
 
-#include "service/BlogService.h"
-#include "host/app/AlbumDraft.h"
-#include "common/Folders.h"
-#include "host/http/HttpErrorCodes.h"
-#include "host/app/ResourceDraft.h"
 #include "cli/ResultJson.h"
 #include "cli/Utf8Text.h"
+#include "common/Folders.h"
+#include "host/app/AlbumDraft.h"
+#include "host/app/ResourceDraft.h"
+#include "host/http/HttpErrorCodes.h"
 #include "host/http/HttpResolverTable.h"
+#include "service/BlogService.h"
 
 namespace Velmora {
 namespace ZQCli {

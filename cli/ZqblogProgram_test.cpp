@@ -18,8 +18,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "service/BlogService.h"
 #include "cli/test/CliTestSupport.h"
+#include "service/BlogService.h"
 
 namespace Velmora {
 namespace ZQCli {

@@ -11,17 +11,17 @@
 #include <mutex>
 #include <thread>
 
-#include "host/workshop/CommandWorkshop.h"
-#include "host/sharesession/CrossProcessTransport.h"
 #include "common/Folders.h"
 #include "common/Utf8.h"
-#include "host/workshop/HostPlatform.h"
 #include "host/http/HttpConnectionService.h"
 #include "host/http/HttpErrorCodes.h"
+#include "host/settings/SettingsStore.h"
+#include "host/sharesession/CrossProcessTransport.h"
+#include "host/sharesession/ShareSessionHub.h"
+#include "host/workshop/CommandWorkshop.h"
+#include "host/workshop/HostPlatform.h"
 #include "host/workshop/PluginLoader.h"
 #include "host/workshop/PluginRegistry.h"
-#include "host/settings/SettingsStore.h"
-#include "host/sharesession/ShareSessionHub.h"
 #include "host/xml/XmlPackageParser.h"
 
 namespace Velmora {

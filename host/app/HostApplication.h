@@ -33,10 +33,10 @@
 #include <string>
 #include <vector>
 
-#include "host/workshop/HostPlatform.h"
 #include "host/http/HttpReplyProgress.h"
 #include "host/http/HttpResolverTable.h"
 #include "host/sharesession/ShareSessionChange.h"
+#include "host/workshop/HostPlatform.h"
 #include "interfaces/ICommonResult.h"
 #include "interfaces/ISettingsStore.h"
 #include "interfaces/IShareSessionManager.h"

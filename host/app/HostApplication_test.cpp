@@ -21,16 +21,16 @@
 #include <thread>
 #include <vector>
 
-#include "service/BlogService.h"
-#include "host/workshop/CommandWorkshop.h"
-#include "host/sharesession/CrossProcessTransport.h"
-#include "host/test/FakeWorkshopCommand.h"
 #include "host/http/HttpConnectionService.h"
 #include "host/http/HttpErrorCodes.h"
-#include "host/workshop/PluginRegistry.h"
+#include "host/sharesession/CrossProcessTransport.h"
 #include "host/sharesession/ShareSessionHub.h"
+#include "host/test/FakeWorkshopCommand.h"
+#include "host/workshop/CommandWorkshop.h"
+#include "host/workshop/PluginRegistry.h"
 #include "interfaces/ElvatrixExports.h"
 #include "interfaces/IResultOnAlbum.h"
+#include "service/BlogService.h"
 
 namespace Velmora {
 namespace ZQHost {

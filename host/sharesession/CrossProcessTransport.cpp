@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "common/Folders.h"
 #include "host/sharesession/CrossProcessForwardingSide.h"
 #include "host/sharesession/CrossProcessServingSide.h"
-#include "common/Folders.h"
 #include "host/sharesession/ShareSessionEndpoint.h"
 #include "host/sharesession/ShareSessionLock.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "host/app/AlbumDraft.h"
-#include "host/test/BlogServiceFixture.h"
 #include "host/http/HttpErrorCodes.h"
+#include "host/test/BlogServiceFixture.h"
 #include "interfaces/IResultOnAlbum.h"
 
 namespace Velmora {

@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "service/BlogService.h"
 #include "host/app/HostApplication.h"
 #include "interfaces/IZQAlbumInfo.h"
 #include "interfaces/IZQAlbumListInfo.h"
 #include "interfaces/IZQResInfo.h"
+#include "service/BlogService.h"
 
 namespace Velmora {
 namespace ZQHost {

@@ -30,9 +30,9 @@
 #include <vector>
 
 #include "host/app/AlbumDraft.h"
+#include "host/app/ResourceDraft.h"
 #include "host/test/BlogServiceFixture.h"
 #include "host/test/FaultRelay.h"
-#include "host/app/ResourceDraft.h"
 #include "interfaces/ISettingsSection.h"
 #include "interfaces/ISettingsStore.h"
 

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <string>
 
-#include "service/BlogService.h"
 #include "host/http/HttpConnectionService.h"
 #include "host/test/HttpTestClient.h"
 #include "host/xml/XmlPackageParser.h"
@@ -13,6 +12,7 @@
 #include "interfaces/IHttpReplyHeaders.h"
 #include "interfaces/IXMLNode.h"
 #include "interfaces/IXMLPackage.h"
+#include "service/BlogService.h"
 
 namespace Velmora {
 namespace ZQHost {

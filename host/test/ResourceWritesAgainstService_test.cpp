@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "host/test/BlogServiceFixture.h"
-#include "host/http/HttpErrorCodes.h"
-#include "host/test/RecordingRelay.h"
 #include "host/app/ResourceDraft.h"
+#include "host/http/HttpErrorCodes.h"
+#include "host/test/BlogServiceFixture.h"
+#include "host/test/RecordingRelay.h"
 #include "interfaces/IResultOnBatchOperation.h"
 #include "interfaces/IResultOnResource.h"
 

@@ -21,9 +21,9 @@
 #include <utility>
 #include <vector>
 
+#include "host/sharesession/ShareSessionHub.h"
 #include "host/test/BlogServiceFixture.h"
 #include "host/workshop/CommandWorkshop.h"
-#include "host/sharesession/ShareSessionHub.h"
 #include "interfaces/IOnRecvShareSessionMsg.h"
 #include "interfaces/IOnRecvShareSessionOperationEvent.h"
 #include "interfaces/IResultOnAlbum.h"

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "host/test/FakeWorkshopCommand.h"
 #include "host/http/HttpConnectionService.h"
+#include "host/test/FakeWorkshopCommand.h"
 #include "host/test/TestHttpServer.h"
 #include "interfaces/IHttpConnectionClientEvents.h"
 

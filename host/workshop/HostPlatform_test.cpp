@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "host/workshop/CommandWorkshop.h"
-#include "host/test/FakeShareSessionManager.h"
 #include "host/http/HttpConnectionService.h"
+#include "host/test/FakeShareSessionManager.h"
+#include "host/workshop/CommandWorkshop.h"
 #include "host/workshop/PluginRegistry.h"
 #include "host/xml/XmlPackageParser.h"
 #include "interfaces/IZQBlog.h"

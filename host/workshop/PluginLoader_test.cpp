@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "host/workshop/CommandWorkshop.h"
-#include "host/test/FakeShareSessionManager.h"
-#include "host/workshop/HostPlatform.h"
 #include "host/http/HttpConnectionService.h"
+#include "host/test/FakeShareSessionManager.h"
+#include "host/workshop/CommandWorkshop.h"
+#include "host/workshop/HostPlatform.h"
 #include "host/workshop/PluginRegistry.h"
 #include "interfaces/ElvatrixExports.h"
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "test/AlbumCmdTestSupport.h"
-#include "test/XmlReplyTestSupport.h"
 #include "test/FrameworkTestSupport.h"
+#include "test/XmlReplyTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

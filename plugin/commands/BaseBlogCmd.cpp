@@ -6,6 +6,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "common/HmacMd5.h"
 #include "data/ResultOnAlbum.h"
 #include "interfaces/IShareSessionManager.h"
 #include "interfaces/IZQCPCommandWorkshop.h"
@@ -14,7 +15,6 @@
 #include "module/ZQBlogPlugin.h"
 #include "session/BlogSession.h"
 #include "util/CriticalSection.h"
-#include "common/HmacMd5.h"
 #include "util/RecordItem.h"
 #include "util/StringConversion.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "test/CommandTestSupport.h"
 #include "common/Md5.h"
+#include "test/CommandTestSupport.h"
 #include "util/StringConversion.h"
 
 namespace Velmora {

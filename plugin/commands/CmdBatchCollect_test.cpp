@@ -9,15 +9,15 @@
 #include <vector>
 
 #include "commands/CommandRegistry.h"
-#include "test/CommandTestSupport.h"
-#include "test/ResourceWriteTestSupport.h"
-#include "test/XmlReplyTestSupport.h"
-#include "test/FrameworkTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "interfaces/IResultOnBatchOperation.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
+#include "test/CommandTestSupport.h"
+#include "test/FrameworkTestSupport.h"
+#include "test/ResourceWriteTestSupport.h"
 #include "test/SessionTestSupport.h"
+#include "test/XmlReplyTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -11,15 +11,15 @@
 #include <vector>
 
 #include "commands/CommandRegistry.h"
-#include "test/CommandTestSupport.h"
-#include "test/XmlReplyTestSupport.h"
-#include "test/FrameworkTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "interfaces/IResultOnAlbum.h"
 #include "session/BlogCache.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
+#include "test/CommandTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "test/SessionTestSupport.h"
+#include "test/XmlReplyTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

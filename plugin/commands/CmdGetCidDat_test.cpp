@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "commands/CommandRegistry.h"
-#include "test/CommandTestSupport.h"
-#include "test/FrameworkTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "interfaces/IResultOnAlbum.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
+#include "test/CommandTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "test/SessionTestSupport.h"
 
 namespace Velmora {

@@ -8,13 +8,13 @@
 #include <thread>
 #include <vector>
 
-#include "test/CommandTestSupport.h"
-#include "test/FrameworkTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "interfaces/IResultOnAlbum.h"
 #include "module/ZQBlogPlugin.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
+#include "test/CommandTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "test/SessionTestSupport.h"
 #include "util/StringConversion.h"
 

@@ -9,11 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "test/CommandTestSupport.h"
-#include "test/FrameworkTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "interfaces/IResultOnResComment.h"
 #include "session/BlogSession.h"
+#include "test/CommandTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "test/SessionTestSupport.h"
 
 namespace Velmora {

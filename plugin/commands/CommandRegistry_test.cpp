@@ -8,10 +8,10 @@
 
 #include "commands/BaseBlogCmd.h"
 #include "commands/CmdRefreshBlogServerInfo.h"
-#include "test/CommandTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "framework/ShareSessionCmdParserManager.h"
 #include "module/ZQBlogPlugin.h"
+#include "test/CommandTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

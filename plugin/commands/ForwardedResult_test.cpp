@@ -25,10 +25,10 @@
 #include "commands/CmdRefreshBlogServerInfo.h"
 #include "commands/CmdRefreshResComment.h"
 #include "commands/CmdRemoveAlbum.h"
-#include "test/ResourceBatchTestSupport.h"
 #include "interfaces/IResultOnAlbum.h"
 #include "interfaces/IResultOnResComment.h"
 #include "interfaces/IResultOnResource.h"
+#include "test/ResourceBatchTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "test/DataTestSupport.h"
 #include "data/ResultOnAlbum.h"
 #include "data/ResultOnBatchOperation.h"
 #include "data/ResultOnResComment.h"
 #include "data/ResultOnResource.h"
+#include "test/DataTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

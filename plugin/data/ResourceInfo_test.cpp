@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "test/DataTestSupport.h"
 #include "interfaces/IZQAlbumInfo.h"
+#include "test/DataTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "test/DataTestSupport.h"
 #include "interfaces/IPackage.h"
+#include "test/DataTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "test/FrameworkTestSupport.h"
 #include "platform/atlconv.h"
+#include "test/FrameworkTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

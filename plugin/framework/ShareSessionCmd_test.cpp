@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "interfaces/IHttpConnectionClientEvents.h"
 #include "test/CommandTestSupport.h"
 #include "test/FrameworkTestSupport.h"
-#include "interfaces/IHttpConnectionClientEvents.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -30,13 +30,13 @@
 #include <string>
 #include <vector>
 
+#include "common/ThreadSafety.h"
 #include "data/AlbumInfo.h"
 #include "data/AlbumListInfo.h"
 #include "interfaces/ICommonResult.h"
 #include "interfaces/IZQBlogFailureSink.h"
 #include "interfaces/IZQBlogResultSink.h"
 #include "interfaces/IZQResInfo.h"
-#include "common/ThreadSafety.h"
 #include "platform/atl.h"
 #include "session/CidIndex.h"
 #include "util/CriticalSection.h"

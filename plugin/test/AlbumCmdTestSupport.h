@@ -13,18 +13,18 @@
 #include <utility>
 #include <vector>
 
-#include "test/CommandTestSupport.h"
-#include "test/XmlReplyTestSupport.h"
 #include "data/AlbumInfo.h"
 #include "data/AlbumListInfo.h"
 #include "data/BstrText.h"
 #include "data/ResourceInfo.h"
-#include "test/FrameworkTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "interfaces/IResultOnAlbum.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
+#include "test/CommandTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "test/SessionTestSupport.h"
+#include "test/XmlReplyTestSupport.h"
 #include "util/CriticalSection.h"
 #include "util/StringConversion.h"
 

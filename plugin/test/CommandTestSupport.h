@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "commands/BaseBlogCmd.h"
-#include "test/FrameworkTestSupport.h"
 #include "interfaces/IShareSessionChannel.h"
 #include "interfaces/IShareSessionManager.h"
 #include "interfaces/IShareSessionMessage.h"
@@ -23,6 +22,7 @@
 #include "interfaces/IZQCPPlatform.h"
 #include "module/HostPlatform.h"
 #include "platform/atl.h"
+#include "test/FrameworkTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -19,8 +19,6 @@
 #include <utility>
 #include <vector>
 
-#include "test/CommandTestSupport.h"
-#include "test/XmlReplyTestSupport.h"
 #include "data/AlbumInfo.h"
 #include "data/AlbumListInfo.h"
 #include "data/ResultOnBatchOperation.h"
@@ -28,7 +26,9 @@
 #include "interfaces/IResultOnBatchOperation.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
+#include "test/CommandTestSupport.h"
 #include "test/SessionTestSupport.h"
+#include "test/XmlReplyTestSupport.h"
 #include "util/CriticalSection.h"
 #include "util/StringConversion.h"
 

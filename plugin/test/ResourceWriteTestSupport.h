@@ -11,18 +11,18 @@
 #include <vector>
 
 #include "commands/BaseBlogCmd.h"
-#include "test/CommandTestSupport.h"
-#include "test/XmlReplyTestSupport.h"
 #include "data/AlbumInfo.h"
 #include "data/AlbumListInfo.h"
 #include "data/ResourceInfo.h"
-#include "test/FrameworkTestSupport.h"
 #include "framework/ShareSessionCmd.h"
 #include "interfaces/ICommonResult.h"
 #include "platform/atl.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
+#include "test/CommandTestSupport.h"
+#include "test/FrameworkTestSupport.h"
 #include "test/SessionTestSupport.h"
+#include "test/XmlReplyTestSupport.h"
 #include "util/CriticalSection.h"
 
 namespace Velmora {

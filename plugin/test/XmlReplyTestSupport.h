@@ -17,18 +17,18 @@
 #include <utility>
 #include <vector>
 
-#include "test/CommandTestSupport.h"
-#include "test/XmlParserTestSupport.h"
 #include "data/AlbumInfo.h"
 #include "data/AlbumListInfo.h"
 #include "data/StringSetter.h"
-#include "test/FrameworkTestSupport.h"
 #include "interfaces/IHttpReplyHeaders.h"
 #include "interfaces/IPackageParser.h"
 #include "interfaces/IXMLNode.h"
 #include "interfaces/IXMLPackage.h"
 #include "platform/atl.h"
 #include "session/BlogSession.h"
+#include "test/CommandTestSupport.h"
+#include "test/FrameworkTestSupport.h"
+#include "test/XmlParserTestSupport.h"
 #include "util/CriticalSection.h"
 
 namespace Velmora {

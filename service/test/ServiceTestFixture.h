@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
-#include "service/BlogService.h"
 #include "ServiceTestClient.h"
+#include "service/BlogService.h"
 
 namespace Velmora {
 namespace ZQBlog {

@@ -50,8 +50,6 @@
 #include <thread>
 #include <vector>
 
-#include "test/XmlParserTestSupport.h"
-#include "test/FrameworkTestSupport.h"
 #include "interfaces/ISettingsSection.h"
 #include "interfaces/ISettingsStore.h"
 #include "interfaces/IZQAlbumInfo.h"
@@ -61,6 +59,8 @@
 #include "interfaces/IZQCPCommandWorkshop.h"
 #include "interfaces/IZQCPPlatform.h"
 #include "interfaces/IZQCPPluginRegistry.h"
+#include "test/FrameworkTestSupport.h"
+#include "test/XmlParserTestSupport.h"
 
 namespace {
 
