@@ -92,11 +92,13 @@ std::string WideToMultiByte(UINT codePage, const wchar_t* text, size_t length) {
   if (text == nullptr || length > static_cast<size_t>(INT_MAX)) ThrowInvalidLength();
   int source = static_cast<int>(length);
   std::string result;
-  // A text the ANSI code page keeps in at most two bytes a character converts in one
-  // call; the two-call form (size, then text) is the fallback.
-  if (length <= static_cast<size_t>(INT_MAX) / 2) {
+  // One call with room for the longest a character can get converts the text: UTF-8
+  // takes up to three bytes a UTF-16 unit (four a UTF-32 one), the double-byte ANSI code
+  // pages two. The two-call form (size, then text) is the fallback for the others.
+  const size_t perCharacter = codePage == CP_UTF8 ? (sizeof(wchar_t) == 2 ? 3 : 4) : 2;
+  if (length <= static_cast<size_t>(INT_MAX) / perCharacter) {
     try {
-      result.resize(2 * length);
+      result.resize(perCharacter * length);
     } catch (const std::bad_alloc&) {
       AtlThrow(E_OUTOFMEMORY);
     }
