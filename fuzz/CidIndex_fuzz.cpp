@@ -6,7 +6,7 @@
 //   add       key, album             Add
 //   bulk      key, n, album          AddAll of n (below 64) keys counted up from key
 //   remove    key, album             RemoveFirst (its answer too)
-//   drop      album                  RemoveAlbum (its count too)
+//   drop      album                  CountOfAlbum, then RemoveAlbum (its count too)
 //   ask       key                    Count and CopyAlbumIds
 //   walk                             ForEach, whole
 //   clear                            Clear (one byte value only, so it stays rare)
@@ -115,6 +115,11 @@ class Model {
     }
     return removed;
   }
+  size_t CountOfAlbum(int32_t album) const {
+    size_t count = 0;
+    for (const auto& pair : pairs_) count += pair.second == album ? 1 : 0;
+    return count;
+  }
   std::vector<int32_t> AlbumsOf(const std::wstring& key) const {
     std::vector<int32_t> albums;
     auto range = pairs_.equal_range(key);
@@ -179,6 +184,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       case 4: {
         const int32_t album = static_cast<int8_t>(input.Byte());
+        Check(index.CountOfAlbum(album) == model.CountOfAlbum(album),
+              "CountOfAlbum differs from the model");
         Check(index.RemoveAlbum(album) == model.RemoveAlbum(album),
               "RemoveAlbum counts otherwise than the model");
         break;

@@ -6,6 +6,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "commands/EntityRemoval.h"
 #include "common/HmacMd5.h"
 #include "data/ResultOnAlbum.h"
 #include "interfaces/IShareSessionManager.h"
@@ -13,6 +14,7 @@
 #include "interfaces/IZQCPPlatform.h"
 #include "module/HostPlatform.h"
 #include "module/ZQBlogPlugin.h"
+#include "session/BlogCache.h"
 #include "session/BlogSession.h"
 #include "util/CriticalSection.h"
 #include "util/RecordItem.h"
@@ -363,6 +365,11 @@ void BaseBlogCmd::AnswerForwardedRequest() {
   answered_ = true;
   // The host sends the answer once this command lets the request go.
   BuildResultMessage(forwardedRequest_);
+}
+
+void BaseBlogCmd::CacheReplyText(BlogCache* cache, std::string* text) {
+  RemoveReplyEntities(text);
+  cache->SaveBody(text->c_str());
 }
 
 std::string BaseBlogCmd::FitRecordWord(const std::string& word) {

@@ -48,6 +48,7 @@
 namespace Velmora {
 namespace ZQBlog {
 
+class BlogCache;
 class BlogSession_;
 
 class BaseBlogCmd : public BaseHttpCmd {
@@ -271,6 +272,21 @@ class BaseBlogCmd : public BaseHttpCmd {
   // In role 1 the change is broadcast (PublishChange, then NotifyChange); in any other
   // role nothing. For a change whose outcome has been given already.
   void BroadcastIfServing() ZQ_REQUIRES(CommandLock());
+
+  // Applies a list reply with apply() and, when save is true, writes text (its entities
+  // removed) to cache as the cached reply. The serving process writes after applying:
+  // the other processes wait on its change broadcast, not on its cache file, so they
+  // decode while it writes. Any other role writes first. Gives what apply() gives.
+  template <typename ApplyReply>
+  HRESULT ApplyAndCache(BlogCache* cache, bool save, std::string* text, ApplyReply apply)
+      ZQ_REQUIRES(CommandLock()) {
+    const bool afterwards = save && GetShareSessionRole() == kRoleServe;
+    if (save && !afterwards) CacheReplyText(cache, text);
+    const HRESULT applied = apply();
+    if (afterwards) CacheReplyText(cache, text);
+    return applied;
+  }
+  static void CacheReplyText(BlogCache* cache, std::string* text);
 
   // The server's word as a result or change record carries it: cut to the 46 bytes its
   // reader takes. A longer word is in no error table, and neither is its cut form, so

@@ -5,7 +5,6 @@
 #include <set>
 #include <utility>
 
-#include "commands/EntityRemoval.h"
 #include "commands/XmlReply.h"
 #include "data/AlbumListInfo.h"
 #include "data/RecordText.h"
@@ -149,12 +148,9 @@ HRESULT CmdGetAlbumList::OnReplyPackage(IPackage* package) {
   CComPtr<IXMLPackage> document = XmlDocumentOf(package);
   std::string text;
   if (!SerializeXmlReply(document, kReplyTextLimit, &text)) return E_FAIL;
-  RemoveReplyEntities(&text);
-  if (cacheUpdate_) {
-    cache_->SaveBody(text.c_str());
-    cacheUpdate_ = false;
-  }
-  return Reconcile(document);
+  const bool save = cacheUpdate_;
+  cacheUpdate_ = false;
+  return ApplyAndCache(cache_.get(), save, &text, [&] { return Reconcile(document); });
 }
 
 void CmdGetAlbumList::OnTransportError(int code) {
@@ -205,9 +201,11 @@ HRESULT CmdGetAlbumList::Reconcile(IXMLPackage* document) {
   if (list == nullptr) return E_FAIL;
   replyIds_.clear();
   replyAlbums_.clear();
+  // The list's albums by id; the albums made below join in.
+  std::unordered_map<int, AlbumInfo*> held = list->AlbumsById(entries.size());
   for (const AlbumEntry& entry : entries) {
     replyIds_.push_back(entry.id);
-    AlbumInfo* album = list->FindAlbum(entry.id);
+    AlbumInfo*& album = held[entry.id];
     if (album == nullptr) {
       album = list->NewAlbum();
       if (album == nullptr) return E_OUTOFMEMORY;
@@ -226,24 +224,9 @@ HRESULT CmdGetAlbumList::Reconcile(IXMLPackage* document) {
     replyAlbums_.push_back(album);
   }
 
-  // Albums the reply does not name are gone from the server.
-  const std::set<int> named(replyIds_.begin(), replyIds_.end());
-  std::vector<int> vanished;
-  int albumCount = 0;
-  list->GetAlbumCount(&albumCount);
-  for (int i = 0; i < albumCount; ++i) {
-    CComPtr<IZQAlbumInfo> album;
-    int id = 0;
-    if (SUCCEEDED(list->GetAlbum(i, &album)) && album && SUCCEEDED(album->GetId(&id)) &&
-        named.count(id) == 0) {
-      vanished.push_back(id);
-    }
-  }
-  // Their content-id pairs go with them, so the index never names an album that is gone.
-  for (int id : vanished) {
-    list->RemoveAlbum(id);
-    session->RemoveCidEntriesOfAlbum(id);
-  }
+  // Albums the reply does not name are gone from the server; their content-id pairs go
+  // with them, so the index never names an album that is gone.
+  session->RemoveAlbumsNotIn(list, std::unordered_set<int>(replyIds_.begin(), replyIds_.end()));
 
   SetStatus(1);
   DispatchReply(true);

@@ -5,7 +5,6 @@
 #include <unordered_map>
 #include <utility>
 
-#include "commands/EntityRemoval.h"
 #include "commands/XmlReply.h"
 #include "data/AlbumInfo.h"
 #include "data/ResourceInfo.h"
@@ -156,7 +155,7 @@ void CmdGetResourceList::EmptyAlbum() {
   AlbumInfo* album = session->FindAlbum(AnsiToWide(UserId()), albumId_);
   if (album != nullptr) {
     // The index must not keep naming this album for resources it no longer holds.
-    if (!IsKeepingUser()) session->RemoveCidEntriesOfAlbum(albumId_);
+    if (!IsKeepingUser()) session->RemoveCidEntriesOfAlbum(albumId_, album);
     album->ClearResources();
     album->SetResourcesLoaded(true);
   }
@@ -209,7 +208,7 @@ bool CmdGetResourceList::TakeHeldResources() {
   // A receiving decoder rebuilds the album's content-id pairs from the broadcast, one
   // per resource; this process does the same, so the indexes stay equal.
   if (!IsKeepingUser()) {
-    session->RemoveCidEntriesOfAlbum(albumId_);
+    session->RemoveCidEntriesOfAlbum(albumId_, album);
     for (const CComPtr<IZQResInfo>& resource : replyResources_) {
       session->AddCidEntryOf(resource, albumId_);
     }
@@ -230,14 +229,13 @@ HRESULT CmdGetResourceList::OnReplyPackage(IPackage* package) {
     }
     return E_FAIL;
   }
-  RemoveReplyEntities(&text);
-  if (cacheUpdate_) {
-    cache_->SaveBody(text.c_str());
-    cacheUpdate_ = false;
-  }
+  const bool save = cacheUpdate_;
+  cacheUpdate_ = false;
   // An album the session does not know takes nothing, but the reply itself was fine.
-  Apply(document);
-  return S_OK;
+  return ApplyAndCache(cache_.get(), save, &text, [&] {
+    Apply(document);
+    return S_OK;
+  });
 }
 
 void CmdGetResourceList::OnTransportError(int /*code*/) {
@@ -353,7 +351,7 @@ bool CmdGetResourceList::Apply(IXMLPackage* document) {
     AlbumInfo* album = session->FindAlbum(uin, albumId);
     if (album == nullptr) return false;
     if (!keeping) {
-      session->RemoveCidEntriesOfAlbum(albumId);
+      session->RemoveCidEntriesOfAlbum(albumId, album);
       album->ClearResources();
     }
     replyResources_.clear();

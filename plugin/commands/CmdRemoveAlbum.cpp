@@ -58,11 +58,12 @@ HRESULT CmdRemoveAlbum::OnReplyPackage(IPackage* package) {
   if (message == kSuccessWord) {
     // The index no longer points at the album, whether or not the list holds it; the
     // change is broadcast either way so every process keeps the same index.
-    session->RemoveCidEntriesOfAlbum(categoryId);
-    if (AlbumInfo* album = list->FindAlbum(categoryId)) albumName_ = AlbumName(album);
+    AlbumInfo* album = list->FindAlbum(categoryId);
+    session->RemoveCidEntriesOfAlbum(categoryId, album);
+    if (album != nullptr) albumName_ = AlbumName(album);
     list->RemoveAlbum(categoryId);
   } else if (message == kNoExistWord) {
-    session->RemoveCidEntriesOfAlbum(categoryId);
+    session->RemoveCidEntriesOfAlbum(categoryId, list->FindAlbum(categoryId));
     list->RemoveAlbum(categoryId);
   }
   Dispatch();

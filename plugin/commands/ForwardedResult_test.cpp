@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <type_traits>
@@ -28,7 +29,9 @@
 #include "interfaces/IResultOnAlbum.h"
 #include "interfaces/IResultOnResComment.h"
 #include "interfaces/IResultOnResource.h"
+#include "session/BlogCache.h"
 #include "test/ResourceBatchTestSupport.h"
+#include "test/XmlReplyTestSupport.h"
 
 namespace Velmora {
 namespace ZQBlog {
@@ -67,6 +70,12 @@ CComPtr<AlbumInfo> Album(int id, const wchar_t* name, int newlyAdded) {
   return held;
 }
 
+// The list commands cache under a folder of their own, never the working folder.
+std::unique_ptr<BlogCache> CacheInTemporaryFolder() {
+  static xml_testing::TemporaryFolder folder;
+  return std::make_unique<BlogCache>(nullptr, folder.UserPath());
+}
+
 // One command: how it is made (the same for the run and the forwarding command), the
 // reply of its stand-alone run and the status that run delivers.
 struct Case {
@@ -96,12 +105,22 @@ std::vector<Case> Cases() {
        "http://data.velmora.cn/blog/10001/album/<id>.xml\r\n",
        1},
       {"GetCidDat", [] { return Build<CmdGetCidDat>(nullptr); }, 200, ContentIdTable(), 1},
-      {"GetAlbumList", [] { return Build<CmdGetAlbumList>(nullptr); }, 200,
+      {"GetAlbumList",
+       [] {
+         return Build<CmdGetAlbumList>([](auto* c) { c->UseCache(CacheInTemporaryFolder()); });
+       },
+       200,
        "<categories><category id=\"3\"><category_name>source</category_name></category>"
        "</categories>",
        1},
       {"GetResourceList",
-       [] { return Build<CmdGetResourceList>([](auto* c) { c->SetAlbumId(6); }); }, 200,
+       [] {
+         return Build<CmdGetResourceList>([](auto* c) {
+           c->SetAlbumId(6);
+           c->UseCache(CacheInTemporaryFolder());
+         });
+       },
+       200,
        "<resources><resource id=\"61\" cid=\"C61\"><res_name>r</res_name></resource>"
        "</resources>",
        1},

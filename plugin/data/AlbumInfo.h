@@ -64,6 +64,8 @@ class AlbumInfo : public CComObjectRootEx<CComMultiThreadModel>, public IZQAlbum
 
   // The first resource whose GetId is id, or null. No reference is added.
   IZQResInfo* FindResource(int id) const;
+  // The resources in album order. Valid until the album's resources change.
+  const std::deque<CComPtr<IZQResInfo>>& Resources() const { return resources_; }
   // Every resource by id, the first of each id in album order, as FindResource finds
   // them, with room for extra more: one scan for many lookups. No reference is added;
   // the pointers are valid while the album keeps the resources.

@@ -1,6 +1,7 @@
 #include "data/AlbumListInfo.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "data/BstrText.h"
 
@@ -65,6 +66,22 @@ void AlbumListInfo::Clear() {
   std::vector<CComPtr<AlbumInfo>> released;
   released.swap(albums_);
   for (const CComPtr<AlbumInfo>& album : released) album->ClearResources();
+}
+
+void AlbumListInfo::RemoveAlbumsNotIn(const std::unordered_set<int>& keep) {
+  std::vector<CComPtr<AlbumInfo>> kept;
+  kept.reserve(albums_.size());
+  for (CComPtr<AlbumInfo>& album : albums_) {
+    if (keep.count(IdOf(album)) != 0) kept.push_back(std::move(album));
+  }
+  albums_.swap(kept);  // the albums left in kept are released with it
+}
+
+std::unordered_map<int, AlbumInfo*> AlbumListInfo::AlbumsById(size_t extra) const {
+  std::unordered_map<int, AlbumInfo*> byId;
+  byId.reserve(albums_.size() + extra);
+  for (const CComPtr<AlbumInfo>& album : albums_) byId.emplace(IdOf(album), album);
+  return byId;
 }
 
 AlbumInfo* AlbumListInfo::FindAlbum(int id) const {

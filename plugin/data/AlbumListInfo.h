@@ -4,6 +4,8 @@
 #ifndef ZQBLOG_DATA_ALBUMLISTINFO_H_
 #define ZQBLOG_DATA_ALBUMLISTINFO_H_
 
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "data/AlbumInfo.h"
@@ -41,8 +43,15 @@ class AlbumListInfo : public CComObjectRootEx<CComMultiThreadModel>, public IZQA
   bool RemoveAlbum(int id);
   // Empties every album's resources, releases every album and empties the list.
   void Clear();
+  // Removes every album whose id is not in keep and releases it, in one pass; the rest
+  // keep their order. The albums keep their resources.
+  void RemoveAlbumsNotIn(const std::unordered_set<int>& keep);
   // The first album whose id is id, or null. No reference is added.
   AlbumInfo* FindAlbum(int id) const;
+  // Every album by id, the first of each id in list order, as FindAlbum finds it; room
+  // is made for extra more. For finding many ids at one lookup each. No reference is
+  // added.
+  std::unordered_map<int, AlbumInfo*> AlbumsById(size_t extra = 0) const;
   // The first resource with id resourceId, searching the albums in order and each
   // album's resources in order; null when there is none. No reference is added.
   IZQResInfo* FindResourceInList(int resourceId) const;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace Velmora {
 namespace ZQBlog {
@@ -24,6 +25,16 @@ STDMETHODIMP BlogPackage::SetData(const BYTE* data, int length, int* storedLengt
   length_ = length;
   *storedLength = length;
   return S_OK;
+}
+
+void BlogPackage::ShareData(std::shared_ptr<const BYTE[]> bytes, int length) {
+  if (bytes == nullptr || length <= 0) {
+    bytes_.reset();
+    length_ = 0;
+    return;
+  }
+  bytes_ = std::move(bytes);
+  length_ = length;
 }
 
 void BlogPackage::GetData(const BYTE** data, int* length) const {

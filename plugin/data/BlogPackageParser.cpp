@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "data/BlogPackage.h"
 
@@ -19,9 +20,10 @@ STDMETHODIMP BlogPackageParser::Parse(const BYTE* data, int length) {
   if (data == nullptr && length > 0) return E_POINTER;
   Reset();
   if (length == 0) return S_OK;
-  bytes_.reset(new (std::nothrow) BYTE[length]);
-  if (bytes_ == nullptr) return E_OUTOFMEMORY;
-  std::memcpy(bytes_.get(), data, static_cast<size_t>(length));
+  std::unique_ptr<BYTE[]> copy(new (std::nothrow) BYTE[length]);
+  if (copy == nullptr) return E_OUTOFMEMORY;
+  std::memcpy(copy.get(), data, static_cast<size_t>(length));
+  bytes_ = std::move(copy);
   length_ = length;
   return S_OK;
 }
@@ -39,10 +41,7 @@ STDMETHODIMP BlogPackageParser::GetPackage(IPackage** package) {
   HRESULT hr = CComObject<BlogPackage>::CreateInstance(&created);
   if (FAILED(hr)) return hr;
   created->AddRef();  // the caller's reference
-  // A parser holding nothing hands over a null pointer, which the package refuses:
-  // the package then holds nothing either.
-  int stored = 0;
-  created->SetData(bytes_.get(), length_, &stored);
+  created->ShareData(bytes_, length_);
   *package = created;
   return S_OK;
 }

@@ -1,6 +1,8 @@
 // BlogPackageParser: the reply parser for bodies that are not XML. Parse keeps a copy of
-// the body; GetPackage hands out a new BlogPackage holding another copy, so a package
-// stays valid after the parser is reset or released. Not shared between threads.
+// the body; GetPackage hands out a new BlogPackage sharing that copy (it never changes:
+// a later Parse or Reset replaces or drops the parser's share only), so a package stays
+// valid after the parser is reset or released, and a large table is held once. Not
+// shared between threads.
 #ifndef ZQBLOG_DATA_BLOGPACKAGEPARSER_H_
 #define ZQBLOG_DATA_BLOGPACKAGEPARSER_H_
 
@@ -34,12 +36,12 @@ class BlogPackageParser : public CComObjectRootEx<CComMultiThreadModel>,
   STDMETHOD(Parse)(const BYTE* data, int length) override;
   // Always 1.
   STDMETHOD(GetPackageCount)(int* count) override;
-  // A new BlogPackage given the held bytes through SetData (a parser holding nothing
-  // gives a package holding nothing), with one reference for the caller.
+  // A new BlogPackage sharing the held bytes (a parser holding nothing gives a package
+  // holding nothing), with one reference for the caller.
   STDMETHOD(GetPackage)(IPackage** package) override;
 
  private:
-  std::unique_ptr<BYTE[]> bytes_;  // null when no bytes are held
+  std::shared_ptr<const BYTE[]> bytes_;  // null when no bytes are held
   int length_ = 0;
 };
 

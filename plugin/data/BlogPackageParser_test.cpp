@@ -80,6 +80,10 @@ TEST(BlogPackageParserTest, PackageOwnsItsCopy) {
     CComPtr<BlogPackageParser> parser = MakeParser();
     parser->Parse(Bytes(body), static_cast<int>(body.size()));
     package = PackageOf(parser);
+    // The package shares the parser's bytes: a later parse must not reach them.
+    const std::string other = "another body";
+    parser->Parse(Bytes(other), static_cast<int>(other.size()));
+    EXPECT_EQ("directory", ContentOf(package));
     parser->Reset();
     EXPECT_EQ("<none>", ContentOf(PackageOf(parser)));
   }

@@ -39,6 +39,35 @@ bool CidOf(IZQResInfo* resource, std::wstring* cid) {
   return true;
 }
 
+// Calls use(cid) with the content id of resource; nothing when it cannot be read (as
+// with a failing GetCid). scratch may hold the text use sees.
+template <typename Use>
+void WithCidOf(IZQResInfo* resource, std::wstring* scratch, Use use) {
+  if (resource == nullptr) return;
+  // The plug-in's own resources give their content id without a BSTR copy.
+  if (const ResourceInfo* own = dynamic_cast<const ResourceInfo*>(resource)) {
+    // A content id kept as the reply's ASCII bytes is widened on the stack.
+    std::string_view bytes;
+    UINT codePage = 0;
+    wchar_t wide[64];
+    if (own->TextBytes(ResourceInfo::TextField::kCid, &bytes, &codePage) &&
+        bytes.size() <= sizeof(wide) / sizeof(wide[0]) &&
+        ConvertsByteForByte(codePage, bytes.data(), bytes.size())) {
+      for (size_t i = 0; i < bytes.size(); ++i) wide[i] = static_cast<wchar_t>(bytes[i]);
+      use(std::wstring_view(wide, bytes.size()));
+      return;
+    }
+    try {
+      *scratch = own->Text(ResourceInfo::TextField::kCid);
+    } catch (const ConversionError&) {
+      return;
+    }
+    use(std::wstring_view(*scratch));
+  } else if (CidOf(resource, scratch)) {
+    use(std::wstring_view(*scratch));
+  }
+}
+
 // Splits an ANSI URL of the service into host and path (see SplitCidDatUrl).
 bool SplitServiceUrl(const std::string& url, std::string* host, std::string* path) {
   size_t domain = url.find(kServiceDomain);
@@ -262,28 +291,7 @@ void BlogSession_::AddCidEntryOf(IZQResInfo* resource, int albumId) {
 }
 
 void BlogSession_::AddCidOf(IZQResInfo* resource, int albumId, std::wstring* scratch) {
-  if (resource == nullptr) return;
-  // The plug-in's own resources give their content id without a BSTR copy.
-  if (const ResourceInfo* own = dynamic_cast<const ResourceInfo*>(resource)) {
-    // A content id kept as the reply's ASCII bytes is widened on the stack.
-    std::string_view bytes;
-    UINT codePage = 0;
-    wchar_t wide[64];
-    if (own->TextBytes(ResourceInfo::TextField::kCid, &bytes, &codePage) &&
-        bytes.size() <= sizeof(wide) / sizeof(wide[0]) &&
-        ConvertsByteForByte(codePage, bytes.data(), bytes.size())) {
-      for (size_t i = 0; i < bytes.size(); ++i) wide[i] = static_cast<wchar_t>(bytes[i]);
-      albumsByCid_.Add(std::wstring_view(wide, bytes.size()), albumId);
-      return;
-    }
-    try {
-      albumsByCid_.Add(own->Text(ResourceInfo::TextField::kCid), albumId);
-    } catch (const ConversionError&) {
-      // a content id that cannot be read names no album, as with a failing GetCid
-    }
-  } else if (CidOf(resource, scratch)) {
-    albumsByCid_.Add(*scratch, albumId);
-  }
+  WithCidOf(resource, scratch, [&](std::wstring_view cid) { albumsByCid_.Add(cid, albumId); });
 }
 
 void BlogSession_::RemoveCidEntries(const std::vector<int>& resourceIds, int albumId,
@@ -306,13 +314,52 @@ void BlogSession_::RemoveCidEntriesOfAlbum(int albumId) {
   albumsByCid_.RemoveAlbum(albumId);
 }
 
+void BlogSession_::RemoveCidEntriesOfAlbum(int albumId, const AlbumInfo* album) {
+  Hold hold(cidLock_);
+  RemoveCidEntriesOfResources(albumId, album);
+  albumsByCid_.RemoveAlbum(albumId);
+}
+
+void BlogSession_::RemoveCidEntriesOfResources(int albumId, const AlbumInfo* album) {
+  if (album == nullptr) return;
+  std::wstring scratch;
+  for (const CComPtr<IZQResInfo>& resource : album->Resources()) {
+    if (albumsByCid_.CountOfAlbum(albumId) == 0) return;
+    WithCidOf(resource, &scratch,
+              [&](std::wstring_view cid) { albumsByCid_.RemoveFirst(cid, albumId); });
+  }
+}
+
+void BlogSession_::RemoveAlbumsNotIn(AlbumListInfo* list, const std::unordered_set<int>& named) {
+  if (list == nullptr) return;
+  std::unordered_set<int32_t> gone;
+  {
+    Hold hold(cidLock_);
+    int count = 0;
+    list->GetAlbumCount(&count);
+    for (int i = 0; i < count; ++i) {
+      CComPtr<IZQAlbumInfo> album;
+      int id = 0;
+      if (SUCCEEDED(list->GetAlbum(i, &album)) && album && SUCCEEDED(album->GetId(&id)) &&
+          named.count(id) == 0) {
+        // The list holds AlbumInfo objects only.
+        RemoveCidEntriesOfResources(id, static_cast<AlbumInfo*>(album.p));
+        gone.insert(id);
+      }
+    }
+    // What the albums' resources did not account for goes in one scan.
+    albumsByCid_.RemoveAlbums(gone);
+  }
+  if (!gone.empty()) list->RemoveAlbumsNotIn(named);
+}
+
 void BlogSession_::RemoveAlbumOfCurrentUser(int albumId) {
   std::wstring uin = CurrentUin();
   Hold hold(albumListLock_);
   AlbumListInfo* list = FindAlbumList(uin);
   if (list == nullptr) return;
+  RemoveCidEntriesOfAlbum(albumId, list->FindAlbum(albumId));
   list->RemoveAlbum(albumId);
-  RemoveCidEntriesOfAlbum(albumId);
 }
 
 void BlogSession_::AddCidPair(const std::wstring& cid, int albumId) {

@@ -28,6 +28,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "common/ThreadSafety.h"
@@ -177,8 +178,20 @@ class BlogSession_ {
                         const AlbumInfo* album) ZQ_REQUIRES(albumListLock_);
   void RemoveCidEntry(int resourceId, int albumId, const AlbumInfo* album)
       ZQ_REQUIRES(albumListLock_);
-  // Removes every pair of albumId. No album is read (no AlbumListLock needed).
+  // Removes every pair of albumId. No album is read (no AlbumListLock needed): a scan
+  // of the whole index unless the album holds no pair.
   void RemoveCidEntriesOfAlbum(int albumId);
+  // The same, for album (the session's album albumId, or null): the pairs of its
+  // resources' content ids are removed by their keys first, and the index is scanned
+  // only for pairs of albumId left beyond them. The cost of a list's refresh then
+  // follows the list, not the index.
+  void RemoveCidEntriesOfAlbum(int albumId, const AlbumInfo* album)
+      ZQ_REQUIRES(albumListLock_);
+  // Removes from list every album whose id is not in named, each with every pair of its
+  // id in the index: the albums a new album list no longer has. Nothing of the albums
+  // themselves changes (the host may still hold them).
+  void RemoveAlbumsNotIn(AlbumListInfo* list, const std::unordered_set<int>& named)
+      ZQ_REQUIRES(albumListLock_);
   // When the signed-in user has an album list: removes album albumId from it, then every
   // pair of albumId from the index. Does nothing otherwise. Takes AlbumListLock, then
   // CidLock (callers usually hold AlbumListLock already).
@@ -241,6 +254,10 @@ class BlogSession_ {
   virtual ~BlogSession_();
 
  private:
+  // Removes the pair (cid, albumId) of each resource of album (null: none) while the
+  // index holds pairs of albumId.
+  void RemoveCidEntriesOfResources(int albumId, const AlbumInfo* album)
+      ZQ_REQUIRES(cidLock_);
   // Adds (resource's cid, albumId) when resource is not null; scratch holds the cid of
   // a resource that is not the plug-in's own.
   void AddCidOf(IZQResInfo* resource, int albumId, std::wstring* scratch)

@@ -347,6 +347,26 @@ TEST_F(CidIndexOfSessionTest, AlbumRemovalTakesItsPairs) {
   EXPECT_EQ((std::vector<int>{20}), Query(session_, L"AAAA"));
 }
 
+TEST_F(CidIndexOfSessionTest, AlbumsLeavingThroughTheirResourcesTakeEveryPair) {
+  // Album 10's pairs: two its resources account for, one they do not (CCCC).
+  session_.AddCidPairs({{L"AAAA", 10}, {L"CCCC", 10}, {L"AAAA", 20}, {L"BBBB", 10}});
+  Hold hold(session_.AlbumListLock());
+  session_.RemoveCidEntriesOfAlbum(10, album_);
+  EXPECT_EQ((std::vector<int>{20}), Query(session_, L"AAAA"));
+  EXPECT_EQ(1u, session_.CidPairCount());
+
+  // A new album list without album 10: the album and its pairs go, album 20 stays.
+  AlbumListInfo* list = session_.FindAlbumList(L"me");
+  AlbumInfo* kept = list->NewAlbum();
+  kept->SetId(20);
+  session_.AddCidPairs({{L"BBBB", 10}, {L"DDDD", 10}, {L"AAAA", 10}});
+  session_.RemoveAlbumsNotIn(list, {20, 30});
+  EXPECT_EQ(nullptr, list->FindAlbum(10));
+  EXPECT_EQ(kept, list->FindAlbum(20));
+  EXPECT_EQ((std::vector<int>{20}), Query(session_, L"AAAA"));
+  EXPECT_EQ(1u, session_.CidPairCount());
+}
+
 TEST_F(CidIndexOfSessionTest, ForEachWalksInKeyOrderThenInsertionOrder) {
   session_.AddCidPairs({{L"B", 1}, {L"A", 2}, {L"B", 0}, {L"A", 2}});
   std::vector<std::pair<std::wstring, int>> seen;

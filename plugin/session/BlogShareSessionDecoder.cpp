@@ -170,10 +170,12 @@ bool ApplyAlbumList(BlogSession_* session, RecordReader* reader)
 
   AlbumListInfo* list = session->GetOrCreateAlbumList(uin);
   if (list == nullptr) return false;
-  std::set<int> named;
+  std::unordered_set<int> named;
+  // The list's albums by id; the albums made below join in.
+  std::unordered_map<int, AlbumInfo*> held = list->AlbumsById(records.size());
   for (const AlbumRecord& record : records) {
     named.insert(record.id);
-    AlbumInfo* album = session->FindAlbum(uin, record.id);
+    AlbumInfo*& album = held[record.id];
     if (album == nullptr) {
       album = list->NewAlbum();
       if (album == nullptr) return false;
@@ -192,21 +194,7 @@ bool ApplyAlbumList(BlogSession_* session, RecordReader* reader)
   }
   // The serving process removed the albums its reply no longer had, and their
   // content-id pairs.
-  std::vector<int> vanished;
-  int albumCount = 0;
-  list->GetAlbumCount(&albumCount);
-  for (int i = 0; i < albumCount; ++i) {
-    CComPtr<IZQAlbumInfo> album;
-    int id = 0;
-    if (SUCCEEDED(list->GetAlbum(i, &album)) && album && SUCCEEDED(album->GetId(&id)) &&
-        named.count(id) == 0) {
-      vanished.push_back(id);
-    }
-  }
-  for (int id : vanished) {
-    list->RemoveAlbum(id);
-    session->RemoveCidEntriesOfAlbum(id);
-  }
+  session->RemoveAlbumsNotIn(list, named);
   return true;
 }
 
@@ -302,7 +290,7 @@ bool ApplyResourceList(BlogSession_* session, RecordReader* reader)
   if (album == nullptr) return false;
   const bool keeping = uin == kKeepingUser;
   if (!keeping) {
-    session->RemoveCidEntriesOfAlbum(albumId);
+    session->RemoveCidEntriesOfAlbum(albumId, album);
     album->ClearResources();
   }
   // The album's resources by id; the resources made below join in.
@@ -520,7 +508,7 @@ bool ApplyAlbumRemove(BlogSession_* session, RecordReader* reader)
   if (list == nullptr) return false;
   // The album is gone from the server: the index no longer points at it, as in the
   // serving process.
-  session->RemoveCidEntriesOfAlbum(albumId);
+  session->RemoveCidEntriesOfAlbum(albumId, list->FindAlbum(albumId));
   return list->RemoveAlbum(albumId);
 }
 

@@ -81,19 +81,20 @@ void CidIndex::AlbumIds::erase(size_t i) {
   }
 }
 
-size_t CidIndex::AlbumIds::EraseAll(int32_t albumId, bool* all) {
+template <typename Gone>
+size_t CidIndex::AlbumIds::EraseAll(Gone gone, bool* all) {
   size_t before = size();
-  size_t kept = (first_ != albumId ? 1 : 0) +
+  size_t kept = (!gone(first_) ? 1 : 0) +
                 static_cast<size_t>(std::count_if(rest_.begin(), rest_.end(),
-                                                  [albumId](int32_t id) { return id != albumId; }));
+                                                  [&](int32_t id) { return !gone(id); }));
   *all = kept == 0;
   if (kept == before || kept == 0) return before - kept;
   // Compact the survivors to the front, the first one inline.
   std::vector<int32_t> survivors;
   survivors.reserve(kept);
-  if (first_ != albumId) survivors.push_back(first_);
+  if (!gone(first_)) survivors.push_back(first_);
   for (int32_t id : rest_) {
-    if (id != albumId) survivors.push_back(id);
+    if (!gone(id)) survivors.push_back(id);
   }
   first_ = survivors.front();
   rest_.assign(survivors.begin() + 1, survivors.end());
@@ -294,6 +295,17 @@ void CidIndex::Add(std::wstring_view cid, int32_t albumId) {
     AddText(std::wstring(cid), albumId);
   }
   ++size_;
+  ++albumCounts_[albumId];
+}
+
+void CidIndex::UncountOne(int32_t albumId) {
+  auto found = albumCounts_.find(albumId);
+  if (found != albumCounts_.end() && --found->second == 0) albumCounts_.erase(found);
+}
+
+size_t CidIndex::CountOfAlbum(int32_t albumId) const {
+  auto found = albumCounts_.find(albumId);
+  return found == albumCounts_.end() ? 0 : found->second;
 }
 
 void CidIndex::AddAll(const std::vector<Pair>& pairs) {
@@ -305,7 +317,7 @@ void CidIndex::AddAll(const std::vector<Pair>& pairs) {
   for (const Pair& pair : pairs) Add(pair.first, pair.second);
 }
 
-bool CidIndex::RemoveFirst(const std::wstring& cid, int32_t albumId) {
+bool CidIndex::RemoveFirst(std::wstring_view cid, int32_t albumId) {
   CompactKey key;
   if (ParseCompact(cid, &key)) {
     const uint32_t s = FindSlot(key);
@@ -332,11 +344,12 @@ bool CidIndex::RemoveFirst(const std::wstring& cid, int32_t albumId) {
         }
       }
       --size_;
+      UncountOne(albumId);
       return true;
     }
     return false;
   }
-  auto found = text_.find(cid);
+  auto found = text_.find(std::wstring(cid));
   if (found == text_.end()) return false;
   AlbumIds& ids = found->second;
   for (size_t i = 0; i < ids.size(); ++i) {
@@ -347,16 +360,36 @@ bool CidIndex::RemoveFirst(const std::wstring& cid, int32_t albumId) {
       ids.erase(i);
     }
     --size_;
+    UncountOne(albumId);
     return true;
   }
   return false;
 }
 
 size_t CidIndex::RemoveAlbum(int32_t albumId) {
+  if (CountOfAlbum(albumId) == 0) return 0;
+  const size_t removed = RemoveIf([albumId](int32_t id) { return id == albumId; });
+  albumCounts_.erase(albumId);
+  return removed;
+}
+
+size_t CidIndex::RemoveAlbums(const std::unordered_set<int32_t>& albumIds) {
+  std::unordered_set<int32_t> held;
+  for (int32_t id : albumIds) {
+    if (CountOfAlbum(id) != 0) held.insert(id);
+  }
+  if (held.size() <= 1) return held.empty() ? 0 : RemoveAlbum(*held.begin());
+  const size_t removed = RemoveIf([&held](int32_t id) { return held.count(id) != 0; });
+  for (int32_t id : held) albumCounts_.erase(id);
+  return removed;
+}
+
+template <typename Gone>
+size_t CidIndex::RemoveIf(Gone gone) {
   size_t removed = 0;
   for (auto it = text_.begin(); it != text_.end();) {
     bool all = false;
-    removed += it->second.EraseAll(albumId, &all);
+    removed += it->second.EraseAll(gone, &all);
     it = all ? text_.erase(it) : std::next(it);
   }
 
@@ -367,16 +400,16 @@ size_t CidIndex::RemoveAlbum(int32_t albumId) {
     Entry entry = At(static_cast<uint32_t>(read));
     const uint32_t more = entry.more & kMoreMask;
     if (more == 0) {
-      if (entry.first == albumId) {
+      if (gone(entry.first)) {
         ++removed;
         continue;
       }
     } else {
       std::vector<int32_t>& rest = extra_[more - 1];
       survivors.clear();
-      if (entry.first != albumId) survivors.push_back(entry.first);
+      if (!gone(entry.first)) survivors.push_back(entry.first);
       for (int32_t id : rest) {
-        if (id != albumId) survivors.push_back(id);
+        if (!gone(id)) survivors.push_back(id);
       }
       removed += rest.size() + 1 - survivors.size();
       if (survivors.empty()) {
@@ -410,6 +443,7 @@ void CidIndex::Clear() {
   std::vector<uint32_t>().swap(freeExtra_);
   std::unordered_map<std::wstring, AlbumIds>().swap(text_);
   size_ = 0;
+  std::unordered_map<int32_t, size_t>().swap(albumCounts_);
 }
 
 size_t CidIndex::Count(const std::wstring& cid) const {

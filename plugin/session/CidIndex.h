@@ -16,7 +16,10 @@
 // rest (a content id held by several albums) in a vector. Adding and looking a key up
 // cost one hash of the key instead of the O(log n) string comparisons of a tree. Only
 // ForEach, which must hand the pairs out in key order, sorts: O(k log k) for k distinct
-// keys. Removing every pair of an album scans the whole index.
+// keys. The index counts the pairs of each album: removing every pair of an album that
+// holds none costs nothing, and a caller that knows the album's keys (its resources'
+// content ids) removes those one by one and is done when the count reaches zero; only
+// what is left beyond them takes a scan of the whole index.
 //
 // No lock of its own: the blog session guards it with its CidLock.
 #ifndef ZQBLOG_SESSION_CIDINDEX_H_
@@ -29,6 +32,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -50,9 +54,13 @@ class CidIndex {
 
   // Removes the first pair (in the index's order) equal to (cid, albumId); false when
   // there is none.
-  bool RemoveFirst(const std::wstring& cid, int32_t albumId);
-  // Removes every pair whose album id is albumId; returns how many.
+  bool RemoveFirst(std::wstring_view cid, int32_t albumId);
+  // Removes every pair whose album id is albumId; returns how many. A scan of the whole
+  // index unless the album holds no pair.
   size_t RemoveAlbum(int32_t albumId);
+  // Removes every pair whose album id is in albumIds, in one scan at most; returns how
+  // many.
+  size_t RemoveAlbums(const std::unordered_set<int32_t>& albumIds);
   // Removes every pair and gives the memory back.
   void Clear();
 
@@ -61,6 +69,8 @@ class CidIndex {
   bool empty() const { return size_ == 0; }
   // The number of pairs whose key is cid.
   size_t Count(const std::wstring& cid) const;
+  // The number of pairs whose album id is albumId.
+  size_t CountOfAlbum(int32_t albumId) const;
   // Writes the album ids of the pairs whose key is cid, in the index's order, into
   // out[0, Count(cid)). REQUIRES: out has room for Count(cid) ids.
   void CopyAlbumIds(const std::wstring& cid, int32_t* out) const;
@@ -98,9 +108,10 @@ class CidIndex {
     void push_back(int32_t id) { rest_.push_back(id); }
     // Erases the id at i. REQUIRES: i < size() and size() > 1.
     void erase(size_t i);
-    // Erases every id equal to albumId and returns how many. *all is set when every id
-    // was equal (the list is then left as it was: the caller drops it).
-    size_t EraseAll(int32_t albumId, bool* all);
+    // Erases every id for which gone(id) holds and returns how many. *all is set when
+    // every id went (the list is then left as it was: the caller drops it).
+    template <typename Gone>
+    size_t EraseAll(Gone gone, bool* all);
 
    private:
     int32_t first_;
@@ -148,6 +159,12 @@ class CidIndex {
   void AddText(const std::wstring& cid, int32_t albumId);
   uint32_t NewExtra();
   void FreeExtra(uint32_t index);
+  // Removes every pair whose album id gone(id) names, in one scan of the index; returns
+  // how many. The caller drops the albums' counts.
+  template <typename Gone>
+  size_t RemoveIf(Gone gone);
+  // One pair of albumId fewer in albumCounts_.
+  void UncountOne(int32_t albumId);
 
   // Compact keys: entries 0 .. compactCount_-1 in blocks_, found through slots_ (each
   // slot holds an entry number + 1, 0 when empty; at most half of them are used).
@@ -160,6 +177,8 @@ class CidIndex {
   // Every other key.
   std::unordered_map<std::wstring, AlbumIds> text_;
   size_t size_ = 0;
+  // The number of pairs of each album that holds any.
+  std::unordered_map<int32_t, size_t> albumCounts_;
 };
 
 }  // namespace ZQBlog

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <string>
@@ -105,19 +106,26 @@ TEST(CidIndexTest, AgreesWithAnOrderedMultimapUnderRandomChanges) {
       }
       ASSERT_EQ(removedModel, index.RemoveFirst(cid, album));
     } else {
-      int32_t album = static_cast<int32_t>(random() % 6);
+      // One album, or two at once.
+      const int32_t album = static_cast<int32_t>(random() % 6);
+      const int32_t other = random() % 2 == 0 ? album : static_cast<int32_t>(random() % 6);
       size_t removedModel = 0;
       for (auto it = model.begin(); it != model.end();) {
-        if (it->second == album) {
+        if (it->second == album || it->second == other) {
           it = model.erase(it);
           ++removedModel;
         } else {
           ++it;
         }
       }
-      ASSERT_EQ(removedModel, index.RemoveAlbum(album));
+      ASSERT_EQ(removedModel, album == other ? index.RemoveAlbum(album)
+                                             : index.RemoveAlbums({album, other}));
     }
     ASSERT_EQ(model.size(), index.size());
+    const int32_t probe = static_cast<int32_t>(random() % 6);
+    ASSERT_EQ(static_cast<size_t>(std::count_if(model.begin(), model.end(),
+                                                [&](const auto& p) { return p.second == probe; })),
+              index.CountOfAlbum(probe));
   }
   EXPECT_EQ(Pairs(model.begin(), model.end()), AllPairs(index));
   for (int k = 0; k < 40; ++k) {
