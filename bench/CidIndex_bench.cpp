@@ -16,9 +16,6 @@
 // benchmark left in memory.
 #include <benchmark/benchmark.h>
 
-#include <malloc.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "MemoryPeak.h"
 #include "commands/CmdGetCidDat.h"
 #include "session/BlogSession.h"
 
@@ -35,6 +33,9 @@ namespace {
 
 using Velmora::ZQBlog::BlogSession_;
 using Velmora::ZQBlog::CmdGetCidDat;
+using Velmora::ZQBench::CurrentRssKb;
+using Velmora::ZQBench::MaxRssKb;
+using Velmora::ZQBench::ResetPeak;
 
 constexpr size_t kRecords = 1000000;
 constexpr size_t kQueries = 10000;
@@ -111,32 +112,6 @@ const std::vector<size_t>& QueryRecords() {
 }
 
 // ---------------------------------------------------------------- resident memory
-
-long MaxRssKb() {
-  rusage usage = {};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;  // kilobytes on Linux
-}
-
-long CurrentRssKb() {
-  long pages = 0;
-  long resident = 0;
-  FILE* statm = std::fopen("/proc/self/statm", "r");
-  if (statm == nullptr) return 0;
-  if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-  std::fclose(statm);
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-// Gives freed heap back and makes the peak resident size the current one. False when
-// the peak cannot be reset (the growth figure then overstates).
-bool ResetPeak() {
-  malloc_trim(0);
-  FILE* clear = std::fopen("/proc/self/clear_refs", "w");
-  if (clear == nullptr) return false;
-  const bool ok = std::fputs("5", clear) >= 0;
-  return std::fclose(clear) == 0 && ok;
-}
 
 void ReportMemory(benchmark::State& state, long beforeKb, bool reset) {
   const double rawMb = static_cast<double>(kRecords * kRecordSize) / 1e6;

@@ -1,11 +1,15 @@
-// HostBenchSupport: what the end-to-end benchmarks share: stand-in content ids and the
-// status of an operation's outcome.
+// HostBenchSupport: what the end-to-end benchmarks share: stand-in content ids, the
+// status of an operation's outcome, and the floor's fetch (one GET through the host's
+// HTTP connection service alone).
 #ifndef ZQBLOG_BENCH_HOSTBENCHSUPPORT_H_
 #define ZQBLOG_BENCH_HOSTBENCHSUPPORT_H_
 
+#include <chrono>
 #include <string>
 
 #include "host/app/HostApplication.h"
+#include "host/test/HttpTestClient.h"
+#include "interfaces/IHttpConnectionFactory.h"
 
 namespace Velmora {
 namespace ZQBench {
@@ -29,6 +33,32 @@ inline int StatusOf(const ZQHost::OperationOutcome& outcome) {
   int status = -1;
   outcome.result->GetStatus(&status);
   return status;
+}
+
+// The body of GET path from host:80 (mapped by the factory's service) on a new
+// connection, every piece collected; false when the exchange fails or stalls.
+inline bool FetchBody(IHttpConnectionFactory* factory, const char* host, const std::string& path,
+                      std::string* body) {
+  auto client = ZQHost::HttpTestClient::Create();
+  CComPtr<IHttpConnection> connection;
+  CComPtr<IHttpRequest> request;
+  bool ok = factory->CreateConnection(0, nullptr, &connection) == S_OK &&
+            connection->Advise(client) == S_OK;
+  if (ok) {
+    client->AutoContinue(connection);
+    ok = connection->SetServer(MakeCountedString(host), 80) == S_OK &&
+         connection->Open() == S_OK && client->WaitForCount(1, std::chrono::seconds(30)) &&
+         client->Events()[0].error == 0 &&
+         factory->CreateRequest(&request, MakeCountedString("GET"),
+                                MakeCountedString(path.c_str()),
+                                MakeCountedString("1.1")) == S_OK &&
+         connection->Send(request, nullptr) == S_OK &&
+         client->WaitForEnd(std::chrono::seconds(60));
+    connection->Unadvise(client);
+    connection->Close();
+  }
+  *body = ok ? client->Body() : std::string();
+  return ok;
 }
 
 }  // namespace ZQBench

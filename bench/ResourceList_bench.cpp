@@ -34,13 +34,12 @@
 #include "HostBenchSupport.h"
 #include "host/app/HostApplication.h"
 #include "host/http/HttpConnectionService.h"
-#include "host/test/HttpTestClient.h"
-#include "interfaces/IHttpConnectionFactory.h"
 #include "interfaces/IZQAlbumInfo.h"
 #include "service/BlogService.h"
 
 namespace {
 
+using Velmora::ZQBench::FetchBody;
 using Velmora::ZQBench::Hex40;
 using Velmora::ZQBench::StatusOf;
 using Velmora::ZQBlog::Service::AlbumFields;
@@ -49,7 +48,6 @@ using Velmora::ZQBlog::Service::ResourceFields;
 using Velmora::ZQHost::HostApplication;
 using Velmora::ZQHost::HostApplicationOptions;
 using Velmora::ZQHost::HttpConnectionService;
-using Velmora::ZQHost::HttpTestClient;
 using Velmora::ZQHost::OperationOutcome;
 
 constexpr int kResources = 1010;
@@ -267,25 +265,8 @@ void BM_Baseline_FetchAndParse(benchmark::State& state) {
   size_t bodyBytes = 0;
   size_t resources = 0;
   for (auto _ : state) {
-    auto client = HttpTestClient::Create();
-    CComPtr<IHttpConnection> connection;
-    CComPtr<IHttpRequest> request;
-    bool ok = factory->CreateConnection(0, nullptr, &connection) == S_OK &&
-              connection->Advise(client) == S_OK;
-    if (ok) {
-      client->AutoContinue(connection);
-      ok = connection->SetServer(MakeCountedString("data.velmora.cn"), 80) == S_OK &&
-           connection->Open() == S_OK && client->WaitForCount(1, std::chrono::seconds(10)) &&
-           client->Events()[0].error == 0 &&
-           factory->CreateRequest(&request, MakeCountedString("GET"),
-                                  MakeCountedString(world.path().c_str()),
-                                  MakeCountedString("1.1")) == S_OK &&
-           connection->Send(request, nullptr) == S_OK &&
-           client->WaitForEnd(std::chrono::seconds(10));
-      connection->Unadvise(client);
-      connection->Close();
-    }
-    const std::string body = ok ? client->Body() : std::string();
+    std::string body;
+    FetchBody(factory, "data.velmora.cn", world.path(), &body);
     pugi::xml_document document;
     if (body.empty() || !document.load_buffer(body.data(), body.size())) {
       state.SkipWithError("the baseline fetch or parse failed");

@@ -321,28 +321,37 @@ int BlogStore::AddAlbum(const std::string& uin, const AlbumFields& fields) {
 }
 
 int BlogStore::AddResource(int album_id, const ResourceFields& fields, bool under_review) {
+  return AddResources(album_id, {fields}, under_review).front();
+}
+
+std::vector<int> BlogStore::AddResources(int album_id, const std::vector<ResourceFields>& resources,
+                                         bool under_review) {
   std::lock_guard<std::mutex> lock(mutex_);
   CheckFault();
   SqliteTransaction tx(db_);
   auto album = FindAlbum(album_id);
   if (!album) throw StoreError("no such album");
-  auto cid = NormalizeContentId(fields.cid);
-  if (!cid) throw StoreError("content id is not 40 hexadecimal digits");
-  ResourceRecord r;
-  r.fields = fields;
-  r.fields.cid = *cid;
-  if (auto gcid = NormalizeContentId(fields.gcid)) r.fields.gcid = *gcid;
-  if (auto size = NormalizeSize(fields.size)) r.fields.size = *size;
-  r.audit = under_review;
-  r.last_time = Now();
-  const int id = InsertResource(album_id, r);
+  std::vector<int> ids;
+  ids.reserve(resources.size());
+  for (const ResourceFields& fields : resources) {
+    auto cid = NormalizeContentId(fields.cid);
+    if (!cid) throw StoreError("content id is not 40 hexadecimal digits");
+    ResourceRecord r;
+    r.fields = fields;
+    r.fields.cid = *cid;
+    if (auto gcid = NormalizeContentId(fields.gcid)) r.fields.gcid = *gcid;
+    if (auto size = NormalizeSize(fields.size)) r.fields.size = *size;
+    r.audit = under_review;
+    r.last_time = Now();
+    ids.push_back(InsertResource(album_id, r));
+  }
   SqliteStatement owner(db_, "SELECT uin FROM albums WHERE id = ?");
   owner.Bind(1, album_id);
   owner.Step();
   TouchAlbum(album_id);
   TouchAlbumList(owner.Text(0));
   tx.Commit();
-  return id;
+  return ids;
 }
 
 void BlogStore::SetResourceFlags(int resource_id, bool undone, bool under_review) {

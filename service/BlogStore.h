@@ -142,6 +142,10 @@ class BlogStore {
   int AddAlbum(const std::string& uin, const AlbumFields& fields);
   // Adds a resource without policy checks; cid must be 40 hexadecimal digits.
   int AddResource(int album_id, const ResourceFields& fields, bool under_review = false);
+  // Adds every resource of resources to the album in one transaction (all or none);
+  // returns their ids in order. Each cid must be 40 hexadecimal digits.
+  std::vector<int> AddResources(int album_id, const std::vector<ResourceFields>& resources,
+                                bool under_review = false);
   void SetResourceFlags(int resource_id, bool undone, bool under_review);
   void SetCommentCount(const std::string& key, int64_t count);
   // Gives uin a demo blog (albums with Chinese and ASCII names, resources, comment
