@@ -45,7 +45,18 @@ install_missing() {
   if [ ${#missing[@]} -eq 0 ]; then return 0; fi
   echo "setup: installing ${missing[*]}"
   if [ "$updated" = 0 ]; then
-    $sudo apt-get update -qq
+    # A mirror in the middle of a sync serves index files that fail their checksums for
+    # a few minutes: try again before giving up.
+    local attempt
+    for attempt in 1 2 3 4 5; do
+      if $sudo apt-get update -qq; then break; fi
+      if [ "$attempt" = 5 ]; then
+        echo "setup: apt-get update failed five times" >&2
+        return 1
+      fi
+      echo "setup: apt-get update failed, trying again in 30 s" >&2
+      sleep 30
+    done
     updated=1
   fi
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
