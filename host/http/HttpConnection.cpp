@@ -31,10 +31,71 @@ namespace beast = boost::beast;
 namespace http = boost::beast::http;
 using tcp = boost::asio::ip::tcp;
 
-// The state of one connection. The caller-side part (client, API state, server) is
-// guarded by mutex_ (ZQ_GUARDED_BY); everything else belongs to the connection thread.
-// Handlers hold a shared_ptr, so the session lives until its last operation has
-// completed.
+// The state of one connection: the caller's side, guarded by mutex_, and the exchange,
+// which belongs to the connection thread. Handlers hold a shared_ptr, so the session
+// lives until its last operation has completed.
+//
+// The exchange is a state machine: phase_ is where it is, and Step, on the connection
+// thread, makes every change of it. The asynchronous handlers, and the work the
+// caller's calls post, only record what happened (the error, the endpoints, the
+// request, the code) and call Step with the input that names it. Step acts on the input
+// the current phase waits for, sets the next phase, and then tells the client at most
+// one event. Every change, and what the client is told:
+//
+//   phase            input: what it brought               the client is told      next
+//   kNew             kOpen: no server, or one mapped to   OnConnect(BadServer)    kEnded
+//                    no usable address
+//                    kOpen: an IP address (connect)       -                       kConnecting
+//                    kOpen: a name (resolve; the resolve  -                       kResolving
+//                    timer set)
+//   kResolving       kResolveTimer: expired (the resolve  -                       kResolveTimedOut
+//                    is cancelled)
+//   kResolving,      kResolveDone: an error               OnConnect(code, or      kEnded
+//   kResolveTimedOut                                      TimedOut after the
+//                                                         timer expired)
+//                    kResolveDone: no address             OnConnect(HostNotFound) kEnded
+//                    kResolveDone: addresses (connect)    -                       kConnecting
+//   kConnecting      kConnectDone: an error               OnConnect(code)         kEnded
+//                    kConnectDone                         OnConnect(0)            kConnected
+//   kConnected       kSend (write the request)            -                       kWriting
+//   kWriting         kWriteDone: an error                 OnSendComplete(code)    kEnded
+//                    kWriteDone                           OnSendComplete(0)       kHeaderWait
+//   kHeaderWait      kContinue (read the header)          -                       kReadingHeader
+//   kReadingHeader   kHeaderDone: an error                OnComplete(code)        kEnded
+//                    kHeaderDone: no header object        OnComplete(Other)       kEnded
+//                    kHeaderDone                          OnHeaders               kBodyWait
+//   kBodyWait        kContinue: the body is complete      (the completion)        kEnded
+//                    kContinue (read a new piece)         -                       kReadingBody
+//   kReadingBody     kBodyDone: an error                  OnComplete(code)        kEnded
+//                    kBodyDone: above the body limit      OnComplete(TooLarge)    kEnded
+//                    kBodyDone: the piece has room, the   -                       kReadingBody
+//                    body goes on, the socket holds
+//                    more (the piece reads on)
+//                    kBodyDone: no piece object           OnComplete(Other)       kEnded
+//                    kBodyDone: the body is complete      (the completion)        kEnded
+//                    kBodyDone: only framing was read     -                       kReadingBody
+//                    (read a new piece)
+//                    kBodyDone                            OnData(piece)           kBodyWait
+//   kNew             kAbort (never opened: nobody waits)  -                       kEnded
+//   any other        kAbort                               the phase's failure     kEnded
+//   any              kClose                               -                       kEnded
+//
+// (the completion): bytes beyond the end of the reply (its framing lied) give
+// OnComplete(BadReply); otherwise OnComplete(0, headers, last piece or null).
+// The phase's failure (FailureEvent): OnConnect(code) while opening (kNew to
+// kConnecting), OnSendComplete(code) in kWriting, OnComplete(code, null, null) from
+// kConnected on.
+// In kEnded nothing happens. Any other input leaves the phase as it is: a handler of an
+// operation that the end cancelled, a Continue no phase waits for, the resolve timer
+// once the resolve is over.
+//
+// Entering kEnded cancels and closes everything that runs and tells the caller's side
+// (Continue answers S_FALSE from then on) before the ending event is delivered.
+//
+// The stall clock (the resolve timer, the stream's expiry) runs while the connection
+// thread waits for the network: it is set when an operation starts (each read of the
+// body starts it again) and stopped on entering kConnected, kHeaderWait or kBodyWait,
+// where the exchange waits for the client.
 class HttpSession : public HttpServiceCore::Abortable,
                     public std::enable_shared_from_this<HttpSession> {
  public:
@@ -44,58 +105,115 @@ class HttpSession : public HttpServiceCore::Abortable,
         resolve_timer_(core_->Io()),
         stream_(core_->Io()) {}
 
-  HRESULT Advise(IHttpConnectionClientEvents* events);
-  HRESULT Unadvise(IHttpConnectionClientEvents* events);
-  HRESULT SetServer(const CountedString& host, DWORD port);
-  HRESULT Open();
-  HRESULT Send(IHttpRequest* request, IHttpBuffer* body);
-  HRESULT Continue();
-  HRESULT Close();
-  void Abort(int code) override;
+  // The caller's side of IHttpConnection (HttpConnection.h states each contract), on
+  // any thread: each checks and changes the caller's state (api_) under mutex_; Open,
+  // Send, Continue and Close post their work to the connection thread as an input of
+  // Step.
+  HRESULT Advise(IHttpConnectionClientEvents* events) ZQ_EXCLUDES(mutex_);
+  HRESULT Unadvise(IHttpConnectionClientEvents* events) ZQ_EXCLUDES(mutex_);
+  HRESULT SetServer(const CountedString& host, DWORD port) ZQ_EXCLUDES(mutex_);
+  HRESULT Open() ZQ_EXCLUDES(mutex_);
+  HRESULT Send(IHttpRequest* request, IHttpBuffer* body) ZQ_EXCLUDES(mutex_);
+  HRESULT Continue() ZQ_EXCLUDES(mutex_);
+  HRESULT Close() ZQ_EXCLUDES(mutex_);
+  // Runs on the connection thread: records code, Step(kAbort).
+  void Abort(int code) ZQ_EXCLUDES(mutex_) override;
 
  private:
-  // What the caller may do next.
+  // What the caller may do next. Its changes:
+  //   kNew -> kOpening                 Open
+  //   kOpening -> kDone                Open, when the service refuses the work
+  //   kOpening -> kConnected           Step, on entering kConnected
+  //   kConnected -> kExchanging        Send
+  //   kExchanging -> kDone             Send, when the service refuses the work
+  //   any but kClosed -> kDone         Step, on entering kEnded
+  //   any -> kClosed                   Close
   enum class Api { kNew, kOpening, kConnected, kExchanging, kDone, kClosed };
-  // Where the connection thread is; decides which event reports a failure.
-  enum class Stage { kIdle, kConnecting, kConnected, kWriting, kReading };
+
+  // Where the exchange is (the table above). Connection thread only.
+  enum class Phase {
+    kNew,              // not opened
+    kResolving,        // the server's name is being resolved; the resolve timer runs
+    kResolveTimedOut,  // the resolve timer expired; the cancelled resolve is to answer
+    kConnecting,       // the TCP connection is being made
+    kConnected,        // OnConnect(0) told; waits for Send
+    kWriting,          // the request is being written
+    kHeaderWait,       // OnSendComplete(0) told; waits for Continue to read the header
+    kReadingHeader,    // the reply's status line and fields are being read
+    kBodyWait,         // OnHeaders or OnData told; waits for Continue to read the body
+    kReadingBody,      // a piece of the body is being read
+    kEnded,            // completed, failed, closed or aborted: nothing happens any more
+  };
+
+  // What has just happened on the connection thread: the input of Step.
+  enum class Input {
+    kOpen,           // Open's work arrived (server_)
+    kResolveTimer,   // the resolve timer fired (error: cancelled)
+    kResolveDone,    // the resolve finished (error; endpoints_)
+    kConnectDone,    // the connect finished (error)
+    kSend,           // Send's work arrived (request_)
+    kWriteDone,      // the request's write finished (error)
+    kContinue,       // Continue's work arrived
+    kHeaderDone,     // the header's read finished (error)
+    kBodyDone,       // a read of the body finished (error; the bytes are in piece_)
+    kClose,          // Close's work arrived (also the last release of the connection)
+    kAbort,          // the service shuts down (abort_code_)
+  };
+
+  // An event for the client: made by Step, delivered once the phase is set.
+  struct ClientEvent {
+    enum class Kind { kNothing, kConnect, kSendComplete, kHeaders, kData, kComplete };
+    Kind kind = Kind::kNothing;
+    int error = 0;
+    CComPtr<IHttpReplyHeaders> headers;  // kHeaders and a completed kComplete
+    CComPtr<IHttpBuffer> piece;          // kData, and kComplete's last piece (may be null)
+  };
+
   typedef http::request<http::string_body> Request;
 
+  // Makes every change of phase_ for input (the table above), then delivers the event
+  // the change calls for. error is what the finished operation reported. Nothing
+  // happens once the phase is kEnded.
+  void Step(Input input, const boost::system::error_code& error = {}) ZQ_EXCLUDES(mutex_);
+
+  // The event by which a failure in phase reaches the client.
+  static ClientEvent::Kind FailureEvent(Phase phase);
+
+  // ---- the work of the phases; none of them changes the phase.
   std::chrono::milliseconds StallTimeout() const {
     return std::chrono::milliseconds(std::max<int64_t>(1, core_->stall_timeout_ms.load()));
   }
-
-  void DoOpen(const std::string& host, uint16_t port, bool server_set);
-  void OnResolved(const boost::system::error_code& error, const tcp::resolver::results_type& results);
+  // Where the server set goes: its mapping in the resolver table, else itself; nullopt
+  // when no server was set.
+  std::optional<HttpEndpoint> Target() const;
+  // Resolves target's name under the resolve timer: kResolveTimer, kResolveDone.
+  void Resolve(const HttpEndpoint& target);
+  // Connects to the first of endpoints that answers: kConnectDone.
   void Connect(std::vector<tcp::endpoint> endpoints);
-  void OnConnected(const boost::system::error_code& error);
-  void DoSend(const std::shared_ptr<Request>& request);
-  void OnWritten(const boost::system::error_code& error);
-  void DoContinue();
+  // Writes request_: kWriteDone.
+  void Write();
+  // Reads the reply's header into a new parser: kHeaderDone.
   void ReadHeader();
-  void OnHeader(const boost::system::error_code& error);
-  // Starts a new body piece and reads into it.
+  // Takes in the header just read: the body limit, counted on the bytes received from
+  // now on; the header object (headers_); the progress, told to the service's observer.
+  // False, and nothing told, when the header object cannot be made.
+  bool TakeHeader();
+  // Starts a new body piece and reads into it: kBodyDone.
   void ReadBody();
-  // Reads more of the body into what is left of the current piece.
+  // Reads more of the body into what is left of the current piece: kBodyDone.
   void ReadMoreBody();
-  void OnBody(boost::system::error_code error);
-  void Complete(IHttpBuffer* last);
-  void Fail(int code);
-  void End();
-  void DoClose();
+  // True when the socket holds bytes not read yet.
+  bool SocketHoldsMore();
+  // Cancels the resolve and its timer, closes the stream, drops the header object and
+  // tells the caller's side that the exchange is over.
+  void Shut() ZQ_EXCLUDES(mutex_);
 
-  // Calls call(client) when a client is advised, without holding mutex_.
-  template <class Call>
-  void Deliver(Call&& call) {
-    CComPtr<IHttpConnectionClientEvents> client;
-    {
-      Common::MutexLock lock(mutex_);
-      client = sink_;
-    }
-    if (client) call(client.p);
-  }
+  // Tells event to the client, when one is advised, without holding mutex_.
+  void Deliver(const ClientEvent& event) ZQ_EXCLUDES(mutex_);
 
   const std::shared_ptr<HttpServiceCore> core_;
 
+  // The caller's side.
   Common::Mutex mutex_;
   CComPtr<IHttpConnectionClientEvents> sink_ ZQ_GUARDED_BY(mutex_);
   Api api_ ZQ_GUARDED_BY(mutex_) = Api::kNew;
@@ -103,22 +221,23 @@ class HttpSession : public HttpServiceCore::Abortable,
   uint16_t port_ ZQ_GUARDED_BY(mutex_) = 0;
   bool server_set_ ZQ_GUARDED_BY(mutex_) = false;
 
+  // The exchange: connection thread only.
+  Phase phase_ = Phase::kNew;
+  // What the inputs brought.
+  std::optional<HttpEndpoint> server_;     // kOpen: the server set, if any
+  std::vector<tcp::endpoint> endpoints_;  // kResolveDone: the addresses found
+  std::shared_ptr<Request> request_;      // kSend: the request to write
+  int abort_code_ = 0;                    // kAbort: the code to fail with
+  // The operations and what they read into.
   tcp::resolver resolver_;
   asio::steady_timer resolve_timer_;
-  bool resolve_timed_out_ = false;
   beast::tcp_stream stream_;
   beast::flat_buffer buffer_;
-  std::shared_ptr<Request> request_;
-  bool head_request_ = false;
   std::optional<http::response_parser<http::buffer_body>> parser_;
   std::vector<char> piece_;
   uint64_t max_body_ = 0;  // the body limit of this reply, kept on the bytes received
   CComPtr<IHttpReplyHeaders> headers_;
   HttpReplyProgress progress_;  // what the service's reply observer is told
-  Stage stage_ = Stage::kIdle;
-  bool read_body_next_ = false;
-  bool waiting_for_continue_ = false;
-  bool ended_ = false;
 };
 
 // ---------------------------------------------------------------- caller side
@@ -168,19 +287,18 @@ HRESULT HttpSession::SetServer(const CountedString& host, DWORD port) {
 }
 
 HRESULT HttpSession::Open() {
-  std::string host;
-  uint16_t port = 0;
-  bool server_set = false;
+  std::optional<HttpEndpoint> server;
   {
     Common::MutexLock lock(mutex_);
     if (api_ != Api::kNew) return E_UNEXPECTED;
     api_ = Api::kOpening;
-    host = host_;
-    port = port_;
-    server_set = server_set_;
+    if (server_set_) server = HttpEndpoint{host_, port_};
   }
   auto self = shared_from_this();
-  if (!core_->Post([self, host, port, server_set]() { self->DoOpen(host, port, server_set); })) {
+  if (!core_->Post([self, server]() {
+        self->server_ = server;
+        self->Step(Input::kOpen);
+      })) {
     Common::MutexLock lock(mutex_);
     if (api_ == Api::kOpening) api_ = Api::kDone;
     return E_UNEXPECTED;
@@ -236,7 +354,10 @@ HRESULT HttpSession::Send(IHttpRequest* request, IHttpBuffer* body) {
     api_ = Api::kExchanging;
   }
   auto self = shared_from_this();
-  if (!core_->Post([self, message]() { self->DoSend(message); })) {
+  if (!core_->Post([self, message]() {
+        self->request_ = message;
+        self->Step(Input::kSend);
+      })) {
     Common::MutexLock lock(mutex_);
     if (api_ == Api::kExchanging) api_ = Api::kDone;
     return E_UNEXPECTED;
@@ -251,7 +372,7 @@ HRESULT HttpSession::Continue() {
     if (api_ != Api::kExchanging) return E_UNEXPECTED;
   }
   auto self = shared_from_this();
-  if (!core_->Post([self]() { self->DoContinue(); })) return S_FALSE;
+  if (!core_->Post([self]() { self->Step(Input::kContinue); })) return S_FALSE;
   return S_OK;
 }
 
@@ -264,63 +385,239 @@ HRESULT HttpSession::Close() {
     dropped.Attach(sink_.Detach());
   }
   auto self = shared_from_this();
-  core_->Post([self]() { self->DoClose(); });  // nothing to do once the service stopped
+  // Nothing to do once the service stopped.
+  core_->Post([self]() { self->Step(Input::kClose); });
   return S_OK;
 }
 
 // ---------------------------------------------------------------- connection thread
 
-void HttpSession::Abort(int code) { Fail(code); }
+void HttpSession::Abort(int code) {
+  abort_code_ = code;
+  Step(Input::kAbort);
+}
 
-void HttpSession::DoOpen(const std::string& host, uint16_t port, bool server_set) {
-  if (ended_) return;
-  stage_ = Stage::kConnecting;
-  if (!server_set) {
-    Fail(kHttpErrorBadServer);
-    return;
+void HttpSession::Step(Input input, const boost::system::error_code& error) {
+  if (phase_ == Phase::kEnded) return;  // nothing happens after the end
+  Phase next = phase_;
+  ClientEvent event;
+  // Ends the exchange with code, told by the event the current phase owes.
+  auto fail = [&](int code) {
+    next = Phase::kEnded;
+    event.kind = FailureEvent(phase_);
+    event.error = code;
+  };
+  // The reply has been read to its end; last is its last piece (null: none).
+  auto complete = [&](IHttpBuffer* last) {
+    // A connection carries one request: bytes beyond the end of its reply mean that its
+    // framing lied (a Content-Length shorter than what the server sent), and a body cut
+    // at a false length cannot be trusted.
+    if (buffer_.size() > 0 || SocketHoldsMore()) {
+      fail(kHttpErrorBadReply);
+      return;
+    }
+    progress_.complete = true;
+    core_->ReportReply(progress_);
+    next = Phase::kEnded;
+    event.kind = ClientEvent::Kind::kComplete;
+    event.error = 0;
+    event.headers.Attach(headers_.Detach());
+    event.piece = last;
+  };
+
+  if (input == Input::kClose || (input == Input::kAbort && phase_ == Phase::kNew)) {
+    next = Phase::kEnded;  // closed, or never opened: nobody waits for an event
+  } else if (input == Input::kAbort) {
+    fail(abort_code_);
+  } else {
+    switch (phase_) {
+      case Phase::kNew: {
+        if (input != Input::kOpen) break;
+        const std::optional<HttpEndpoint> target = Target();
+        if (!target || target->host.empty() || target->port == 0) {
+          fail(kHttpErrorBadServer);
+          break;
+        }
+        boost::system::error_code not_an_address;
+        const asio::ip::address address = asio::ip::make_address(target->host, not_an_address);
+        if (!not_an_address) {
+          Connect({tcp::endpoint(address, target->port)});
+          next = Phase::kConnecting;
+        } else {
+          Resolve(*target);
+          next = Phase::kResolving;
+        }
+        break;
+      }
+      case Phase::kResolving:
+      case Phase::kResolveTimedOut:
+        if (input == Input::kResolveTimer) {
+          // An error: the timer was cancelled, the resolve has answered.
+          if (!error && phase_ == Phase::kResolving) {
+            resolver_.cancel();
+            next = Phase::kResolveTimedOut;
+          }
+          break;
+        }
+        if (input != Input::kResolveDone) break;
+        resolve_timer_.cancel();
+        if (error) {
+          fail(phase_ == Phase::kResolveTimedOut ? kHttpErrorTimedOut : HttpErrorFromBoost(error));
+        } else if (endpoints_.empty()) {
+          fail(kHttpErrorHostNotFound);
+        } else {
+          Connect(std::move(endpoints_));
+          endpoints_.clear();
+          next = Phase::kConnecting;
+        }
+        break;
+      case Phase::kConnecting:
+        if (input != Input::kConnectDone) break;
+        if (error) {
+          fail(HttpErrorFromBoost(error));
+          break;
+        }
+        stream_.expires_never();
+        {
+          Common::MutexLock lock(mutex_);
+          if (api_ == Api::kOpening) api_ = Api::kConnected;
+        }
+        next = Phase::kConnected;
+        event.kind = ClientEvent::Kind::kConnect;
+        break;
+      case Phase::kConnected:
+        if (input != Input::kSend) break;
+        Write();
+        next = Phase::kWriting;
+        break;
+      case Phase::kWriting:
+        if (input != Input::kWriteDone) break;
+        if (error) {
+          fail(HttpErrorFromBoost(error));
+          break;
+        }
+        stream_.expires_never();
+        next = Phase::kHeaderWait;
+        event.kind = ClientEvent::Kind::kSendComplete;
+        break;
+      case Phase::kHeaderWait:
+        if (input != Input::kContinue) break;
+        ReadHeader();
+        next = Phase::kReadingHeader;
+        break;
+      case Phase::kReadingHeader:
+        if (input != Input::kHeaderDone) break;
+        if (error) {
+          fail(HttpErrorFromBoost(error));
+          break;
+        }
+        stream_.expires_never();
+        if (!TakeHeader()) {
+          fail(kHttpErrorOther);
+          break;
+        }
+        next = Phase::kBodyWait;
+        event.kind = ClientEvent::Kind::kHeaders;
+        event.headers = headers_;
+        break;
+      case Phase::kBodyWait:
+        if (input != Input::kContinue) break;
+        if (parser_->is_done()) {
+          complete(nullptr);
+          break;
+        }
+        ReadBody();
+        next = Phase::kReadingBody;
+        break;
+      case Phase::kReadingBody: {
+        if (input != Input::kBodyDone) break;
+        if (error && error != http::error::need_buffer) {  // need_buffer: the piece is full
+          fail(HttpErrorFromBoost(error));
+          break;
+        }
+        const size_t room = parser_->get().body().size;
+        const size_t received = piece_.size() - room;
+        if (received > max_body_ - std::min<uint64_t>(max_body_, progress_.received)) {
+          fail(kHttpErrorReplyTooLarge);
+          break;
+        }
+        // While the socket already holds more of the body, the piece is filled before
+        // it is reported: every OnData costs the client a Continue round trip.
+        if (received > 0 && room > 0 && !parser_->is_done() && SocketHoldsMore()) {
+          ReadMoreBody();
+          break;
+        }
+        CComPtr<IHttpBuffer> piece;
+        if (received > 0 && FAILED(HttpBuffer::Create(piece_.data(), received, &piece))) {
+          fail(kHttpErrorOther);
+          break;
+        }
+        progress_.received += received;
+        if (parser_->is_done()) {  // the last piece is reported with the completion
+          complete(piece);
+          break;
+        }
+        if (received == 0) {  // only framing was read (a chunk header): read on
+          ReadBody();
+          break;
+        }
+        core_->ReportReply(progress_);
+        stream_.expires_never();
+        next = Phase::kBodyWait;
+        event.kind = ClientEvent::Kind::kData;
+        event.piece = piece;
+        break;
+      }
+      case Phase::kEnded:
+        break;
+    }
   }
-  HttpEndpoint target{host, port};
-  if (auto mapped = core_->ResolverTable().Lookup(host, port)) target = *mapped;
-  if (target.host.empty() || target.port == 0) {
-    Fail(kHttpErrorBadServer);
-    return;
+
+  if (next == Phase::kEnded) Shut();
+  phase_ = next;
+  Deliver(event);
+}
+
+HttpSession::ClientEvent::Kind HttpSession::FailureEvent(Phase phase) {
+  switch (phase) {
+    case Phase::kNew:
+    case Phase::kResolving:
+    case Phase::kResolveTimedOut:
+    case Phase::kConnecting:
+      return ClientEvent::Kind::kConnect;
+    case Phase::kWriting:
+      return ClientEvent::Kind::kSendComplete;
+    case Phase::kConnected:
+    case Phase::kHeaderWait:
+    case Phase::kReadingHeader:
+    case Phase::kBodyWait:
+    case Phase::kReadingBody:
+      return ClientEvent::Kind::kComplete;
+    case Phase::kEnded:
+      break;
   }
-  boost::system::error_code error;
-  asio::ip::address address = asio::ip::make_address(target.host, error);
-  if (!error) {
-    Connect({tcp::endpoint(address, target.port)});
-    return;
-  }
+  return ClientEvent::Kind::kNothing;
+}
+
+std::optional<HttpEndpoint> HttpSession::Target() const {
+  if (!server_) return std::nullopt;
+  if (auto mapped = core_->ResolverTable().Lookup(server_->host, server_->port)) return mapped;
+  return server_;
+}
+
+void HttpSession::Resolve(const HttpEndpoint& target) {
   auto self = shared_from_this();
-  resolve_timed_out_ = false;
   resolve_timer_.expires_after(StallTimeout());
   resolve_timer_.async_wait([self](const boost::system::error_code& error) {
-    if (error || self->ended_) return;
-    self->resolve_timed_out_ = true;
-    self->resolver_.cancel();
+    self->Step(Input::kResolveTimer, error);
   });
   resolver_.async_resolve(
       target.host, std::to_string(target.port), tcp::resolver::numeric_service,
       [self](const boost::system::error_code& error, const tcp::resolver::results_type& results) {
-        self->OnResolved(error, results);
+        self->endpoints_.clear();
+        for (const auto& entry : results) self->endpoints_.push_back(entry.endpoint());
+        self->Step(Input::kResolveDone, error);
       });
-}
-
-void HttpSession::OnResolved(const boost::system::error_code& error,
-                             const tcp::resolver::results_type& results) {
-  if (ended_) return;
-  resolve_timer_.cancel();
-  if (error) {
-    Fail(resolve_timed_out_ ? kHttpErrorTimedOut : HttpErrorFromBoost(error));
-    return;
-  }
-  std::vector<tcp::endpoint> endpoints;
-  for (const auto& entry : results) endpoints.push_back(entry.endpoint());
-  if (endpoints.empty()) {
-    Fail(kHttpErrorHostNotFound);
-    return;
-  }
-  Connect(std::move(endpoints));
 }
 
 void HttpSession::Connect(std::vector<tcp::endpoint> endpoints) {
@@ -328,58 +625,17 @@ void HttpSession::Connect(std::vector<tcp::endpoint> endpoints) {
   auto list = std::make_shared<std::vector<tcp::endpoint>>(std::move(endpoints));
   stream_.expires_after(StallTimeout());
   stream_.async_connect(*list, [self, list](const boost::system::error_code& error,
-                                            const tcp::endpoint&) { self->OnConnected(error); });
+                                            const tcp::endpoint&) {
+    self->Step(Input::kConnectDone, error);
+  });
 }
 
-void HttpSession::OnConnected(const boost::system::error_code& error) {
-  if (ended_) return;
-  if (error) {
-    Fail(HttpErrorFromBoost(error));
-    return;
-  }
-  stream_.expires_never();
-  stage_ = Stage::kConnected;
-  {
-    Common::MutexLock lock(mutex_);
-    if (api_ == Api::kOpening) api_ = Api::kConnected;
-  }
-  Deliver([](IHttpConnectionClientEvents* client) { client->OnConnect(0, nullptr); });
-}
-
-void HttpSession::DoSend(const std::shared_ptr<Request>& request) {
-  if (ended_) return;
-  request_ = request;
-  head_request_ = request_->method() == http::verb::head;
-  stage_ = Stage::kWriting;
+void HttpSession::Write() {
   auto self = shared_from_this();
   stream_.expires_after(StallTimeout());
-  http::async_write(stream_, *request_,
-                    [self](const boost::system::error_code& error, size_t) {
-                      self->OnWritten(error);
-                    });
-}
-
-void HttpSession::OnWritten(const boost::system::error_code& error) {
-  if (ended_) return;
-  if (error) {
-    Fail(HttpErrorFromBoost(error));
-    return;
-  }
-  stream_.expires_never();
-  stage_ = Stage::kReading;
-  read_body_next_ = false;
-  waiting_for_continue_ = true;
-  Deliver([](IHttpConnectionClientEvents* client) { client->OnSendComplete(0, nullptr); });
-}
-
-void HttpSession::DoContinue() {
-  if (ended_ || !waiting_for_continue_) return;
-  waiting_for_continue_ = false;
-  if (read_body_next_) {
-    ReadBody();
-  } else {
-    ReadHeader();
-  }
+  http::async_write(stream_, *request_, [self](const boost::system::error_code& error, size_t) {
+    self->Step(Input::kWriteDone, error);
+  });
 }
 
 void HttpSession::ReadHeader() {
@@ -387,22 +643,16 @@ void HttpSession::ReadHeader() {
   parser_->body_limit(core_->max_body_bytes.load());
   size_t header_limit = core_->max_header_bytes.load();
   parser_->header_limit(static_cast<std::uint32_t>(std::min<size_t>(header_limit, UINT32_MAX)));
-  if (head_request_) parser_->skip(true);
+  if (request_->method() == http::verb::head) parser_->skip(true);
   auto self = shared_from_this();
   stream_.expires_after(StallTimeout());
   http::async_read_header(stream_, buffer_, *parser_,
                           [self](const boost::system::error_code& error, size_t) {
-                            self->OnHeader(error);
+                            self->Step(Input::kHeaderDone, error);
                           });
 }
 
-void HttpSession::OnHeader(const boost::system::error_code& error) {
-  if (ended_) return;
-  if (error) {
-    Fail(HttpErrorFromBoost(error));
-    return;
-  }
-  stream_.expires_never();
+bool HttpSession::TakeHeader() {
   // The parser has refused a declared length above the limit; the body is counted here
   // from now on. Beast counts a body read to the end of the stream by every byte it is
   // offered, not by those the piece took, so a reply read in pieces smaller than what
@@ -416,13 +666,11 @@ void HttpSession::OnHeader(const boost::system::error_code& error) {
       fields.emplace_back(std::string(field.name_string()), std::string(field.value()));
     }
   } catch (const std::bad_alloc&) {
-    Fail(kHttpErrorOther);
-    return;
+    return false;
   }
   if (FAILED(HttpReplyHeaders::Create(static_cast<int>(parser_->get().result_int()),
                                       std::move(fields), &headers))) {
-    Fail(kHttpErrorOther);
-    return;
+    return false;
   }
   headers_ = headers;
   progress_.exchange = this;
@@ -430,18 +678,10 @@ void HttpSession::OnHeader(const boost::system::error_code& error) {
   const auto length = parser_->content_length();
   progress_.content_length = length ? static_cast<int64_t>(*length) : -1;
   core_->ReportReply(progress_);
-  read_body_next_ = true;
-  waiting_for_continue_ = true;
-  Deliver([&headers](IHttpConnectionClientEvents* client) {
-    client->OnHeaders(headers, nullptr);
-  });
+  return true;
 }
 
 void HttpSession::ReadBody() {
-  if (parser_->is_done()) {
-    Complete(nullptr);
-    return;
-  }
   piece_.resize(std::max<size_t>(1, core_->read_piece_bytes.load()));
   parser_->get().body().data = piece_.data();
   parser_->get().body().size = piece_.size();
@@ -459,111 +699,51 @@ void HttpSession::ReadMoreBody() {
   stream_.expires_after(StallTimeout());
   http::async_read_some(stream_, buffer_, *parser_,
                         [self](const boost::system::error_code& error, size_t) {
-                          self->OnBody(error);
+                          self->Step(Input::kBodyDone, error);
                         });
 }
 
-void HttpSession::OnBody(boost::system::error_code error) {
-  if (ended_) return;
-  if (error == http::error::need_buffer) error = {};  // the piece is full
-  if (error) {
-    Fail(HttpErrorFromBoost(error));
-    return;
-  }
-  const size_t room = parser_->get().body().size;
-  const size_t received = piece_.size() - room;
-  if (received > max_body_ - std::min<uint64_t>(max_body_, progress_.received)) {
-    Fail(kHttpErrorReplyTooLarge);
-    return;
-  }
-  // While the socket already holds more of the body, the piece is filled before it is
-  // reported: every OnData costs the client a Continue round trip.
-  if (received > 0 && room > 0 && !parser_->is_done()) {
-    boost::system::error_code ignored;
-    if (stream_.socket().available(ignored) > 0) {
-      ReadMoreBody();
-      return;
-    }
-  }
-  CComPtr<IHttpBuffer> piece;
-  if (received > 0 && FAILED(HttpBuffer::Create(piece_.data(), received, &piece))) {
-    Fail(kHttpErrorOther);
-    return;
-  }
-  progress_.received += received;
-  // The last piece is reported with the completion.
-  if (received > 0 && !parser_->is_done()) core_->ReportReply(progress_);
-  if (parser_->is_done()) {
-    Complete(piece);
-    return;
-  }
-  if (received == 0) {  // only framing was read (a chunk header): read on
-    ReadBody();
-    return;
-  }
-  stream_.expires_never();
-  waiting_for_continue_ = true;
-  Deliver([&piece](IHttpConnectionClientEvents* client) { client->OnData(piece, nullptr); });
-}
-
-void HttpSession::Complete(IHttpBuffer* last) {
-  // A connection carries one request: bytes beyond the end of its reply mean the reply's
-  // framing lied (a Content-Length shorter than what the server sent), and a body cut at
-  // a false length cannot be trusted.
+bool HttpSession::SocketHoldsMore() {
   boost::system::error_code ignored;
-  if (buffer_.size() > 0 || stream_.socket().available(ignored) > 0) {
-    Fail(kHttpErrorBadReply);
-    return;
-  }
-  progress_.complete = true;
-  core_->ReportReply(progress_);
-  CComPtr<IHttpReplyHeaders> headers;
-  headers.Attach(headers_.Detach());
-  End();
-  Deliver([&headers, last](IHttpConnectionClientEvents* client) {
-    client->OnComplete(0, headers, last, nullptr);
-  });
+  return stream_.socket().available(ignored) > 0;
 }
 
-void HttpSession::Fail(int code) {
-  if (ended_) return;
-  Stage stage = stage_;
-  headers_.Release();
-  End();
-  switch (stage) {
-    case Stage::kIdle:
-      break;  // never opened: there is nobody waiting for an event
-    case Stage::kConnecting:
-      Deliver([code](IHttpConnectionClientEvents* client) { client->OnConnect(code, nullptr); });
-      break;
-    case Stage::kWriting:
-      Deliver([code](IHttpConnectionClientEvents* client) {
-        client->OnSendComplete(code, nullptr);
-      });
-      break;
-    case Stage::kConnected:
-    case Stage::kReading:
-      Deliver([code](IHttpConnectionClientEvents* client) {
-        client->OnComplete(code, nullptr, nullptr, nullptr);
-      });
-      break;
-  }
-}
-
-void HttpSession::End() {
-  ended_ = true;
-  waiting_for_continue_ = false;
+void HttpSession::Shut() {
   resolve_timer_.cancel();
   resolver_.cancel();
   stream_.close();
+  headers_.Release();
   Common::MutexLock lock(mutex_);
   if (api_ != Api::kClosed) api_ = Api::kDone;
 }
 
-void HttpSession::DoClose() {
-  if (ended_) return;
-  headers_.Release();
-  End();
+void HttpSession::Deliver(const ClientEvent& event) {
+  if (event.kind == ClientEvent::Kind::kNothing) return;
+  CComPtr<IHttpConnectionClientEvents> client;
+  {
+    Common::MutexLock lock(mutex_);
+    client = sink_;
+  }
+  if (!client) return;
+  switch (event.kind) {
+    case ClientEvent::Kind::kConnect:
+      client->OnConnect(event.error, nullptr);
+      break;
+    case ClientEvent::Kind::kSendComplete:
+      client->OnSendComplete(event.error, nullptr);
+      break;
+    case ClientEvent::Kind::kHeaders:
+      client->OnHeaders(event.headers, nullptr);
+      break;
+    case ClientEvent::Kind::kData:
+      client->OnData(event.piece, nullptr);
+      break;
+    case ClientEvent::Kind::kComplete:
+      client->OnComplete(event.error, event.headers, event.piece, nullptr);
+      break;
+    case ClientEvent::Kind::kNothing:
+      break;
+  }
 }
 
 // ---------------------------------------------------------------- HttpConnection
