@@ -8,8 +8,8 @@
 #include <mutex>
 
 #include "cli/CommandLine.h"
+#include "cli/CommandTable.h"
 #include "cli/DemoScript.h"
-#include "cli/HumanOutput.h"
 
 namespace Velmora {
 namespace ZQCli {
@@ -50,12 +50,13 @@ std::string ChangeLine(const ZQHost::ShareSessionChange& change, bool json) {
   return line + ", " + std::to_string(change.payload_size) + " bytes";
 }
 
-// serve and watch: holds the session in the foreground and prints one line per change
-// until SIGINT or SIGTERM; SIGUSR1 prints the session. The signals are blocked in every
-// thread (the host's threads inherit the mask) and taken here with sigwait.
-int HoldSession(const ParsedCommandLine& parsed, CliStreams streams) {
+// serve and watch (mode kServe or kWatch): holds the session in the foreground and
+// prints one line per change until SIGINT or SIGTERM; SIGUSR1 prints the session. The
+// signals are blocked in every thread (the host's threads inherit the mask) and taken
+// here with sigwait.
+int HoldSession(const ParsedCommandLine& parsed, ShareMode mode, CliStreams streams) {
   const GlobalOptions& globals = parsed.globals;
-  const bool serve = parsed.request.kind == CommandKind::kServe;
+  const bool serve = mode == ShareMode::kServe;
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
@@ -71,7 +72,7 @@ int HoldSession(const ParsedCommandLine& parsed, CliStreams streams) {
     streams.out << ChangeLine(change, globals.json) << "\n" << std::flush;
   });
   std::string error;
-  if (!session.Open(&error, serve ? ShareMode::kServe : ShareMode::kWatch)) {
+  if (!session.Open(&error, mode)) {
     if (globals.json) streams.out << Dump({{"error", error}}, true) << "\n";
     streams.err << "zqblog: " << error << "\n";
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
@@ -100,6 +101,16 @@ int HoldSession(const ParsedCommandLine& parsed, CliStreams streams) {
   return 0;
 }
 
+// Opens session for one command, the shell or the demo; false when it cannot, the
+// problem printed.
+bool OpenSession(CliSession& session, const GlobalOptions& globals, CliStreams streams) {
+  std::string error;
+  if (session.Open(&error)) return true;
+  if (globals.json) streams.out << Dump({{"error", error}}, false) << "\n";
+  streams.err << "zqblog: " << error << "\n";
+  return false;
+}
+
 }  // namespace
 
 int PrintReport(const CliRequest& request, const CommandReport& report, bool json,
@@ -107,7 +118,8 @@ int PrintReport(const CliRequest& request, const CommandReport& report, bool jso
   if (json) {
     streams.out << Dump(report.json, compact) << "\n";
   } else if (report.exit_status == 0) {
-    streams.out << RenderHuman(request, report.json);
+    const CliCommand& command = CommandFor(request.kind);
+    if (command.human != nullptr) streams.out << command.human(request, report.json);
   }
   streams.out.flush();
   for (const std::string& note : report.notes) streams.err << "zqblog: " << prefix << note << "\n";
@@ -173,32 +185,43 @@ int CliMain(const std::vector<std::string>& args, CliStreams streams) {
   }
   const GlobalOptions& globals = parsed.globals;
   streams.progress = streams.progress && !globals.json;
-  if (parsed.request.kind == CommandKind::kServe || parsed.request.kind == CommandKind::kWatch) {
-    return HoldSession(parsed, streams);
-  }
+  const CliCommand& command = CommandFor(parsed.request.kind);
+  if (command.program != nullptr) return command.program(parsed, streams);
 
   CliSession session(globals);
-  std::string error;
-  if (!session.Open(&error)) {
-    if (globals.json) streams.out << Dump({{"error", error}}, false) << "\n";
-    streams.err << "zqblog: " << error << "\n";
-    return 1;
-  }
-  int status = 0;
-  if (parsed.request.kind == CommandKind::kShell) {
-    status = RunShell(session, globals.json, streams);
-  } else if (parsed.request.kind == CommandKind::kDemo) {
-    status = RunDemo(session, globals.json, streams);
-  } else {
-    ProgressLine progress(streams.err, streams.progress);
-    session.SetProgress(&progress);
-    CommandReport report = session.Run(parsed.request);
-    session.SetProgress(nullptr);
-    progress.Clear();
-    status = PrintReport(parsed.request, report, globals.json, false, "", streams);
-  }
+  if (!OpenSession(session, globals, streams)) return 1;
+  ProgressLine progress(streams.err, streams.progress);
+  session.SetProgress(&progress);
+  CommandReport report = session.Run(parsed.request);
+  session.SetProgress(nullptr);
+  progress.Clear();
+  const int status = PrintReport(parsed.request, report, globals.json, false, "", streams);
   session.Close();
   return status;
+}
+
+int ShellProgram(const ParsedCommandLine& parsed, CliStreams streams) {
+  CliSession session(parsed.globals);
+  if (!OpenSession(session, parsed.globals, streams)) return 1;
+  const int status = RunShell(session, parsed.globals.json, streams);
+  session.Close();
+  return status;
+}
+
+int DemoProgram(const ParsedCommandLine& parsed, CliStreams streams) {
+  CliSession session(parsed.globals);
+  if (!OpenSession(session, parsed.globals, streams)) return 1;
+  const int status = RunDemo(session, parsed.globals.json, streams);
+  session.Close();
+  return status;
+}
+
+int ServeProgram(const ParsedCommandLine& parsed, CliStreams streams) {
+  return HoldSession(parsed, ShareMode::kServe, streams);
+}
+
+int WatchProgram(const ParsedCommandLine& parsed, CliStreams streams) {
+  return HoldSession(parsed, ShareMode::kWatch, streams);
 }
 
 }  // namespace ZQCli

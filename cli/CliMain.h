@@ -21,8 +21,23 @@ struct CliStreams {
   bool prompt = false;  // the shell's input is a terminal: prompt on err for each line
 };
 
-// Runs zqblog with args (without the program name); returns the exit status.
+// Runs zqblog with args (without the program name); returns the exit status. A command
+// of the session runs in a session of its own and prints its report; a program runs as
+// its row in the command table says.
 int CliMain(const std::vector<std::string>& args, CliStreams streams);
+
+// The programs of the command table (CommandTable.h); each returns the exit status.
+// REQUIRES: parsed is a command line to run (kRun) of the program's command.
+//
+// shell: RunShell in a session.
+int ShellProgram(const ParsedCommandLine& parsed, CliStreams streams);
+// demo: RunDemo (DemoScript.h) in a session.
+int DemoProgram(const ParsedCommandLine& parsed, CliStreams streams);
+// serve and watch: hold the share session of --data and --user, serving it or joined
+// to it, and print one line per change until SIGINT or SIGTERM; SIGUSR1 prints the
+// session.
+int ServeProgram(const ParsedCommandLine& parsed, CliStreams streams);
+int WatchProgram(const ParsedCommandLine& parsed, CliStreams streams);
 
 // Prints one command's report: the JSON object (indented, or on one line when compact)
 // or the human text on out; the error and notes on err, each prefixed "zqblog: " and

@@ -8,11 +8,13 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace Velmora {
 namespace ZQCli {
 
+// Every kind has its row in the command table (CommandTable.h), in this order.
 enum class CommandKind {
   kDirectory,
   kAlbums,
@@ -35,9 +37,6 @@ enum class CommandKind {
   kWatch,  // joins it as a forwarding process and prints each change it applies
 };
 
-// The command word of kind ("albums-by-cid", ...).
-const char* CommandWord(CommandKind kind);
-
 // One resource to collect. Texts are UTF-8; cid and gcid upper-case hexadecimal.
 struct ResourceSpec {
   std::string cid;
@@ -53,6 +52,13 @@ struct ResourceSpec {
   int state = 0;
 };
 
+inline bool operator==(const ResourceSpec& a, const ResourceSpec& b) {
+  return std::tie(a.cid, a.gcid, a.res_name, a.format, a.size, a.url, a.original, a.refer,
+                  a.desc, a.res_type, a.state) ==
+         std::tie(b.cid, b.gcid, b.res_name, b.format, b.size, b.url, b.original, b.refer,
+                  b.desc, b.res_type, b.state);
+}
+
 // The album values of create-album and modify-album; a value left out is not given
 // (create: the album's default; modify: the album's current value).
 struct AlbumSpec {
@@ -64,6 +70,12 @@ struct AlbumSpec {
   std::optional<std::vector<std::string>> tags;  // at most three
   std::optional<int> new_count;                  // modify-album only
 };
+
+inline bool operator==(const AlbumSpec& a, const AlbumSpec& b) {
+  return std::tie(a.name, a.desc, a.pic_url, a.category_type, a.show_status, a.tags,
+                  a.new_count) == std::tie(b.name, b.desc, b.pic_url, b.category_type,
+                                           b.show_status, b.tags, b.new_count);
+}
 
 struct CliRequest {
   CommandKind kind = CommandKind::kDirectory;
@@ -93,6 +105,14 @@ struct CliRequest {
   // copy, move: --choice.
   bool choice = false;
 };
+
+// Whether a and b are the same request, field by field: they run the same.
+inline bool operator==(const CliRequest& a, const CliRequest& b) {
+  return std::tie(a.kind, a.uin, a.album, a.from, a.to, a.resource, a.ids, a.cid, a.key,
+                  a.number, a.album_spec, a.res_name, a.res_desc, a.resources, a.choice) ==
+         std::tie(b.kind, b.uin, b.album, b.from, b.to, b.resource, b.ids, b.cid, b.key,
+                  b.number, b.album_spec, b.res_name, b.res_desc, b.resources, b.choice);
+}
 
 }  // namespace ZQCli
 }  // namespace Velmora

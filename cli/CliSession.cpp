@@ -338,28 +338,11 @@ CommandReport CliSession::Run(const CliRequest& request) {
     return report;
   }
   try {
-    switch (request.kind) {
-      case CommandKind::kDirectory: RunDirectory(request, &report); break;
-      case CommandKind::kAlbums: RunAlbums(request, &report); break;
-      case CommandKind::kResources: RunResources(request, &report); break;
-      case CommandKind::kCidDat: RunCidDat(request, &report); break;
-      case CommandKind::kAlbumsByCid: RunAlbumsByCid(request, &report); break;
-      case CommandKind::kComments: RunComments(request, &report); break;
-      case CommandKind::kCreateAlbum: RunCreateAlbum(request, &report); break;
-      case CommandKind::kModifyAlbum: RunModifyAlbum(request, &report); break;
-      case CommandKind::kRemoveAlbum: RunRemoveAlbum(request, &report); break;
-      case CommandKind::kCollect: RunCollect(request, &report); break;
-      case CommandKind::kRemoveResources: RunRemoveResources(request, &report); break;
-      case CommandKind::kCopy:
-      case CommandKind::kMove: RunCopyOrMove(request, &report); break;
-      case CommandKind::kModifyResource: RunModifyResource(request, &report); break;
-      case CommandKind::kSession: RunSession(request, &report); break;
-      case CommandKind::kShell:
-      case CommandKind::kDemo:
-      case CommandKind::kServe:
-      case CommandKind::kWatch:
-        Fail(&report, std::string(CommandWord(request.kind)) + " is not a single command");
-        break;
+    const CliCommand& command = CommandFor(request.kind);
+    if (command.run == nullptr) {
+      Fail(&report, std::string(command.word) + " is not a single command");
+    } else {
+      (this->*command.run)(request, &report);
     }
   } catch (const std::exception& e) {
     Fail(&report, std::string("internal error: ") + e.what());

@@ -26,6 +26,7 @@
 
 #include "cli/CliRequest.h"
 #include "cli/CommandLine.h"
+#include "cli/CommandTable.h"
 #include "cli/ProgressLine.h"
 #include "host/app/HostApplication.h"
 
@@ -76,8 +77,9 @@ class CliSession {
   // The host, then the embedded service. Idempotent.
   void Close();
 
-  // Runs one command. REQUIRES: Open succeeded; request is not shell or demo. Never
-  // throws.
+  // Runs one command with the method its row in the command table names. REQUIRES: Open
+  // succeeded; request is a command of the session (not a program: shell, demo, serve,
+  // watch). Never throws.
   CommandReport Run(const CliRequest& request);
 
   // The line told of each operation as it starts ("album list of demo") and of the
@@ -122,6 +124,8 @@ class CliSession {
   // Adds "albums" of uin to the report; false (with an error) when they cannot be read.
   bool AddAlbums(const std::string& uin, CommandReport* report);
 
+  // The commands, one method each; the command table (AllCommands) names them.
+  friend const std::array<CliCommand, kCommandCount>& AllCommands();
   void RunDirectory(const CliRequest& request, CommandReport* report);
   void RunAlbums(const CliRequest& request, CommandReport* report);
   void RunResources(const CliRequest& request, CommandReport* report);

@@ -1,12 +1,13 @@
 #include "cli/CommandLine.h"
 
 #include <cstdlib>
-#include <memory>
+#include <string_view>
+#include <utility>
 
 #include <CLI/CLI.hpp>
 
+#include "cli/CommandTable.h"
 #include "cli/InputCheck.h"
-#include "cli/Utf8Text.h"
 #include "host/http/HttpResolverTable.h"
 
 namespace Velmora {
@@ -52,270 +53,35 @@ const char kFooter[] =
     "failure was reported, it timed out, or the host could not run it; 2 for a usage\n"
     "error. --timeout bounds each operation from submission to its result.";
 
-// The words each option and argument was given as, before checking.
-struct RawArgs {
-  std::string uin, album, from, to, resource, cid, key, number, of;
-  std::vector<std::string> ids;
-  std::string name, desc, pic_url, type, show, new_count, from_json;
-  std::vector<std::string> tags, resources;
-  bool choice = false;
-  // Every subcommand with its kind. Subcommands share the strings above: only one
-  // runs per parse, and its own options tell what was given (Given).
-  std::vector<std::pair<CLI::App*, CommandKind>> commands;
+// What CLI11 reads a command line into: the words of every command's arguments and
+// options, and every command added with its row.
+struct ParserState {
+  RawArguments raw;
+  std::vector<std::pair<CLI::App*, const CliCommand*>> commands;
 };
 
-void AddAlbumOptions(CLI::App* sub, RawArgs* raw, bool name_required) {
-  CLI::Option* name = sub->add_option("--name", raw->name, "album name")->type_name("NAME");
-  if (name_required) name->required();
-  sub->add_option("--desc", raw->desc, "description")->type_name("TEXT");
-  sub->add_option("--type", raw->type, "album type (any integer; default 0)")->type_name("N");
-  sub->add_option("--show", raw->show,
-                  "show status (any integer; 1 sends show_status=1, others 0; default 1)")
-      ->type_name("N");
-  sub->add_option("--tag", raw->tags, "a tag (up to three; repeat the option)")
-      ->type_name("TAG");
-  sub->add_option("--pic-url", raw->pic_url, "picture URL")->type_name("URL");
-}
-
-// Adds every command to app; with with_session_commands also shell and demo.
-void AddCommands(CLI::App* app, RawArgs* raw, bool with_session_commands) {
-  auto add = [&](const char* word, const char* help, CommandKind kind) {
-    CLI::App* sub = app->add_subcommand(word, help);
-    raw->commands.emplace_back(sub, kind);
-    return sub;
-  };
-  CLI::App* sub = add("directory", "show a user's server directory", CommandKind::kDirectory);
-  sub->add_option("UIN", raw->uin, "user id (default: --user)")->type_name("");
-  sub = add("albums", "list a user's albums", CommandKind::kAlbums);
-  sub->add_option("UIN", raw->uin, "user id (default: --user)")->type_name("");
-  sub = add("resources", "list the resources of an album", CommandKind::kResources);
-  sub->add_option("ALBUM", raw->album, "album id")->type_name("")->required();
-  sub->add_option("--of", raw->of, "the album's owner (default: --user)")->type_name("UIN");
-  sub = add("cid-dat", "fetch a user's content-id table (Cid.dat)", CommandKind::kCidDat);
-  sub->add_option("UIN", raw->uin, "user id (default: --user)")->type_name("");
-  sub = add("albums-by-cid", "which of --user's albums hold a content id",
-            CommandKind::kAlbumsByCid);
-  sub->add_option("CID", raw->cid, "content id (40 hexadecimal digits)")->type_name("")->required();
-  sub = add("comments", "fetch the comment count of a resource", CommandKind::kComments);
-  sub->add_option("KEY", raw->key, "the resource's comment key")->type_name("")->required();
-  sub->add_option("--number", raw->number,
-                  "request number, handed back in the result (default 0)")
-      ->type_name("N");
-
-  sub = add("create-album", "create an album", CommandKind::kCreateAlbum);
-  AddAlbumOptions(sub, raw, true);
-  sub = add("modify-album", "change an album (options left out keep their values)",
-            CommandKind::kModifyAlbum);
-  sub->add_option("ID", raw->album, "album id")->type_name("")->required();
-  AddAlbumOptions(sub, raw, false);
-  sub->add_option("--new-count", raw->new_count, "number of newly added resources to report")
-      ->type_name("N");
-  sub = add("remove-album", "remove an (empty) album", CommandKind::kRemoveAlbum);
-  sub->add_option("ID", raw->album, "album id")->type_name("")->required();
-
-  sub = add("collect", "collect resources into an album", CommandKind::kCollect);
-  sub->add_option("ALBUM", raw->album, "album id")->type_name("")->required();
-  CLI::Option* resource = sub->add_option(
-      "--resource", raw->resources,
-      "key=value,... (cid, gcid, res_name, res_type, size, format, state, url, original, "
-      "refer, desc; \\, for a comma); repeat for more resources")
-      ->type_name("KEY=VALUE,...");
-  CLI::Option* from_json =
-      sub->add_option("--from-json", raw->from_json, "a JSON array of resource objects")
-          ->type_name("FILE");
-  resource->excludes(from_json);
-  from_json->excludes(resource);
-  sub = add("remove-resources", "remove resources from an album",
-            CommandKind::kRemoveResources);
-  sub->add_option("ALBUM", raw->album, "album id")->type_name("")->required();
-  sub->add_option("ID", raw->ids, "resource ids")->type_name("")->required();
-  sub = add("copy", "copy resources to another album (sends choice=1)", CommandKind::kCopy);
-  sub->add_option("FROM", raw->from, "source album id")->type_name("")->required();
-  sub->add_option("TO", raw->to, "target album id")->type_name("")->required();
-  sub->add_option("ID", raw->ids, "resource ids")->type_name("")->required();
-  sub->add_flag("--choice", raw->choice, "accepted; copy always sends choice=1");
-  sub = add("move", "move resources to another album (sends choice=0)", CommandKind::kMove);
-  sub->add_option("FROM", raw->from, "source album id")->type_name("")->required();
-  sub->add_option("TO", raw->to, "target album id")->type_name("")->required();
-  sub->add_option("ID", raw->ids, "resource ids")->type_name("")->required();
-  sub->add_flag("--choice", raw->choice,
-                "send choice=1 (the reference service then copies instead)");
-  sub = add("modify-resource",
-            "rename or re-describe a resource, moving it when TO differs from FROM",
-            CommandKind::kModifyResource);
-  sub->add_option("FROM", raw->from, "the resource's album")->type_name("")->required();
-  sub->add_option("TO", raw->to, "the album it shall be in")->type_name("")->required();
-  sub->add_option("ID", raw->resource, "resource id")->type_name("")->required();
-  sub->add_option("--name", raw->name, "new name (default: keep)")->type_name("NAME");
-  sub->add_option("--desc", raw->desc, "new description (default: keep)")->type_name("TEXT");
-
-  sub = add("session", "show the blog session as this process holds it (fetches nothing)",
-            CommandKind::kSession);
-  sub->add_option("UIN", raw->uin, "user id (default: --user)")->type_name("");
-
-  if (with_session_commands) {
-    add("shell", "run commands from stdin, one a line, in one session", CommandKind::kShell);
-    add("demo", "a guided session against the (embedded) service", CommandKind::kDemo);
-    add("serve", "serve the share session of --data and --user until interrupted",
-        CommandKind::kServe);
-    add("watch", "join the share session and print each change as it is applied",
-        CommandKind::kWatch);
+// Adds every command to app; with with_programs also the programs (shell, demo, serve,
+// watch).
+void AddCommands(CLI::App* app, ParserState* state, bool with_programs) {
+  for (const CliCommand& command : AllCommands()) {
+    if (command.program != nullptr && !with_programs) continue;
+    CLI::App* sub = app->add_subcommand(command.word, command.summary);
+    if (command.declare != nullptr) command.declare(sub, &state->raw);
+    state->commands.emplace_back(sub, &command);
   }
-}
-
-bool Given(CLI::App* sub, const char* name) {
-  CLI::Option* option = sub->get_option_no_throw(name);
-  return option != nullptr && option->count() > 0;
-}
-
-bool CheckUtf8(const std::string& what, const std::string& text, std::string* error) {
-  std::wstring wide;
-  if (Utf8ToWide(text, &wide)) return true;
-  *error = what + " is not valid UTF-8";
-  return false;
-}
-
-// Builds the request of the subcommand that ran; false with *error on a bad value.
-bool Build(CLI::App* sub, CommandKind kind, RawArgs& raw, CliRequest* out, std::string* error) {
-  CliRequest request;
-  request.kind = kind;
-  switch (kind) {
-    case CommandKind::kDirectory:
-    case CommandKind::kAlbums:
-    case CommandKind::kCidDat:
-    case CommandKind::kSession:
-      if (!raw.uin.empty() && !CheckUin("UIN", raw.uin, &request.uin, error)) return false;
-      break;
-    case CommandKind::kResources:
-      if (!ParseId("ALBUM", raw.album, &request.album, error)) return false;
-      if (Given(sub, "--of") && !CheckUin("--of", raw.of, &request.uin, error)) return false;
-      break;
-    case CommandKind::kAlbumsByCid:
-      if (!CheckContentId("CID", raw.cid, &request.cid, error)) return false;
-      break;
-    case CommandKind::kComments:
-      if (!CheckCommentKey(raw.key, error)) return false;
-      request.key = raw.key;
-      if (Given(sub, "--number") && !ParseNumber("--number", raw.number, &request.number, error)) {
-        return false;
-      }
-      break;
-    case CommandKind::kCreateAlbum:
-    case CommandKind::kModifyAlbum: {
-      if (kind == CommandKind::kModifyAlbum && !ParseId("ID", raw.album, &request.album, error)) {
-        return false;
-      }
-      AlbumSpec& spec = request.album_spec;
-      if (Given(sub, "--name")) {
-        if (raw.name.empty()) {
-          *error = "--name: an album needs a name";
-          return false;
-        }
-        if (!CheckUtf8("--name", raw.name, error)) return false;
-        spec.name = raw.name;
-      }
-      if (Given(sub, "--desc")) {
-        if (!CheckUtf8("--desc", raw.desc, error)) return false;
-        spec.desc = raw.desc;
-      }
-      if (Given(sub, "--pic-url")) {
-        if (!CheckUtf8("--pic-url", raw.pic_url, error)) return false;
-        spec.pic_url = raw.pic_url;
-      }
-      int number = 0;
-      if (Given(sub, "--type")) {
-        if (!ParseNumber("--type", raw.type, &number, error)) return false;
-        spec.category_type = number;
-      }
-      if (Given(sub, "--show")) {
-        if (!ParseNumber("--show", raw.show, &number, error)) return false;
-        spec.show_status = number;
-      }
-      if (Given(sub, "--new-count")) {
-        if (!ParseNumber("--new-count", raw.new_count, &number, error)) return false;
-        spec.new_count = number;
-      }
-      if (Given(sub, "--tag")) {
-        if (raw.tags.size() > 3) {
-          *error = "--tag: an album has at most three tags";
-          return false;
-        }
-        for (const std::string& tag : raw.tags) {
-          if (!CheckUtf8("--tag", tag, error)) return false;
-        }
-        spec.tags = raw.tags;
-      }
-      break;
-    }
-    case CommandKind::kRemoveAlbum:
-      if (!ParseId("ID", raw.album, &request.album, error)) return false;
-      break;
-    case CommandKind::kCollect:
-      if (!ParseId("ALBUM", raw.album, &request.album, error)) return false;
-      if (Given(sub, "--from-json")) {
-        if (!LoadResourcesJson(raw.from_json, &request.resources, error)) return false;
-      } else if (Given(sub, "--resource")) {
-        for (const std::string& text : raw.resources) {
-          ResourceSpec spec;
-          if (!ParseResourceOption(text, &spec, error)) return false;
-          request.resources.push_back(spec);
-        }
-      } else {
-        *error = "collect needs --resource or --from-json";
-        return false;
-      }
-      break;
-    case CommandKind::kRemoveResources:
-      if (!ParseId("ALBUM", raw.album, &request.album, error)) return false;
-      break;
-    case CommandKind::kCopy:
-    case CommandKind::kMove:
-      if (!ParseId("FROM", raw.from, &request.from, error)) return false;
-      if (!ParseId("TO", raw.to, &request.to, error)) return false;
-      request.choice = kind == CommandKind::kCopy ? true : raw.choice;
-      break;
-    case CommandKind::kModifyResource:
-      if (!ParseId("FROM", raw.from, &request.from, error)) return false;
-      if (!ParseId("TO", raw.to, &request.to, error)) return false;
-      if (!ParseId("ID", raw.resource, &request.resource, error)) return false;
-      if (Given(sub, "--name")) {
-        if (!CheckUtf8("--name", raw.name, error)) return false;
-        request.res_name = raw.name;
-      }
-      if (Given(sub, "--desc")) {
-        if (!CheckUtf8("--desc", raw.desc, error)) return false;
-        request.res_desc = raw.desc;
-      }
-      break;
-    case CommandKind::kShell:
-    case CommandKind::kDemo:
-    case CommandKind::kServe:
-    case CommandKind::kWatch:
-      break;
-  }
-  if (kind == CommandKind::kRemoveResources || kind == CommandKind::kCopy ||
-      kind == CommandKind::kMove) {
-    for (const std::string& text : raw.ids) {
-      int id = 0;
-      if (!ParseId("ID", text, &id, error)) return false;
-      request.ids.push_back(id);
-    }
-  }
-  *out = request;
-  return true;
 }
 
 // The one-line text of a CLI11 parse error, naming the unknown command where there is
 // one.
-std::string ParseErrorText(const CLI::ParseError& e, const RawArgs& raw,
+std::string ParseErrorText(const CLI::ParseError& e, const ParserState& state,
                            const std::vector<std::string>& args) {
   const std::string what = e.what();
   bool has_command = false;
   std::string prefix;
-  for (const auto& command : raw.commands) {
+  for (const auto& command : state.commands) {
     if (command.first->parsed()) {
       has_command = true;
-      prefix = std::string(CommandWord(command.second)) + ": ";
+      prefix = std::string(command.second->word) + ": ";
     }
   }
   if (!has_command) {
@@ -344,7 +110,7 @@ std::string ParseErrorText(const CLI::ParseError& e, const RawArgs& raw,
   return prefix + text + " (see --help)";
 }
 
-ParsedCommandLine Parse(CLI::App& app, RawArgs& raw, std::vector<std::string> args) {
+ParsedCommandLine Parse(CLI::App& app, const ParserState& state, std::vector<std::string> args) {
   ParsedCommandLine out;
   // CLI11 reads the vector from the back.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -353,7 +119,7 @@ ParsedCommandLine Parse(CLI::App& app, RawArgs& raw, std::vector<std::string> ar
   } catch (const CLI::CallForHelp&) {
     out.kind = ParsedCommandLine::Kind::kHelp;
     CLI::App* active = &app;
-    for (const auto& command : raw.commands) {
+    for (const auto& command : state.commands) {
       if (command.first->parsed()) active = command.first;
     }
     out.text = active->help();
@@ -364,17 +130,21 @@ ParsedCommandLine Parse(CLI::App& app, RawArgs& raw, std::vector<std::string> ar
     return out;
   } catch (const CLI::ParseError& e) {
     out.kind = ParsedCommandLine::Kind::kUsageError;
-    out.text = ParseErrorText(e, raw, args);
+    out.text = ParseErrorText(e, state, args);
     return out;
   }
-  for (const auto& command : raw.commands) {
+  for (const auto& command : state.commands) {
     if (!command.first->parsed()) continue;
+    CliRequest request;
+    request.kind = command.second->kind;
     std::string error;
-    if (!Build(command.first, command.second, raw, &out.request, &error)) {
+    if (command.second->build != nullptr &&
+        !command.second->build(*command.first, state.raw, &request, &error)) {
       out.kind = ParsedCommandLine::Kind::kUsageError;
-      out.text = std::string(CommandWord(command.second)) + ": " + error;
+      out.text = std::string(command.second->word) + ": " + error;
       return out;
     }
+    out.request = request;
     out.kind = ParsedCommandLine::Kind::kRun;
     return out;
   }
@@ -383,7 +153,65 @@ ParsedCommandLine Parse(CLI::App& app, RawArgs& raw, std::vector<std::string> ar
   return out;
 }
 
+// word as a shell and SplitWords read it back: bare when every character is one that
+// neither quotes nor separates, else in '...' with each ' inside as '\''.
+std::string Quoted(const std::string& word) {
+  static const std::string_view kPlain = "-_./:=,@+%";
+  bool bare = !word.empty();
+  for (char c : word) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                       (c >= '0' && c <= '9') || static_cast<unsigned char>(c) >= 0x80 ||
+                       kPlain.find(c) != std::string_view::npos;
+    if (!plain) bare = false;
+  }
+  if (bare) return word;
+  std::string out = "'";
+  for (char c : word) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
 }  // namespace
+
+void CommandLineWriter::Option(const std::string& name, const std::string& value) {
+  if (!value.empty() && value[0] == '-') {
+    options_.push_back(name + "=" + value);
+  } else {
+    options_.push_back(name);
+    options_.push_back(value);
+  }
+}
+
+std::vector<std::string> CommandLineWriter::Words() const {
+  bool dashed = false;
+  for (const std::string& argument : arguments_) {
+    if (!argument.empty() && argument[0] == '-') dashed = true;
+  }
+  std::vector<std::string> words;
+  if (dashed) {
+    words = options_;
+    words.push_back("--");
+    words.insert(words.end(), arguments_.begin(), arguments_.end());
+  } else {
+    words = arguments_;
+    words.insert(words.end(), options_.begin(), options_.end());
+  }
+  return words;
+}
+
+std::string CommandLineOf(const CliRequest& request) {
+  const CliCommand& command = CommandFor(request.kind);
+  CommandLineWriter writer;
+  if (command.write != nullptr) command.write(request, &writer);
+  std::string line = command.word;
+  for (const std::string& word : writer.Words()) line += " " + Quoted(word);
+  return line;
+}
 
 std::string DefaultDataFolder() {
   const char* xdg = std::getenv("XDG_DATA_HOME");
@@ -414,11 +242,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   app.add_option("--timeout", timeout_text,
                  "seconds each operation may take, submission to result (default 30)")
       ->type_name("SECONDS");
-  RawArgs raw;
-  AddCommands(&app, &raw, true);
+  ParserState state;
+  AddCommands(&app, &state, true);
   app.footer(kFooter);  // after the commands, which would inherit it
 
-  ParsedCommandLine out = Parse(app, raw, args);
+  ParsedCommandLine out = Parse(app, state, args);
   if (out.kind != ParsedCommandLine::Kind::kRun) return out;
   auto usage = [&](const std::string& text) {
     out.kind = ParsedCommandLine::Kind::kUsageError;
@@ -462,24 +290,26 @@ ParsedCommandLine ParseShellLine(const std::string& line) {
   }
   CLI::App app("Commands of the zqblog shell, one a line:", "zqblog shell");
   app.require_subcommand(1);
-  RawArgs raw;
-  AddCommands(&app, &raw, false);
+  ParserState state;
+  AddCommands(&app, &state, false);
   if (words.size() == 1 && (words[0] == "help" || words[0] == "?")) {
     out.kind = ParsedCommandLine::Kind::kHelp;
     out.text = app.help();
     return out;
   }
-  if (words[0] == "shell" || words[0] == "demo" || words[0] == "serve" || words[0] == "watch") {
-    out.kind = ParsedCommandLine::Kind::kUsageError;
-    out.text = "'" + words[0] + "' cannot run inside the shell";
-    return out;
+  for (const CliCommand& command : AllCommands()) {
+    if (command.program != nullptr && words[0] == command.word) {
+      out.kind = ParsedCommandLine::Kind::kUsageError;
+      out.text = "'" + words[0] + "' cannot run inside the shell";
+      return out;
+    }
   }
   if (!words[0].empty() && words[0][0] == '-') {
     out.kind = ParsedCommandLine::Kind::kUsageError;
     out.text = "global options (" + words[0] + ") belong on the zqblog command line, not in the shell";
     return out;
   }
-  return Parse(app, raw, words);
+  return Parse(app, state, words);
 }
 
 bool SplitWords(const std::string& line, std::vector<std::string>* words, std::string* error) {

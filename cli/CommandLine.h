@@ -1,7 +1,9 @@
 // CommandLine: turns the words of a command line (the program's arguments, or one line
-// of the shell) into global options and a validated CliRequest. CLI11 reads the words;
-// InputCheck.h checks the values; every problem becomes one line of text and a usage
-// error (exit status 2), so nothing runs on bad input.
+// of the shell) into global options and a validated CliRequest, and a request back into
+// its command line. CLI11 reads the words; each command's row in the command table
+// (CommandTable.h) declares, checks and writes back its own arguments and options;
+// every problem becomes one line of text and a usage error (exit status 2), so nothing
+// runs on bad input.
 #ifndef ZQBLOG_CLI_COMMANDLINE_H_
 #define ZQBLOG_CLI_COMMANDLINE_H_
 
@@ -46,6 +48,32 @@ ParsedCommandLine ParseShellLine(const std::string& line);
 // literally, "..." quotes with \" and \\ escapes, \x outside quotes is x. False with
 // *error for an unterminated quote.
 bool SplitWords(const std::string& line, std::vector<std::string>* words, std::string* error);
+
+// The arguments and options of a request as a command's row writes them back
+// (CommandLineOf), laid out so that they parse back to the same request.
+class CommandLineWriter {
+ public:
+  // A positional argument, in the order the command takes them.
+  void Argument(const std::string& value) { arguments_.push_back(value); }
+  // An option with its value, and a flag, in the order they are to appear.
+  void Option(const std::string& name, const std::string& value);
+  void Flag(const std::string& name) { options_.push_back(name); }
+
+  // The words: the arguments, then the options. An option whose value starts with '-'
+  // is the one word "NAME=VALUE", which CLI11 cannot mistake for two options; when an
+  // argument starts with '-', the options come first and "--" precedes the arguments.
+  std::vector<std::string> Words() const;
+
+ private:
+  std::vector<std::string> arguments_;
+  std::vector<std::string> options_;  // the options' words
+};
+
+// The command line of request as a person types it after "zqblog", or as a line of the
+// shell: the command word, then the arguments and options that ParseCommandLine and
+// ParseShellLine turn back into request, each word quoted where a shell and SplitWords
+// need it ('...'). REQUIRES: request is one of those parsers could give.
+std::string CommandLineOf(const CliRequest& request);
 
 // The data folder without --data: $XDG_DATA_HOME/zqblog, else $HOME/.local/share/zqblog;
 // empty when neither variable is set.

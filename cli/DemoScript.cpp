@@ -7,7 +7,8 @@
 #include <random>
 #include <sstream>
 
-#include "cli/HumanOutput.h"
+#include "cli/CommandLine.h"
+#include "cli/CommandTable.h"
 
 namespace Velmora {
 namespace ZQCli {
@@ -24,8 +25,7 @@ class DemoRunner {
  private:
   // Runs one step; prints its title, its command line and its output. False when it
   // failed (the failure is printed).
-  bool Step(const std::string& title, const std::string& command_line,
-            const CliRequest& request, CommandReport* report);
+  bool Step(const std::string& title, const CliRequest& request, CommandReport* report);
   int Finish(int status);
   void Say(const std::string& text) {
     if (!json_) streams_.out << text << "\n";
@@ -57,10 +57,9 @@ std::vector<int> ResourceIds(const nlohmann::json& report, int album) {
   return ids;
 }
 
-std::string Words(const std::vector<int>& ids) {
-  std::string out;
-  for (int id : ids) out += " " + std::to_string(id);
-  return out;
+// The id of the album a create-album report made.
+int CreatedAlbum(const nlohmann::json& report) {
+  return report.value("result", nlohmann::json::object()).value("category_id", 0);
 }
 
 CliRequest Request(CommandKind kind) {
@@ -69,9 +68,46 @@ CliRequest Request(CommandKind kind) {
   return request;
 }
 
-bool DemoRunner::Step(const std::string& title, const std::string& command_line,
-                      const CliRequest& request, CommandReport* report) {
+CliRequest CreateAlbum(const DemoFacts& facts, const char* letter) {
+  CliRequest request = Request(CommandKind::kCreateAlbum);
+  request.album_spec.name = std::string("演示 ") + letter + " " + facts.suffix;
+  request.album_spec.desc = std::string("made by zqblog demo");
+  request.album_spec.tags = std::vector<std::string>{"demo"};
+  return request;
+}
+
+CliRequest ListAlbum(int album) {
+  CliRequest request = Request(CommandKind::kResources);
+  request.album = album;
+  return request;
+}
+
+CliRequest EmptyAlbum(int album, const std::vector<int>& held) {
+  CliRequest request = Request(CommandKind::kRemoveResources);
+  request.album = album;
+  request.ids = held;
+  return request;
+}
+
+CliRequest RemoveAlbum(int album) {
+  CliRequest request = Request(CommandKind::kRemoveAlbum);
+  request.album = album;
+  return request;
+}
+
+CliRequest CopyOrMove(CommandKind kind, const DemoFacts& facts, int id) {
+  CliRequest request = Request(kind);
+  request.from = facts.albums[0];
+  request.to = facts.albums[1];
+  request.ids = {id};
+  request.choice = kind == CommandKind::kCopy;
+  return request;
+}
+
+bool DemoRunner::Step(const std::string& title, const CliRequest& request,
+                      CommandReport* report) {
   ++step_;
+  const std::string command_line = CommandLineOf(request);
   if (!json_) {
     streams_.out << "\n== " << step_ << ". " << title << "\n$ zqblog " << command_line << "\n";
     streams_.out.flush();
@@ -80,7 +116,9 @@ bool DemoRunner::Step(const std::string& title, const std::string& command_line,
   nlohmann::json entry = report->json;
   entry["command"] = command_line;
   steps_.push_back(entry);
-  if (!json_ && report->exit_status == 0) streams_.out << RenderHuman(request, report->json);
+  if (!json_ && report->exit_status == 0) {
+    streams_.out << CommandFor(request.kind).human(request, report->json);
+  }
   for (const std::string& note : report->notes) streams_.err << "zqblog: " << note << "\n";
   if (report->exit_status != 0) {
     streams_.err << "zqblog: demo step " << step_ << " (" << title << ") failed: "
@@ -108,57 +146,30 @@ int DemoRunner::Run() {
       (session_.EmbeddedAddress().empty() ? "" : " on the embedded service at " +
                                                      session_.EmbeddedAddress()) +
       ".");
-  CommandReport report;
-
-  if (!Step("Where does the blog live? (server directory)", "directory",
-            Request(CommandKind::kDirectory), &report)) {
-    return Finish(1);
-  }
-  if (!Step("The albums", "albums", Request(CommandKind::kAlbums), &report)) return Finish(1);
-  const nlohmann::json albums = report.json.value("albums", nlohmann::json::array());
-  std::string sample_cid;
-  if (!albums.empty()) {
-    CliRequest request = Request(CommandKind::kResources);
-    request.album = albums[0].value("id", 0);
-    if (!Step("The resources of the first album", "resources " + std::to_string(request.album),
-              request, &report)) {
+  DemoFacts facts = FirstDemoFacts();
+  for (const DemoStep& step : DemoSteps()) {
+    if (step.runs != nullptr && !step.runs(facts)) continue;
+    CommandReport report;
+    if (!Step(step.title, step.request(facts), &report)) return Finish(1);
+    std::string error;
+    if (step.learn != nullptr && !step.learn(report.json, &facts, &error)) {
+      streams_.err << "zqblog: demo step " << step_ << " " << error << "\n";
       return Finish(1);
     }
-    for (const nlohmann::json& entry : report.json.value("albums", nlohmann::json::array())) {
-      if (entry.value("id", 0) != request.album) continue;
-      for (const nlohmann::json& resource : entry.value("resources", nlohmann::json::array())) {
-        if (sample_cid.empty()) sample_cid = resource.value("cid", std::string());
-      }
-    }
   }
+  return Finish(0);
+}
 
-  // Two albums with names of their own, so the demo can run again and again.
+}  // namespace
+
+DemoFacts FirstDemoFacts() {
+  DemoFacts facts;
   std::ostringstream suffix;
   suffix << std::time(nullptr) % 1000000 << "-" << getpid();
-  int album_ids[2] = {0, 0};
-  const char* letters[2] = {"A", "B"};
-  for (int i = 0; i < 2; ++i) {
-    CliRequest request = Request(CommandKind::kCreateAlbum);
-    request.album_spec.name = std::string("演示 ") + letters[i] + " " + suffix.str();
-    request.album_spec.desc = std::string("made by zqblog demo");
-    request.album_spec.tags = std::vector<std::string>{"demo"};
-    if (!Step(std::string("Create album ") + letters[i],
-              "create-album --name '" + *request.album_spec.name +
-                  "' --desc 'made by zqblog demo' --tag demo",
-              request, &report)) {
-      return Finish(1);
-    }
-    album_ids[i] = report.json["result"].value("category_id", 0);
-  }
-  const std::string a = std::to_string(album_ids[0]);
-  const std::string b = std::to_string(album_ids[1]);
-
+  facts.suffix = suffix.str();
   std::mt19937_64 random(static_cast<uint64_t>(
       std::chrono::steady_clock::now().time_since_epoch().count()) ^
                          static_cast<uint64_t>(getpid()));
-  CliRequest collect = Request(CommandKind::kCollect);
-  collect.album = album_ids[0];
-  std::string collect_line = "collect " + a;
   for (int i = 1; i <= 2; ++i) {
     ResourceSpec spec;
     spec.cid = RandomContentId(random);
@@ -169,86 +180,108 @@ int DemoRunner::Run() {
     spec.url = "http://dl.velmora.cn/demo/" + spec.cid + "/" + spec.res_name;
     spec.desc = "demo file " + std::to_string(i);
     spec.res_type = 0;
-    collect.resources.push_back(spec);
-    collect_line += " --resource 'cid=" + spec.cid + ",gcid=" + spec.gcid + ",res_name=" +
-                    spec.res_name + ",format=txt,size=" + spec.size + ",url=" + spec.url +
-                    ",desc=" + spec.desc + "'";
+    facts.resources.push_back(spec);
   }
-  if (!Step("Collect two resources into album A", collect_line, collect, &report)) {
-    return Finish(1);
-  }
-  std::vector<int> collected;
-  for (const nlohmann::json& id : report.json["result"].value("first_ids", nlohmann::json::array())) {
-    collected.push_back(id.get<int>());
-  }
-  if (collected.size() != 2) {
-    streams_.err << "zqblog: demo step " << step_ << " collected " << collected.size()
-                 << " of 2 resources\n";
-    return Finish(1);
-  }
-
-  CliRequest copy = Request(CommandKind::kCopy);
-  copy.from = album_ids[0];
-  copy.to = album_ids[1];
-  copy.ids = {collected[0]};
-  copy.choice = true;
-  if (!Step("Copy the first resource to album B (choice=1)",
-            "copy " + a + " " + b + " " + std::to_string(collected[0]), copy, &report)) {
-    return Finish(1);
-  }
-  CliRequest move = Request(CommandKind::kMove);
-  move.from = album_ids[0];
-  move.to = album_ids[1];
-  move.ids = {collected[1]};
-  if (!Step("Move the second resource to album B (choice=0)",
-            "move " + a + " " + b + " " + std::to_string(collected[1]), move, &report)) {
-    return Finish(1);
-  }
-
-  CliRequest comments = Request(CommandKind::kComments);
-  comments.key = sample_cid.empty() ? collect.resources[0].cid : sample_cid;
-  comments.number = 1;
-  if (!Step("How many comments does a resource have?",
-            "comments " + comments.key + " --number 1", comments, &report)) {
-    return Finish(1);
-  }
-  CliRequest by_cid = Request(CommandKind::kAlbumsByCid);
-  by_cid.cid = collect.resources[0].cid;
-  if (!Step("Which albums hold the first resource? (A keeps it, B has the copy)",
-            "albums-by-cid " + by_cid.cid, by_cid, &report)) {
-    return Finish(1);
-  }
-
-  // Clean up: empty both albums, then remove them.
-  for (int i = 1; i >= 0; --i) {
-    CliRequest list = Request(CommandKind::kResources);
-    list.album = album_ids[i];
-    if (!Step(std::string("The resources of album ") + letters[i],
-              "resources " + std::to_string(album_ids[i]), list, &report)) {
-      return Finish(1);
-    }
-    const std::vector<int> ids = ResourceIds(report.json, album_ids[i]);
-    if (ids.empty()) continue;
-    CliRequest remove = Request(CommandKind::kRemoveResources);
-    remove.album = album_ids[i];
-    remove.ids = ids;
-    if (!Step(std::string("Remove them from album ") + letters[i],
-              "remove-resources " + std::to_string(album_ids[i]) + Words(ids), remove, &report)) {
-      return Finish(1);
-    }
-  }
-  for (int i = 0; i < 2; ++i) {
-    CliRequest remove = Request(CommandKind::kRemoveAlbum);
-    remove.album = album_ids[i];
-    if (!Step(std::string("Remove album ") + letters[i],
-              "remove-album " + std::to_string(album_ids[i]), remove, &report)) {
-      return Finish(1);
-    }
-  }
-  return Finish(0);
+  return facts;
 }
 
-}  // namespace
+const std::vector<DemoStep>& DemoSteps() {
+  using Facts = DemoFacts;
+  using Json = nlohmann::json;
+  static const std::vector<DemoStep> kSteps = {
+      {"Where does the blog live? (server directory)", nullptr,
+       [](const Facts&) { return Request(CommandKind::kDirectory); }, nullptr},
+      {"The albums", nullptr, [](const Facts&) { return Request(CommandKind::kAlbums); },
+       [](const Json& report, Facts* facts, std::string*) {
+         const Json albums = report.value("albums", Json::array());
+         if (!albums.empty()) facts->first_album = albums[0].value("id", 0);
+         return true;
+       }},
+      {"The resources of the first album",
+       [](const Facts& facts) { return facts.first_album.has_value(); },
+       [](const Facts& facts) { return ListAlbum(*facts.first_album); },
+       [](const Json& report, Facts* facts, std::string*) {
+         for (const Json& entry : report.value("albums", Json::array())) {
+           if (entry.value("id", 0) != *facts->first_album) continue;
+           for (const Json& resource : entry.value("resources", Json::array())) {
+             if (!facts->sample_cid.empty()) break;
+             facts->sample_cid = resource.value("cid", std::string());
+           }
+         }
+         return true;
+       }},
+      {"Create album A", nullptr, [](const Facts& facts) { return CreateAlbum(facts, "A"); },
+       [](const Json& report, Facts* facts, std::string*) {
+         facts->albums[0] = CreatedAlbum(report);
+         return true;
+       }},
+      {"Create album B", nullptr, [](const Facts& facts) { return CreateAlbum(facts, "B"); },
+       [](const Json& report, Facts* facts, std::string*) {
+         facts->albums[1] = CreatedAlbum(report);
+         return true;
+       }},
+      {"Collect two resources into album A", nullptr,
+       [](const Facts& facts) {
+         CliRequest request = Request(CommandKind::kCollect);
+         request.album = facts.albums[0];
+         request.resources = facts.resources;
+         return request;
+       },
+       [](const Json& report, Facts* facts, std::string* error) {
+         facts->collected.clear();
+         const Json result = report.value("result", Json::object());
+         for (const Json& id : result.value("first_ids", Json::array())) {
+           facts->collected.push_back(id.get<int>());
+         }
+         if (facts->collected.size() == 2) return true;
+         *error = "collected " + std::to_string(facts->collected.size()) + " of 2 resources";
+         return false;
+       }},
+      {"Copy the first resource to album B (choice=1)", nullptr,
+       [](const Facts& facts) { return CopyOrMove(CommandKind::kCopy, facts, facts.collected[0]); },
+       nullptr},
+      {"Move the second resource to album B (choice=0)", nullptr,
+       [](const Facts& facts) { return CopyOrMove(CommandKind::kMove, facts, facts.collected[1]); },
+       nullptr},
+      {"How many comments does a resource have?", nullptr,
+       [](const Facts& facts) {
+         CliRequest request = Request(CommandKind::kComments);
+         request.key = facts.sample_cid.empty() ? facts.resources[0].cid : facts.sample_cid;
+         request.number = 1;
+         return request;
+       },
+       nullptr},
+      {"Which albums hold the first resource? (A keeps it, B has the copy)", nullptr,
+       [](const Facts& facts) {
+         CliRequest request = Request(CommandKind::kAlbumsByCid);
+         request.cid = facts.resources[0].cid;
+         return request;
+       },
+       nullptr},
+      // Clean up: empty both albums, then remove them.
+      {"The resources of album B", nullptr,
+       [](const Facts& facts) { return ListAlbum(facts.albums[1]); },
+       [](const Json& report, Facts* facts, std::string*) {
+         facts->held[1] = ResourceIds(report, facts->albums[1]);
+         return true;
+       }},
+      {"Remove them from album B", [](const Facts& facts) { return !facts.held[1].empty(); },
+       [](const Facts& facts) { return EmptyAlbum(facts.albums[1], facts.held[1]); }, nullptr},
+      {"The resources of album A", nullptr,
+       [](const Facts& facts) { return ListAlbum(facts.albums[0]); },
+       [](const Json& report, Facts* facts, std::string*) {
+         facts->held[0] = ResourceIds(report, facts->albums[0]);
+         return true;
+       }},
+      {"Remove them from album A", [](const Facts& facts) { return !facts.held[0].empty(); },
+       [](const Facts& facts) { return EmptyAlbum(facts.albums[0], facts.held[0]); }, nullptr},
+      {"Remove album A", nullptr, [](const Facts& facts) { return RemoveAlbum(facts.albums[0]); },
+       nullptr},
+      {"Remove album B", nullptr, [](const Facts& facts) { return RemoveAlbum(facts.albums[1]); },
+       nullptr},
+  };
+  return kSteps;
+}
 
 int RunDemo(CliSession& session, bool json, CliStreams streams) {
   DemoRunner runner(session, json, streams);

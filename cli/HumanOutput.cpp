@@ -132,110 +132,124 @@ std::string RenderResourceTable(const nlohmann::json& resources) {
   return table.Render();
 }
 
-std::string RenderHuman(const CliRequest& request, const nlohmann::json& report) {
+std::string DirectoryText(const CliRequest& request, const nlohmann::json& report) {
   const nlohmann::json result = report.value("result", nlohmann::json::object());
+  const std::string uin = result.contains("uin") ? Str(result, "uin") : request.uin;
+  if (!report.value("opened", false)) return "User " + uin + " has no blog.\n";
+  return "User " + uin + " has a blog.\nContent-id table: " + Str(report, "cid_dat_url") + "\n";
+}
+
+std::string AlbumsText(const CliRequest&, const nlohmann::json& report) {
   const nlohmann::json albums = report.value("albums", nlohmann::json::array());
-  std::string out;
-  switch (request.kind) {
-    case CommandKind::kDirectory: {
-      const std::string uin = result.contains("uin") ? Str(result, "uin") : request.uin;
-      if (report.value("opened", false)) {
-        out += "User " + uin + " has a blog.\n";
-        out += "Content-id table: " + Str(report, "cid_dat_url") + "\n";
-      } else {
-        out += "User " + uin + " has no blog.\n";
-      }
-      return out;
-    }
-    case CommandKind::kAlbums:
-      out += RenderAlbumTable(albums);
-      out += Plural(static_cast<int>(albums.size()), "album", "albums") + "\n";
-      return out;
-    case CommandKind::kResources: {
-      const nlohmann::json* album = FindAlbum(report, request.album);
-      if (album == nullptr) return "Album " + std::to_string(request.album) + " is gone.\n";
-      const nlohmann::json resources = album->value("resources", nlohmann::json::array());
-      out += "Album " + std::to_string(request.album) + " " + Str(*album, "category_name") +
-             ": " + Plural(static_cast<int>(resources.size()), "resource", "resources") + "\n";
-      if (!resources.empty()) out += RenderResourceTable(resources);
-      return out;
-    }
-    case CommandKind::kCidDat:
-      return "Fetched the content-id table of " + Str(result, "uin") + ".\n";
-    case CommandKind::kAlbumsByCid: {
-      const nlohmann::json ids = report.value("album_ids", nlohmann::json::array());
-      if (ids.empty()) return "No album holds " + request.cid + ".\n";
-      return request.cid + " is in " + (ids.size() == 1 ? "album " : "albums ") +
-             Join(ids, ", ") + ".\n";
-    }
-    case CommandKind::kComments:
-      return Str(result, "resource_key") + ": " +
-             Plural(Int(result, "category_id"), "comment", "comments") + ".\n";
-    case CommandKind::kCreateAlbum:
-      out += "Created album " + std::to_string(Int(result, "category_id")) + " (" +
-             Str(result, "category_name") + ").\n";
-      return out + RenderAlbumTable(albums);
-    case CommandKind::kModifyAlbum:
-      out += "Changed album " + std::to_string(Int(result, "category_id")) + " (" +
-             Str(result, "category_name") + ").\n";
-      return out + RenderAlbumTable(albums);
-    case CommandKind::kRemoveAlbum:
-      out += "Removed album " + std::to_string(Int(result, "category_id")) +
-             (Str(result, "category_name").empty() ? "" : " (" + Str(result, "category_name") + ")") +
-             ".\n";
-      return out + RenderAlbumTable(albums);
-    case CommandKind::kCollect:
-      out += "Collected " + std::to_string(Int(result, "first_count")) + " of " +
-             Plural(static_cast<int>(request.resources.size()), "resource", "resources") +
-             " into " + AlbumLabel(report, request.album) + "; " +
-             std::to_string(Int(result, "second_count")) + " refused.\n";
-      return out + BatchItems(result);
-    case CommandKind::kRemoveResources:
-      out += "Removed " + Plural(Int(result, "first_count"), "resource", "resources") +
-             " from " + AlbumLabel(report, request.album) + ".\n";
-      return out;
-    case CommandKind::kCopy:
-    case CommandKind::kMove:
-      out += std::string(request.kind == CommandKind::kCopy ? "Copied " : "Moved ") +
-             Plural(Int(result, "first_count"), "resource", "resources") + " from " +
-             AlbumLabel(report, request.from) + " to " + AlbumLabel(report, request.to) + "; " +
-             std::to_string(Int(result, "second_count")) + " refused.\n";
-      if (request.kind == CommandKind::kCopy) {
-        return out + BatchItems(result, FindAlbum(report, request.from),
-                                FindAlbum(report, request.to));
-      }
-      return out + BatchItems(result);
-    case CommandKind::kModifyResource:
-      out += "Changed resource " + std::to_string(Int(result, "resource_id"));
-      if (Int(result, "target_category_id") != Int(result, "category_id")) {
-        out += ", moved from album " + std::to_string(Int(result, "category_id")) +
-               " to album " + std::to_string(Int(result, "target_category_id"));
-      }
-      return out + ".\n";
-    case CommandKind::kSession: {
-      const nlohmann::json session = report.value("session", nlohmann::json::object());
-      const nlohmann::json held = session.value("albums", nlohmann::json::array());
-      const nlohmann::json index = session.value("index", nlohmann::json::object());
-      out += "Session of " + Str(session, "uin") + ": ";
-      if (session.value("opened", nlohmann::json()).is_null()) {
-        out += "no server directory held.\n";
-      } else {
-        out += session.value("opened", false) ? "has a blog.\n" : "has no blog.\n";
-      }
-      out += RenderAlbumTable(held);
-      out += Plural(static_cast<int>(held.size()), "album", "albums") + "; ";
-      out += Plural(static_cast<int>(index.size()), "indexed content id", "indexed content ids") +
-             "\n";
-      for (auto entry = index.begin(); entry != index.end(); ++entry) {
-        out += "  " + entry.key() + " -> " + Join(entry.value(), ", ") + "\n";
-      }
-      return out;
-    }
-    case CommandKind::kShell:
-    case CommandKind::kDemo:
-    case CommandKind::kServe:
-    case CommandKind::kWatch:
-      break;
+  return RenderAlbumTable(albums) + Plural(static_cast<int>(albums.size()), "album", "albums") +
+         "\n";
+}
+
+std::string ResourcesText(const CliRequest& request, const nlohmann::json& report) {
+  const nlohmann::json* album = FindAlbum(report, request.album);
+  if (album == nullptr) return "Album " + std::to_string(request.album) + " is gone.\n";
+  const nlohmann::json resources = album->value("resources", nlohmann::json::array());
+  std::string out = "Album " + std::to_string(request.album) + " " +
+                    Str(*album, "category_name") + ": " +
+                    Plural(static_cast<int>(resources.size()), "resource", "resources") + "\n";
+  if (!resources.empty()) out += RenderResourceTable(resources);
+  return out;
+}
+
+std::string CidDatText(const CliRequest&, const nlohmann::json& report) {
+  const nlohmann::json result = report.value("result", nlohmann::json::object());
+  return "Fetched the content-id table of " + Str(result, "uin") + ".\n";
+}
+
+std::string AlbumsByCidText(const CliRequest& request, const nlohmann::json& report) {
+  const nlohmann::json ids = report.value("album_ids", nlohmann::json::array());
+  if (ids.empty()) return "No album holds " + request.cid + ".\n";
+  return request.cid + " is in " + (ids.size() == 1 ? "album " : "albums ") + Join(ids, ", ") +
+         ".\n";
+}
+
+std::string CommentsText(const CliRequest&, const nlohmann::json& report) {
+  const nlohmann::json result = report.value("result", nlohmann::json::object());
+  return Str(result, "resource_key") + ": " +
+         Plural(Int(result, "category_id"), "comment", "comments") + ".\n";
+}
+
+std::string CreateAlbumText(const CliRequest&, const nlohmann::json& report) {
+  const nlohmann::json result = report.value("result", nlohmann::json::object());
+  return "Created album " + std::to_string(Int(result, "category_id")) + " (" +
+         Str(result, "category_name") + ").\n" +
+         RenderAlbumTable(report.value("albums", nlohmann::json::array()));
+}
+
+std::string ModifyAlbumText(const CliRequest&, const nlohmann::json& report) {
+  const nlohmann::json result = report.value("result", nlohmann::json::object());
+  return "Changed album " + std::to_string(Int(result, "category_id")) + " (" +
+         Str(result, "category_name") + ").\n" +
+         RenderAlbumTable(report.value("albums", nlohmann::json::array()));
+}
+
+std::string RemoveAlbumText(const CliRequest&, const nlohmann::json& report) {
+  const nlohmann::json result = report.value("result", nlohmann::json::object());
+  const std::string name = Str(result, "category_name");
+  return "Removed album " + std::to_string(Int(result, "category_id")) +
+         (name.empty() ? "" : " (" + name + ")") + ".\n" +
+         RenderAlbumTable(report.value("albums", nlohmann::json::array()));
+}
+
+std::string CollectText(const CliRequest& request, const nlohmann::json& report) {
+  const nlohmann::json result = report.value("result", nlohmann::json::object());
+  return "Collected " + std::to_string(Int(result, "first_count")) + " of " +
+         Plural(static_cast<int>(request.resources.size()), "resource", "resources") +
+         " into " + AlbumLabel(report, request.album) + "; " +
+         std::to_string(Int(result, "second_count")) + " refused.\n" + BatchItems(result);
+}
+
+std::string RemoveResourcesText(const CliRequest& request, const nlohmann::json& report) {
+  const nlohmann::json result = report.value("result", nlohmann::json::object());
+  return "Removed " + Plural(Int(result, "first_count"), "resource", "resources") + " from " +
+         AlbumLabel(report, request.album) + ".\n";
+}
+
+std::string CopyOrMoveText(const CliRequest& request, const nlohmann::json& report) {
+  const nlohmann::json result = report.value("result", nlohmann::json::object());
+  const bool copy = request.kind == CommandKind::kCopy;
+  const std::string out =
+      std::string(copy ? "Copied " : "Moved ") +
+      Plural(Int(result, "first_count"), "resource", "resources") + " from " +
+      AlbumLabel(report, request.from) + " to " + AlbumLabel(report, request.to) + "; " +
+      std::to_string(Int(result, "second_count")) + " refused.\n";
+  if (copy) {
+    return out + BatchItems(result, FindAlbum(report, request.from), FindAlbum(report, request.to));
+  }
+  return out + BatchItems(result);
+}
+
+std::string ModifyResourceText(const CliRequest&, const nlohmann::json& report) {
+  const nlohmann::json result = report.value("result", nlohmann::json::object());
+  std::string out = "Changed resource " + std::to_string(Int(result, "resource_id"));
+  if (Int(result, "target_category_id") != Int(result, "category_id")) {
+    out += ", moved from album " + std::to_string(Int(result, "category_id")) + " to album " +
+           std::to_string(Int(result, "target_category_id"));
+  }
+  return out + ".\n";
+}
+
+std::string SessionText(const CliRequest&, const nlohmann::json& report) {
+  const nlohmann::json session = report.value("session", nlohmann::json::object());
+  const nlohmann::json held = session.value("albums", nlohmann::json::array());
+  const nlohmann::json index = session.value("index", nlohmann::json::object());
+  std::string out = "Session of " + Str(session, "uin") + ": ";
+  if (session.value("opened", nlohmann::json()).is_null()) {
+    out += "no server directory held.\n";
+  } else {
+    out += session.value("opened", false) ? "has a blog.\n" : "has no blog.\n";
+  }
+  out += RenderAlbumTable(held);
+  out += Plural(static_cast<int>(held.size()), "album", "albums") + "; ";
+  out += Plural(static_cast<int>(index.size()), "indexed content id", "indexed content ids") +
+         "\n";
+  for (auto entry = index.begin(); entry != index.end(); ++entry) {
+    out += "  " + entry.key() + " -> " + Join(entry.value(), ", ") + "\n";
   }
   return out;
 }

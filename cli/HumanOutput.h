@@ -13,9 +13,24 @@
 namespace Velmora {
 namespace ZQCli {
 
-// The text for a command of kind that the request ran, from its report object. Every
-// line ends with "\n". Fields missing from report are left out, never invented.
-std::string RenderHuman(const CliRequest& request, const nlohmann::json& report);
+// The text each command of the session prints for people when it succeeded, from the
+// request it ran and its report object (the command table names them). Every line ends
+// with "\n". Fields missing from report are left out, never invented.
+std::string DirectoryText(const CliRequest& request, const nlohmann::json& report);
+std::string AlbumsText(const CliRequest& request, const nlohmann::json& report);
+std::string ResourcesText(const CliRequest& request, const nlohmann::json& report);
+std::string CidDatText(const CliRequest& request, const nlohmann::json& report);
+std::string AlbumsByCidText(const CliRequest& request, const nlohmann::json& report);
+std::string CommentsText(const CliRequest& request, const nlohmann::json& report);
+std::string CreateAlbumText(const CliRequest& request, const nlohmann::json& report);
+std::string ModifyAlbumText(const CliRequest& request, const nlohmann::json& report);
+std::string RemoveAlbumText(const CliRequest& request, const nlohmann::json& report);
+std::string CollectText(const CliRequest& request, const nlohmann::json& report);
+std::string RemoveResourcesText(const CliRequest& request, const nlohmann::json& report);
+// copy and move.
+std::string CopyOrMoveText(const CliRequest& request, const nlohmann::json& report);
+std::string ModifyResourceText(const CliRequest& request, const nlohmann::json& report);
+std::string SessionText(const CliRequest& request, const nlohmann::json& report);
 
 // The albums as a table (ID, NAME, TYPE, SHOW, TAGS, RESOURCES, LAST CHANGE), the
 // resource count "-" when the album's resources were not fetched.

@@ -90,31 +90,6 @@ bool ResourceFromFields(const std::map<std::string, std::string>& fields, Resour
 
 }  // namespace
 
-const char* CommandWord(CommandKind kind) {
-  switch (kind) {
-    case CommandKind::kDirectory: return "directory";
-    case CommandKind::kAlbums: return "albums";
-    case CommandKind::kResources: return "resources";
-    case CommandKind::kCidDat: return "cid-dat";
-    case CommandKind::kAlbumsByCid: return "albums-by-cid";
-    case CommandKind::kComments: return "comments";
-    case CommandKind::kCreateAlbum: return "create-album";
-    case CommandKind::kModifyAlbum: return "modify-album";
-    case CommandKind::kRemoveAlbum: return "remove-album";
-    case CommandKind::kCollect: return "collect";
-    case CommandKind::kRemoveResources: return "remove-resources";
-    case CommandKind::kCopy: return "copy";
-    case CommandKind::kMove: return "move";
-    case CommandKind::kModifyResource: return "modify-resource";
-    case CommandKind::kShell: return "shell";
-    case CommandKind::kDemo: return "demo";
-    case CommandKind::kSession: return "session";
-    case CommandKind::kServe: return "serve";
-    case CommandKind::kWatch: return "watch";
-  }
-  return "?";
-}
-
 bool ParseInt32(const std::string& text, int* out) {
   if (text.empty() || text.size() > 12) return false;
   size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
@@ -233,6 +208,32 @@ bool ParseResourceOption(const std::string& text, ResourceSpec* out, std::string
     return false;
   }
   return true;
+}
+
+std::string ResourceOptionText(const ResourceSpec& spec) {
+  std::string text;
+  auto add = [&text](const char* key, const std::string& value) {
+    if (value.empty()) return;
+    if (!text.empty()) text += ',';
+    text += key;
+    text += '=';
+    for (char c : value) {
+      if (c == ',' || c == '\\') text += '\\';
+      text += c;
+    }
+  };
+  add("cid", spec.cid);
+  add("gcid", spec.gcid);
+  add("res_name", spec.res_name);
+  add("format", spec.format);
+  add("size", spec.size);
+  add("url", spec.url);
+  add("original", spec.original);
+  add("refer", spec.refer);
+  add("desc", spec.desc);
+  add("res_type", spec.res_type != 0 ? std::to_string(spec.res_type) : std::string());
+  add("state", spec.state != 0 ? std::to_string(spec.state) : std::string());
+  return text;
 }
 
 bool LoadResourcesJson(const std::string& path, std::vector<ResourceSpec>* out,

@@ -36,6 +36,11 @@ bool CheckCommentKey(const std::string& text, std::string* error);
 // inside a value, "\\" a backslash), keys cid, gcid, res_name, res_type, size, format,
 // state, url, original, refer, desc, each at most once; cid and res_name required.
 bool ParseResourceOption(const std::string& text, ResourceSpec* out, std::string* error);
+// The --resource value ParseResourceOption reads back as spec: cid, gcid, res_name,
+// format, size, url, original, refer, desc, res_type, state, each that has a value (a
+// text not empty, a number not 0), commas and backslashes escaped. REQUIRES: spec is one
+// ParseResourceOption could give.
+std::string ResourceOptionText(const ResourceSpec& spec);
 // Reads a --from-json file: a JSON array of objects with the same keys (texts as
 // strings; res_type, state and size also as numbers). At least one entry.
 bool LoadResourcesJson(const std::string& path, std::vector<ResourceSpec>* out,
