@@ -273,19 +273,17 @@ class BaseBlogCmd : public BaseHttpCmd {
   // role nothing. For a change whose outcome has been given already.
   void BroadcastIfServing() ZQ_REQUIRES(CommandLock());
 
-  // Applies a list reply with apply() and, when save is true, writes text (its entities
-  // removed) to cache as the cached reply. The serving process writes after applying:
-  // the other processes wait on its change broadcast, not on its cache file, so they
-  // decode while it writes. Any other role writes first. Gives what apply() gives.
-  template <typename ApplyReply>
-  HRESULT ApplyAndCache(BlogCache* cache, bool save, std::string* text, ApplyReply apply)
-      ZQ_REQUIRES(CommandLock()) {
-    const bool afterwards = save && GetShareSessionRole() == kRoleServe;
-    if (save && !afterwards) CacheReplyText(cache, text);
-    const HRESULT applied = apply();
-    if (afterwards) CacheReplyText(cache, text);
-    return applied;
+  // When a list reply's text goes to the cache (CacheReplyText): nowhere when save is
+  // false; else before the reply is applied, or, in the serving process, after it: the
+  // other processes wait on its change broadcast, not on its cache file, so they decode
+  // while it writes.
+  enum class CacheStep { kNone, kBeforeApplying, kAfterApplying };
+  CacheStep WhenToCache(bool save) {
+    if (!save) return CacheStep::kNone;
+    return GetShareSessionRole() == kRoleServe ? CacheStep::kAfterApplying
+                                               : CacheStep::kBeforeApplying;
   }
+  // Writes text, its entities removed, to cache as the cached reply.
   static void CacheReplyText(BlogCache* cache, std::string* text);
 
   // The server's word as a result or change record carries it: cut to the 46 bytes its

@@ -148,9 +148,12 @@ HRESULT CmdGetAlbumList::OnReplyPackage(IPackage* package) {
   CComPtr<IXMLPackage> document = XmlDocumentOf(package);
   std::string text;
   if (!SerializeXmlReply(document, kReplyTextLimit, &text)) return E_FAIL;
-  const bool save = cacheUpdate_;
+  const CacheStep cacheStep = WhenToCache(cacheUpdate_);
   cacheUpdate_ = false;
-  return ApplyAndCache(cache_.get(), save, &text, [&] { return Reconcile(document); });
+  if (cacheStep == CacheStep::kBeforeApplying) CacheReplyText(cache_.get(), &text);
+  const HRESULT applied = Reconcile(document);
+  if (cacheStep == CacheStep::kAfterApplying) CacheReplyText(cache_.get(), &text);
+  return applied;
 }
 
 void CmdGetAlbumList::OnTransportError(int code) {

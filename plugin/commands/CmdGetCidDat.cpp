@@ -66,6 +66,7 @@ size_t CmdGetCidDat::MergeCidTable(BlogSession_* session, const BYTE* table, siz
   if (session == nullptr || table == nullptr) return 0;
   const size_t records = length / kRecordSize;  // a trailing partial record is ignored
   Hold hold(session->CidLock());
+  session->ReserveCidPairs(records);
   for (size_t i = 0; i < records; ++i) {
     const BYTE* record = table + i * kRecordSize;
     session->AddCidPair(BytesToHex(record, static_cast<int>(kContentIdSize)),

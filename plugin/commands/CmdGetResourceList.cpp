@@ -229,13 +229,13 @@ HRESULT CmdGetResourceList::OnReplyPackage(IPackage* package) {
     }
     return E_FAIL;
   }
-  const bool save = cacheUpdate_;
+  const CacheStep cacheStep = WhenToCache(cacheUpdate_);
   cacheUpdate_ = false;
+  if (cacheStep == CacheStep::kBeforeApplying) CacheReplyText(cache_.get(), &text);
   // An album the session does not know takes nothing, but the reply itself was fine.
-  return ApplyAndCache(cache_.get(), save, &text, [&] {
-    Apply(document);
-    return S_OK;
-  });
+  Apply(document);
+  if (cacheStep == CacheStep::kAfterApplying) CacheReplyText(cache_.get(), &text);
+  return S_OK;
 }
 
 void CmdGetResourceList::OnTransportError(int /*code*/) {

@@ -39,33 +39,33 @@ bool CidOf(IZQResInfo* resource, std::wstring* cid) {
   return true;
 }
 
-// Calls use(cid) with the content id of resource; nothing when it cannot be read (as
-// with a failing GetCid). scratch may hold the text use sees.
-template <typename Use>
-void WithCidOf(IZQResInfo* resource, std::wstring* scratch, Use use) {
-  if (resource == nullptr) return;
+// The content id of resource as *cid: a view of wide (ASCII bytes widened there) or of
+// *scratch. False when it cannot be read (as with a failing GetCid).
+bool CidKeyOf(IZQResInfo* resource, wchar_t (&wide)[64], std::wstring* scratch,
+              std::wstring_view* cid) {
+  if (resource == nullptr) return false;
   // The plug-in's own resources give their content id without a BSTR copy.
   if (const ResourceInfo* own = dynamic_cast<const ResourceInfo*>(resource)) {
     // A content id kept as the reply's ASCII bytes is widened on the stack.
     std::string_view bytes;
     UINT codePage = 0;
-    wchar_t wide[64];
     if (own->TextBytes(ResourceInfo::TextField::kCid, &bytes, &codePage) &&
         bytes.size() <= sizeof(wide) / sizeof(wide[0]) &&
         ConvertsByteForByte(codePage, bytes.data(), bytes.size())) {
       for (size_t i = 0; i < bytes.size(); ++i) wide[i] = static_cast<wchar_t>(bytes[i]);
-      use(std::wstring_view(wide, bytes.size()));
-      return;
+      *cid = std::wstring_view(wide, bytes.size());
+      return true;
     }
     try {
       *scratch = own->Text(ResourceInfo::TextField::kCid);
     } catch (const ConversionError&) {
-      return;
+      return false;
     }
-    use(std::wstring_view(*scratch));
-  } else if (CidOf(resource, scratch)) {
-    use(std::wstring_view(*scratch));
+  } else if (!CidOf(resource, scratch)) {
+    return false;
   }
+  *cid = *scratch;
+  return true;
 }
 
 // Splits an ANSI URL of the service into host and path (see SplitCidDatUrl).
@@ -291,7 +291,9 @@ void BlogSession_::AddCidEntryOf(IZQResInfo* resource, int albumId) {
 }
 
 void BlogSession_::AddCidOf(IZQResInfo* resource, int albumId, std::wstring* scratch) {
-  WithCidOf(resource, scratch, [&](std::wstring_view cid) { albumsByCid_.Add(cid, albumId); });
+  wchar_t wide[64];
+  std::wstring_view cid;
+  if (CidKeyOf(resource, wide, scratch, &cid)) albumsByCid_.Add(cid, albumId);
 }
 
 void BlogSession_::RemoveCidEntries(const std::vector<int>& resourceIds, int albumId,
@@ -323,10 +325,11 @@ void BlogSession_::RemoveCidEntriesOfAlbum(int albumId, const AlbumInfo* album) 
 void BlogSession_::RemoveCidEntriesOfResources(int albumId, const AlbumInfo* album) {
   if (album == nullptr) return;
   std::wstring scratch;
+  wchar_t wide[64];
+  std::wstring_view cid;
   for (const CComPtr<IZQResInfo>& resource : album->Resources()) {
     if (albumsByCid_.CountOfAlbum(albumId) == 0) return;
-    WithCidOf(resource, &scratch,
-              [&](std::wstring_view cid) { albumsByCid_.RemoveFirst(cid, albumId); });
+    if (CidKeyOf(resource, wide, &scratch, &cid)) albumsByCid_.RemoveFirst(cid, albumId);
   }
 }
 
@@ -360,6 +363,11 @@ void BlogSession_::RemoveAlbumOfCurrentUser(int albumId) {
   if (list == nullptr) return;
   RemoveCidEntriesOfAlbum(albumId, list->FindAlbum(albumId));
   list->RemoveAlbum(albumId);
+}
+
+void BlogSession_::ReserveCidPairs(size_t count) {
+  Hold hold(cidLock_);
+  albumsByCid_.Reserve(count);
 }
 
 void BlogSession_::AddCidPair(const std::wstring& cid, int albumId) {

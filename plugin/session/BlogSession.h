@@ -198,6 +198,8 @@ class BlogSession_ {
   void RemoveAlbumOfCurrentUser(int albumId);
   // Adds one pair, or many in order (a downloaded content-id table, a broadcast index).
   void AddCidPair(const std::wstring& cid, int albumId);
+  // Makes room in the index for count more pairs (a table about to be merged).
+  void ReserveCidPairs(size_t count);
   void AddCidPairs(const std::vector<CidIndex::Pair>& pairs);
   // Makes pairs, in order, the whole index, under one hold of CidLock: a reader sees the
   // old index or the new one, never a part.

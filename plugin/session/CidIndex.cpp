@@ -309,12 +309,20 @@ size_t CidIndex::CountOfAlbum(int32_t albumId) const {
 }
 
 void CidIndex::AddAll(const std::vector<Pair>& pairs) {
-  // A first fill (the content-id table of a user) knows its size: the table gets its
+  // A fill that knows its size (the content-id table of a user): the table gets its
   // final size once instead of doubling its way there.
-  if (empty() && slots_.size() / 2 < pairs.size()) {
-    slots_.assign(SlotsFor(pairs.size()), 0);
-  }
+  Reserve(pairs.size());
   for (const Pair& pair : pairs) Add(pair.first, pair.second);
+}
+
+void CidIndex::Reserve(size_t count) {
+  const size_t slots = SlotsFor(compactCount_ + count);
+  if (slots <= slots_.size()) return;
+  if (compactCount_ == 0) {
+    slots_.assign(slots, 0);
+  } else {
+    Rehash(slots);
+  }
 }
 
 bool CidIndex::RemoveFirst(std::wstring_view cid, int32_t albumId) {

@@ -51,6 +51,8 @@ class CidIndex {
   void Add(std::wstring_view cid, int32_t albumId);
   // Adds the pairs in order, as Add would one by one.
   void AddAll(const std::vector<Pair>& pairs);
+  // Makes room for count more keys, so that adding them grows nothing on the way.
+  void Reserve(size_t count);
 
   // Removes the first pair (in the index's order) equal to (cid, albumId); false when
   // there is none.

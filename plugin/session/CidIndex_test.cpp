@@ -306,6 +306,8 @@ TEST(CidIndexKeyTest, ManyHexKeysAgreeWithAnOrderedMultimap) {
     if (step == 12000) {
       ASSERT_GT(index.CompactKeyCount(), 2 * 1024u);
     }
+    // Room made ahead (a table about to be merged) changes nothing held.
+    if (step % 5000 == 0) index.Reserve(static_cast<size_t>(step));
     const std::wstring& cid = pool[random() % pool.size()];
     const int32_t album = static_cast<int32_t>(random() % 5);
     const int what = step < 12000 ? 0 : static_cast<int>(random() % 100);
