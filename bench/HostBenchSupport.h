@@ -10,6 +10,7 @@
 #include "host/app/HostApplication.h"
 #include "host/test/HttpTestClient.h"
 #include "interfaces/IHttpConnectionFactory.h"
+#include "service/BlogStore.h"
 
 namespace Velmora {
 namespace ZQBench {
@@ -25,6 +26,25 @@ inline std::string Hex40(unsigned seed) {
     hex += kDigits[(x >> 60) & 15];
   }
   return hex;
+}
+
+// Resource i of the benchmarks' lists: about 500 bytes of XML in a list, a name and a
+// description partly in Chinese, line feeds, tabs and "&nbsp;" in the description,
+// which the reply carries as entities.
+inline ZQBlog::Service::ResourceFields ListResource(int i) {
+  ZQBlog::Service::ResourceFields r;
+  r.cid = Hex40(2 * static_cast<unsigned>(i));
+  r.gcid = Hex40(2 * static_cast<unsigned>(i) + 1);
+  r.name = "resource number " + std::to_string(i) +
+           " - \xe5\x81\x87\xe6\x9c\x9f\xe7\x85\xa7\xe7\x89\x87 holiday pictures.zip";
+  r.format = "zip";
+  r.size = std::to_string(1048576 + i);
+  r.url = "http://dl.velmora.cn/files/" + r.cid + "/holiday-pictures.zip";
+  r.original = "http://www.example.cn/share/" + std::to_string(i);
+  r.desc = "first line \xe7\xac\xac\xe4\xb8\x80\xe8\xa1\x8c\n"
+           "second line\twith a tab&nbsp;and a space";
+  r.res_type = i % 3;
+  return r;
 }
 
 // The status of a result outcome, -1 for any other outcome.

@@ -40,11 +40,10 @@
 namespace {
 
 using Velmora::ZQBench::FetchBody;
-using Velmora::ZQBench::Hex40;
+using Velmora::ZQBench::ListResource;
 using Velmora::ZQBench::StatusOf;
 using Velmora::ZQBlog::Service::AlbumFields;
 using Velmora::ZQBlog::Service::BlogService;
-using Velmora::ZQBlog::Service::ResourceFields;
 using Velmora::ZQHost::HostApplication;
 using Velmora::ZQHost::HostApplicationOptions;
 using Velmora::ZQHost::HttpConnectionService;
@@ -134,17 +133,7 @@ class World {
     albumFields.name = "bench album";
     album_ = store.AddAlbum(kUin, albumFields);
     for (int i = 0; i < kResources; ++i) {
-      ResourceFields r;
-      r.cid = Hex40(2 * i);
-      r.gcid = Hex40(2 * i + 1);
-      r.name = "resource number " + std::to_string(i) + " - \xe5\x81\x87\xe6\x9c\x9f\xe7\x85\xa7\xe7\x89\x87 holiday pictures.zip";
-      r.format = "zip";
-      r.size = std::to_string(1048576 + i);
-      r.url = "http://dl.velmora.cn/files/" + r.cid + "/holiday-pictures.zip";
-      r.original = "http://www.example.cn/share/" + std::to_string(i);
-      r.desc = "first line \xe7\xac\xac\xe4\xb8\x80\xe8\xa1\x8c\nsecond line\twith a tab&nbsp;and a space";
-      r.res_type = i % 3;
-      const int id = store.AddResource(album_, r);
+      const int id = store.AddResource(album_, ListResource(i));
       if (i == 0) anyResource_ = id;
     }
     if (!service_.Start("127.0.0.1", 0, &error)) return Fail(error);

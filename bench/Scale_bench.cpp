@@ -54,6 +54,7 @@ namespace {
 using Velmora::ZQBench::CurrentRssKb;
 using Velmora::ZQBench::FetchBody;
 using Velmora::ZQBench::Hex40;
+using Velmora::ZQBench::ListResource;
 using Velmora::ZQBench::MaxRssKb;
 using Velmora::ZQBench::ResetPeak;
 using Velmora::ZQBench::StatusOf;
@@ -83,22 +84,6 @@ AlbumFields NamedAlbum(const std::string& name) {
   AlbumFields fields;
   fields.name = name;
   return fields;
-}
-
-ResourceFields MakeResource(int i) {
-  ResourceFields r;
-  r.cid = Hex40(2 * i);
-  r.gcid = Hex40(2 * i + 1);
-  r.name = "resource number " + std::to_string(i) +
-           " - \xe5\x81\x87\xe6\x9c\x9f\xe7\x85\xa7\xe7\x89\x87 holiday pictures.zip";
-  r.format = "zip";
-  r.size = std::to_string(1048576 + i);
-  r.url = "http://dl.velmora.cn/files/" + r.cid + "/holiday-pictures.zip";
-  r.original = "http://www.example.cn/share/" + std::to_string(i);
-  r.desc = "first line \xe7\xac\xac\xe4\xb8\x80\xe8\xa1\x8c\n"
-           "second line\twith a tab&nbsp;and a space";
-  r.res_type = i % 3;
-  return r;
 }
 
 // The reference service with every user, in a process of its own, so that this
@@ -239,14 +224,14 @@ class ServiceProcess {
         const int id = store.AddAlbum(uin, fields);
         if (a == 0) first = id;
       }
-      (*albumMarker)[albums] = store.AddResource(first, MakeResource(0));
+      (*albumMarker)[albums] = store.AddResource(first, ListResource(0));
     }
     store.AddUser(kResourceUser);
     for (int resources : kResources) {
       const int album =
           store.AddAlbum(kResourceUser, NamedAlbum("list of " + std::to_string(resources)));
       std::vector<ResourceFields> made;
-      for (int i = 0; i < resources; ++i) made.push_back(MakeResource(i));
+      for (int i = 0; i < resources; ++i) made.push_back(ListResource(i));
       (*resourceMarker)[resources] = store.AddResources(album, made).front();
     }
   }

@@ -193,6 +193,7 @@ HRESULT CmdGetAlbumList::Reconcile(IXMLPackage* document) {
   std::vector<AlbumEntry> entries;
   std::unique_ptr<XmlValueReader> reader(new XmlValueReader);
   const int count = XmlChildCount(root, "category");
+  entries.reserve(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
     CComPtr<IXMLNode> category = XmlNamedChild(root, "category", i);
     if (category) entries.push_back(ReadAlbumEntry(category, reader.get()));
