@@ -40,6 +40,14 @@ PAIRS = {
          "cpu", 1),
         ("BM_EntityRemoval_Library/8388608", "BM_EntityRemoval_MemchrBaseline/8388608",
          "cpu", 1),
+        # The change decoder against one read of its payload, at the largest size.
+        ("BM_Decode_CidData/1000000", "BM_Parse_CidData/1000000", "cpu", 1),
+        ("BM_Decode_AlbumList/10000", "BM_Parse_AlbumList/10000", "cpu", 1),
+        ("BM_Decode_ResourceList/1010", "BM_Parse_ResourceList/1010", "cpu", 1),
+        # Its CPU time per unit at 16x against 1x.
+        ("BM_Decode_CidData/1000000", "BM_Decode_CidData/62500", "cpu", 16),
+        ("BM_Decode_AlbumList/10000", "BM_Decode_AlbumList/625", "cpu", 16),
+        ("BM_Decode_ResourceList/1010", "BM_Decode_ResourceList/63", "cpu", 16),
     ],
     "zqblog_scale_bench": [
         # Against the floor, at the largest size: this process's CPU (the host's own
