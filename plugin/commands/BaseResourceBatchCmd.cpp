@@ -171,6 +171,28 @@ void BaseResourceBatchCmd::FileBatchResult(CComObject<ResultOnBatchOperation>* r
 
 // ---------------------------------------------------------------- share session
 
+int BaseResourceBatchCmd::GetRequestRecordSize() {
+  return static_cast<int>(BuildRequestRecord().size());
+}
+
+bool BaseResourceBatchCmd::WriteRequestRecord(IShareSessionMessage* message) {
+  return CopyToPayload(BuildRequestRecord(), message);
+}
+
+int BaseResourceBatchCmd::GetChangeRecordSize() {
+  return static_cast<int>(BuildChangeRecord().size());
+}
+
+void BaseResourceBatchCmd::PublishChange() { PublishPayload(BuildChangeRecord()); }
+
+int BaseResourceBatchCmd::GetResultRecordSize() {
+  return static_cast<int>(BuildResultRecord().size());
+}
+
+bool BaseResourceBatchCmd::WriteResultRecord(BYTE* payload, int size) {
+  return CopyToBuffer(BuildResultRecord(), payload, size);
+}
+
 void BaseResourceBatchCmd::PublishPayload(const std::vector<BYTE>& payload) {
   PublishChangeRecord(payload);
 }

@@ -61,6 +61,16 @@ class BaseResourceBatchCmd : public BaseBlogCmd {
   std::string GetCommandName() override;
   // Publishes (0, notice code, 0, 0) on the serving channel; nothing without one.
   void NotifyChange() ZQ_REQUIRES(CommandLock()) override;
+  // The request, change and result records are built whole by the command
+  // (BuildRequestRecord, BuildChangeRecord, BuildResultRecord): their sizes are the
+  // built records' sizes, and writing one copies it.
+  int GetRequestRecordSize() ZQ_REQUIRES(CommandLock()) final;
+  bool WriteRequestRecord(IShareSessionMessage* message) ZQ_REQUIRES(CommandLock()) final;
+  int GetChangeRecordSize() ZQ_REQUIRES(CommandLock()) final;
+  // Sends the change record on the serving channel; nothing without one.
+  void PublishChange() ZQ_REQUIRES(CommandLock()) final;
+  int GetResultRecordSize() ZQ_REQUIRES(CommandLock()) final;
+  bool WriteResultRecord(BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) final;
 
   // The form GetRequestBody sends, in *form. False (*form empty) when the header or an
   // id pair does not fit in kFormBufferSize - 1 bytes. Throws ConversionError when the
@@ -97,6 +107,11 @@ class BaseResourceBatchCmd : public BaseBlogCmd {
 
   // The form's text before the id pairs, given the user id as UTF-8.
   virtual std::string FormHeader(const std::string& utf8UserId) ZQ_REQUIRES(CommandLock()) = 0;
+
+  // The command's records, built whole (each takes the command lock itself).
+  virtual std::vector<BYTE> BuildRequestRecord() = 0;
+  virtual std::vector<BYTE> BuildChangeRecord() = 0;
+  virtual std::vector<BYTE> BuildResultRecord() = 0;
 
   // Keeps categoryId, count and ids[0, count). False, nothing changed, for a negative
   // count or a null ids with a positive count.

@@ -144,14 +144,6 @@ std::vector<BYTE> BaseResourceTransferCmd::BuildRequestRecord() {
   return record.bytes();
 }
 
-int BaseResourceTransferCmd::GetRequestRecordSize() {
-  return static_cast<int>(BuildRequestRecord().size());
-}
-
-bool BaseResourceTransferCmd::WriteRequestRecord(IShareSessionMessage* message) {
-  return CopyToPayload(BuildRequestRecord(), message);
-}
-
 bool BaseResourceTransferCmd::ReadRequestRecord(IShareSessionMessage* message) {
   const BYTE* payload = nullptr;
   int size = 0;
@@ -204,12 +196,6 @@ std::vector<BYTE> BaseResourceTransferCmd::BuildChangeRecord() {
   return record.bytes();
 }
 
-int BaseResourceTransferCmd::GetChangeRecordSize() {
-  return static_cast<int>(BuildChangeRecord().size());
-}
-
-void BaseResourceTransferCmd::PublishChange() { PublishPayload(BuildChangeRecord()); }
-
 std::vector<BYTE> BaseResourceTransferCmd::BuildResultRecord() {
   CmdLock hold(*this);
   RecordBuilder record;
@@ -224,14 +210,6 @@ std::vector<BYTE> BaseResourceTransferCmd::BuildResultRecord() {
     record.IdList(failedIds_);
   }
   return record.bytes();
-}
-
-int BaseResourceTransferCmd::GetResultRecordSize() {
-  return static_cast<int>(BuildResultRecord().size());
-}
-
-bool BaseResourceTransferCmd::WriteResultRecord(BYTE* payload, int size) {
-  return CopyToBuffer(BuildResultRecord(), payload, size);
 }
 
 bool BaseResourceTransferCmd::ReadResultRecord(const BYTE* payload, int size) {

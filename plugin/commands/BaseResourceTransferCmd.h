@@ -99,13 +99,7 @@ class BaseResourceTransferCmd : public BaseResourceBatchCmd {
   std::map<int, int> NewIds();
 
   // BaseBlogCmd
-  int GetRequestRecordSize() ZQ_REQUIRES(CommandLock()) override;
-  bool WriteRequestRecord(IShareSessionMessage* message) ZQ_REQUIRES(CommandLock()) override;
   bool ReadRequestRecord(IShareSessionMessage* message) override;
-  void PublishChange() ZQ_REQUIRES(CommandLock()) override;
-  int GetChangeRecordSize() ZQ_REQUIRES(CommandLock()) override;
-  int GetResultRecordSize() ZQ_REQUIRES(CommandLock()) override;
-  bool WriteResultRecord(BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) override;
   bool ReadResultRecord(const BYTE* payload, int size) override;
   void DeliverResult() override;
 
@@ -126,9 +120,10 @@ class BaseResourceTransferCmd : public BaseResourceBatchCmd {
   // album is not cached.
   bool ApplyTransfer() ZQ_REQUIRES(CommandLock());
 
-  std::vector<BYTE> BuildRequestRecord();
-  std::vector<BYTE> BuildChangeRecord();
-  std::vector<BYTE> BuildResultRecord();
+  // BaseResourceBatchCmd
+  std::vector<BYTE> BuildRequestRecord() override;
+  std::vector<BYTE> BuildChangeRecord() override;
+  std::vector<BYTE> BuildResultRecord() override;
 
   const Transfer transfer_;
   // categoryId_ of the base is the source album.

@@ -69,14 +69,6 @@ std::vector<BYTE> CmdBatchRemove::BuildRequestRecord() {
   return record.bytes();
 }
 
-int CmdBatchRemove::GetRequestRecordSize() {
-  return static_cast<int>(BuildRequestRecord().size());
-}
-
-bool CmdBatchRemove::WriteRequestRecord(IShareSessionMessage* message) {
-  return CopyToPayload(BuildRequestRecord(), message);
-}
-
 bool CmdBatchRemove::ReadRequestRecord(IShareSessionMessage* message) {
   const BYTE* payload = nullptr;
   int size = 0;
@@ -109,26 +101,12 @@ std::vector<BYTE> CmdBatchRemove::BuildChangeRecord() {
   return record.bytes();
 }
 
-int CmdBatchRemove::GetChangeRecordSize() {
-  return static_cast<int>(BuildChangeRecord().size());
-}
-
-void CmdBatchRemove::PublishChange() { PublishPayload(BuildChangeRecord()); }
-
 std::vector<BYTE> CmdBatchRemove::BuildResultRecord() {
   CmdLock hold(*this);
   RecordBuilder record;
   record.Int(Status());
   record.String(FitRecordWord(message_));
   return record.bytes();
-}
-
-int CmdBatchRemove::GetResultRecordSize() {
-  return static_cast<int>(BuildResultRecord().size());
-}
-
-bool CmdBatchRemove::WriteResultRecord(BYTE* payload, int size) {
-  return CopyToBuffer(BuildResultRecord(), payload, size);
 }
 
 bool CmdBatchRemove::ReadResultRecord(const BYTE* payload, int size) {

@@ -51,13 +51,7 @@ class CmdBatchRemove : public BaseResourceBatchCmd {
   bool SetParameters(int categoryId, int count, const int* ids);
 
   // BaseBlogCmd
-  int GetRequestRecordSize() ZQ_REQUIRES(CommandLock()) override;
-  bool WriteRequestRecord(IShareSessionMessage* message) ZQ_REQUIRES(CommandLock()) override;
   bool ReadRequestRecord(IShareSessionMessage* message) override;
-  void PublishChange() ZQ_REQUIRES(CommandLock()) override;
-  int GetChangeRecordSize() ZQ_REQUIRES(CommandLock()) override;
-  int GetResultRecordSize() ZQ_REQUIRES(CommandLock()) override;
-  bool WriteResultRecord(BYTE* payload, int size) ZQ_REQUIRES(CommandLock()) override;
   bool ReadResultRecord(const BYTE* payload, int size) override;
   void DeliverResult() override;
 
@@ -75,9 +69,10 @@ class CmdBatchRemove : public BaseResourceBatchCmd {
   // (nothing changed).
   bool ApplyRemoval() ZQ_REQUIRES(CommandLock());
 
-  std::vector<BYTE> BuildRequestRecord();
-  std::vector<BYTE> BuildChangeRecord();
-  std::vector<BYTE> BuildResultRecord();
+  // BaseResourceBatchCmd
+  std::vector<BYTE> BuildRequestRecord() override;
+  std::vector<BYTE> BuildChangeRecord() override;
+  std::vector<BYTE> BuildResultRecord() override;
 };
 
 }  // namespace ZQBlog

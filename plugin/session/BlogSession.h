@@ -259,7 +259,7 @@ class BlogSession_ {
   // Removes the pair (cid, albumId) of each resource of album (null: none) while the
   // index holds pairs of albumId.
   void RemoveCidEntriesOfResources(int albumId, const AlbumInfo* album)
-      ZQ_REQUIRES(cidLock_);
+      ZQ_REQUIRES(albumListLock_, cidLock_);
   // Adds (resource's cid, albumId) when resource is not null; scratch holds the cid of
   // a resource that is not the plug-in's own.
   void AddCidOf(IZQResInfo* resource, int albumId, std::wstring* scratch)

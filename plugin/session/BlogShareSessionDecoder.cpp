@@ -163,6 +163,7 @@ bool ApplyAlbumList(BlogSession_* session, RecordReader* reader)
   if (uin.empty() || count < 0) return false;
   if (static_cast<size_t>(count) > reader->remaining() / kMinAlbumRecordSize) return false;
   std::vector<AlbumRecord> records;
+  records.reserve(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
     records.emplace_back();
     if (!ReadAlbumRecord(reader, &records.back())) return false;
