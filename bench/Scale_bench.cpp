@@ -23,8 +23,6 @@
 // and the time per record at 16x against the time per record at 1x.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -41,6 +39,7 @@
 
 #include "HostBenchSupport.h"
 #include "MemoryPeak.h"
+#include "ServiceProcess.h"
 #include "host/app/HostApplication.h"
 #include "host/http/HttpConnectionService.h"
 #include "interfaces/IHttpConnectionFactory.h"
@@ -57,11 +56,13 @@ using Velmora::ZQBench::Hex40;
 using Velmora::ZQBench::ListResource;
 using Velmora::ZQBench::MaxRssKb;
 using Velmora::ZQBench::ResetPeak;
+using Velmora::ZQBench::ServiceProcess;
 using Velmora::ZQBench::StatusOf;
 using Velmora::ZQBlog::Service::AlbumFields;
 using Velmora::ZQBlog::Service::BlogService;
 using Velmora::ZQBlog::Service::BlogStore;
 using Velmora::ZQBlog::Service::ResourceFields;
+using Velmora::ZQBlog::Service::ServiceOptions;
 using Velmora::ZQHost::HostApplication;
 using Velmora::ZQHost::HostApplicationOptions;
 using Velmora::ZQHost::HttpConnectionService;
@@ -86,110 +87,40 @@ AlbumFields NamedAlbum(const std::string& name) {
   return fields;
 }
 
-// The reference service with every user, in a process of its own, so that this
-// process's memory is the host's alone. It is seeded in the child, after the fork, and
-// moves an album list's or an album's change time on when this process asks (a request
-// on a pipe, answered with one byte once done).
-class ServiceProcess {
+// The reference service with every user, in a process of its own (ServiceProcess.h),
+// seeded in the child after the fork; it moves an album list's or an album's change
+// time on when this process asks.
+class ScaleService {
  public:
   enum Touch : int32_t { kAlbumList = 1, kResourceList = 2 };
 
-  // Forks the child and waits until it serves (or failed). REQUIRES: this process runs
-  // no other thread yet.
+  // REQUIRES: this process runs no other thread yet.
   bool Start(std::string* error) {
-    int requests[2];
-    int answers[2];
-    if (pipe(requests) != 0 || pipe(answers) != 0) return Failed("no pipe", error);
-    pid_ = fork();
-    if (pid_ < 0) return Failed("fork failed", error);
-    if (pid_ == 0) {
-      close(requests[1]);
-      close(answers[0]);
-      _exit(Serve(requests[0], answers[1]));
-    }
-    close(requests[0]);
-    close(answers[1]);
-    requests_ = requests[1];
-    answers_ = answers[0];
-    uint16_t port = 0;
-    if (!ReadAll(answers_, &port, sizeof port) || port == 0) {
-      return Failed("the service process did not start", error);
-    }
-    port_ = port;
-    return true;
+    // The child's markers: album count -> a resource of that user; resource count -> a
+    // resource of that album.
+    auto markers = std::make_shared<std::map<int32_t, std::map<int, int>>>();
+    return process_.Start(
+        ServiceOptions(),
+        [markers](BlogService& service) {
+          Seed(service.store(), &(*markers)[kAlbumList], &(*markers)[kResourceList]);
+        },
+        [markers](BlogService& service, int32_t what, int32_t size) {
+          const auto& marked = (*markers)[what];
+          auto found = marked.find(size);
+          if (found == marked.end()) return false;
+          service.store().SetResourceFlags(found->second, false, false);
+          return true;
+        },
+        error);
   }
 
-  ~ServiceProcess() {
-    if (pid_ <= 0) return;
-    close(requests_);  // the child stops at the end of its requests
-    close(answers_);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
-
-  uint16_t port() const { return port_; }
+  uint16_t port() const { return process_.port(); }
 
   // Asks the child to move on the change time of what (kAlbumList: the album list of the
   // user of `size` albums; kResourceList: the album of `size` resources).
-  bool Touch(Touch what, int32_t size) {
-    const int32_t request[2] = {what, size};
-    char done = 0;
-    return WriteAll(requests_, request, sizeof request) && ReadAll(answers_, &done, 1) &&
-           done == 1;
-  }
+  bool Touch(Touch what, int32_t size) { return process_.Request(what, size); }
 
  private:
-  static bool Failed(const char* message, std::string* error) {
-    *error = message;
-    return false;
-  }
-  static bool ReadAll(int fd, void* to, size_t length) {
-    auto* bytes = static_cast<char*>(to);
-    while (length > 0) {
-      const ssize_t got = read(fd, bytes, length);
-      if (got <= 0) return false;
-      bytes += got;
-      length -= static_cast<size_t>(got);
-    }
-    return true;
-  }
-  static bool WriteAll(int fd, const void* from, size_t length) {
-    const auto* bytes = static_cast<const char*>(from);
-    while (length > 0) {
-      const ssize_t put = write(fd, bytes, length);
-      if (put <= 0) return false;
-      bytes += put;
-      length -= static_cast<size_t>(put);
-    }
-    return true;
-  }
-
-  // The child: seeds, serves, and answers touches until the pipe closes.
-  static int Serve(int requests, int answers) {
-    BlogService service;
-    std::string error;
-    std::map<int, int> albumMarker;     // album count -> a resource of that user
-    std::map<int, int> resourceMarker;  // resource count -> a resource of that album
-    if (!service.Open(&error)) return 1;
-    Seed(service.store(), &albumMarker, &resourceMarker);
-    if (!service.Start("127.0.0.1", 0, &error)) return 1;
-    const uint16_t port = service.port();
-    if (!WriteAll(answers, &port, sizeof port)) return 1;
-    int32_t request[2];
-    while (ReadAll(requests, request, sizeof request)) {
-      const auto& markers = request[0] == kAlbumList ? albumMarker : resourceMarker;
-      auto found = markers.find(request[1]);
-      char done = 0;
-      if (found != markers.end()) {
-        service.store().SetResourceFlags(found->second, false, false);
-        done = 1;
-      }
-      if (!WriteAll(answers, &done, 1)) break;
-    }
-    service.Stop();
-    return 0;
-  }
-
   static void Seed(BlogStore& store, std::map<int, int>* albumMarker,
                    std::map<int, int>* resourceMarker) {
     for (int records : kCidRecords) {
@@ -236,10 +167,7 @@ class ServiceProcess {
     }
   }
 
-  pid_t pid_ = 0;
-  int requests_ = -1;
-  int answers_ = -1;
-  uint16_t port_ = 0;
+  ServiceProcess process_;
 };
 
 // The service process, the host with each user's directory and album list fetched.
@@ -279,9 +207,9 @@ class World {
 
   // Moves the change time of an album list or album on, so that the next conditional
   // GET of it gets 200.
-  bool TouchAlbumList(int albums) { return service_.Touch(ServiceProcess::kAlbumList, albums); }
+  bool TouchAlbumList(int albums) { return service_.Touch(ScaleService::kAlbumList, albums); }
   bool TouchResourceList(int resources) {
-    return service_.Touch(ServiceProcess::kResourceList, resources);
+    return service_.Touch(ScaleService::kResourceList, resources);
   }
 
   std::string CidPath(int records) const { return "/cid/" + CidUser(records) + "/Cid.dat"; }
@@ -379,7 +307,7 @@ class World {
   }
 
  private:
-  ServiceProcess service_;
+  ScaleService service_;
   std::string root_;
   std::string error_;
   std::unique_ptr<HostApplication> host_;

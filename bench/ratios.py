@@ -14,7 +14,8 @@ the size of another (linear cost gives 1).
 Usage: ratios.py BENCH_DIR [rounds] [program...]
   BENCH_DIR  the folder of the benchmark programs (build-bench/bench; a program's path
              is taken as its folder)
-  program    zqblog_bench, zqblog_scale_bench, zqblog_share_bench: only these
+  program    zqblog_bench, zqblog_scale_bench, zqblog_share_bench,
+             zqblog_inflight_bench: only these
 """
 import json
 import os
@@ -77,6 +78,12 @@ PAIRS = {
          "BM_Floor_AlbumList/625/process_time/real_time", "cpu", 16),
         ("BM_Floor_ResourceList/1010/process_time/real_time",
          "BM_Floor_ResourceList/63/process_time/real_time", "cpu", 16),
+    ],
+    "zqblog_inflight_bench": [
+        # 1,000 comment counts in flight through the host against curl --parallel on the
+        # same requests: wall time (curl's CPU is another process's).
+        ("BM_InFlight_Comments/iterations:10/process_time/real_time",
+         "BM_Curl_Comments/iterations:10/real_time", "real", 1),
     ],
     "zqblog_share_bench": [
         ("BM_Share_Write/forwarded:1/real_time", "BM_Share_Write/forwarded:0/real_time",

@@ -17,7 +17,7 @@ demo_packages=(
 )
 packages=(
   "${demo_packages[@]}"
-  libgtest-dev libgmock-dev libbenchmark-dev googletest
+  libgtest-dev libgmock-dev libbenchmark-dev googletest curl
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   locales

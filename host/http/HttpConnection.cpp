@@ -43,10 +43,14 @@ using tcp = boost::asio::ip::tcp;
 // one event. Every change, and what the client is told:
 //
 //   phase            input: what it brought               the client is told      next
-//   kNew             kOpen: no server, or one mapped to   OnConnect(BadServer)    kEnded
+//   kNew             kOpen: every open slot of the        -                       kQueued
+//                    service is taken (joins the queue)
+//                    kOpen: a slot taken, then as kAdmit  (as kAdmit)             (as kAdmit)
+//                    in kQueued
+//   kQueued          kAdmit: no server, or one mapped to  OnConnect(BadServer)    kEnded
 //                    no usable address
-//                    kOpen: an IP address (connect)       -                       kConnecting
-//                    kOpen: a name (resolve; the resolve  -                       kResolving
+//                    kAdmit: an IP address (connect)      -                       kConnecting
+//                    kAdmit: a name (resolve; the resolve -                       kResolving
 //                    timer set)
 //   kResolving       kResolveTimer: expired (the resolve  -                       kResolveTimedOut
 //                    is cancelled)
@@ -77,26 +81,38 @@ using tcp = boost::asio::ip::tcp;
 //                    (read a new piece)
 //                    kBodyDone                            OnData(piece)           kBodyWait
 //   kNew             kAbort (never opened: nobody waits)  -                       kEnded
+//   kQueued          kAbort (opened: OnConnect is owed)   OnConnect(code)         kEnded
 //   any other        kAbort                               the phase's failure     kEnded
-//   any              kClose                               -                       kEnded
+//   any              kClose (kQueued: leaves the queue)   -                       kEnded
 //
 // (the completion): bytes beyond the end of the reply (its framing lied) give
 // OnComplete(BadReply); otherwise OnComplete(0, headers, last piece or null).
 // The phase's failure (FailureEvent): OnConnect(code) while opening (kNew to
-// kConnecting), OnSendComplete(code) in kWriting, OnComplete(code, null, null) from
-// kConnected on.
+// kConnecting: a queued connection was opened and waits for OnConnect, so the service's
+// shutdown fails it with OnConnect(Aborted) as it fails one that connects; Close ends it
+// without an event, as in every phase), OnSendComplete(code) in kWriting,
+// OnComplete(code, null, null) from kConnected on.
 // In kEnded nothing happens. Any other input leaves the phase as it is: a handler of an
 // operation that the end cancelled, a Continue no phase waits for, the resolve timer
-// once the resolve is over.
+// once the resolve is over, a kAdmit that came after the end.
 //
-// Entering kEnded cancels and closes everything that runs and tells the caller's side
-// (Continue answers S_FALSE from then on) before the ending event is delivered.
+// The open slots: at most the service's max_open_connections exchanges are open at once
+// (an exchange is open from its slot to kEnded). A connection opened while every slot
+// is taken waits in kQueued, in the service's queue, first come first served; nothing of
+// it is on the network. When an open exchange ends, its slot goes straight to the first
+// connection queued (HttpServiceCore::ReleaseSlot), which takes it at once (Admit) and
+// proceeds with kAdmit, posted as work of its own.
+//
+// Entering kEnded cancels and closes everything that runs, gives the slot back (or
+// leaves the queue) and tells the caller's side (Continue answers S_FALSE from then on)
+// before the ending event is delivered.
 //
 // The stall clock (the resolve timer, the stream's expiry) runs while the connection
 // thread waits for the network: it is set when an operation starts (each read of the
 // body starts it again) and stopped on entering kConnected, kHeaderWait or kBodyWait,
-// where the exchange waits for the client.
+// where the exchange waits for the client. It does not run in kQueued.
 class HttpSession : public HttpServiceCore::Abortable,
+                    public HttpServiceCore::Waiter,
                     public std::enable_shared_from_this<HttpSession> {
  public:
   explicit HttpSession(std::shared_ptr<HttpServiceCore> core)
@@ -118,6 +134,9 @@ class HttpSession : public HttpServiceCore::Abortable,
   HRESULT Close() ZQ_EXCLUDES(mutex_);
   // Runs on the connection thread: records code, Step(kAbort).
   void Abort(int code) ZQ_EXCLUDES(mutex_) override;
+  // Runs on the connection thread: takes the slot handed over and posts Step(kAdmit);
+  // false when no longer queued.
+  bool Admit() override;
 
  private:
   // What the caller may do next. Its changes:
@@ -133,6 +152,7 @@ class HttpSession : public HttpServiceCore::Abortable,
   // Where the exchange is (the table above). Connection thread only.
   enum class Phase {
     kNew,              // not opened
+    kQueued,           // opened while every open slot was taken: waits for one
     kResolving,        // the server's name is being resolved; the resolve timer runs
     kResolveTimedOut,  // the resolve timer expired; the cancelled resolve is to answer
     kConnecting,       // the TCP connection is being made
@@ -148,6 +168,7 @@ class HttpSession : public HttpServiceCore::Abortable,
   // What has just happened on the connection thread: the input of Step.
   enum class Input {
     kOpen,           // Open's work arrived (server_)
+    kAdmit,          // an open slot was handed over while queued
     kResolveTimer,   // the resolve timer fired (error: cancelled)
     kResolveDone,    // the resolve finished (error; endpoints_)
     kConnectDone,    // the connect finished (error)
@@ -204,8 +225,9 @@ class HttpSession : public HttpServiceCore::Abortable,
   void ReadMoreBody();
   // True when the socket holds bytes not read yet.
   bool SocketHoldsMore();
-  // Cancels the resolve and its timer, closes the stream, drops the header object and
-  // tells the caller's side that the exchange is over.
+  // Cancels the resolve and its timer, closes the stream, drops the header object, gives
+  // the open slot back or leaves the queue, and tells the caller's side that the
+  // exchange is over.
   void Shut() ZQ_EXCLUDES(mutex_);
 
   // Tells event to the client, when one is advised, without holding mutex_.
@@ -228,6 +250,7 @@ class HttpSession : public HttpServiceCore::Abortable,
   std::vector<tcp::endpoint> endpoints_;  // kResolveDone: the addresses found
   std::shared_ptr<Request> request_;      // kSend: the request to write
   int abort_code_ = 0;                    // kAbort: the code to fail with
+  bool holds_slot_ = false;               // one of the service's open slots is ours
   // The operations and what they read into.
   tcp::resolver resolver_;
   asio::steady_timer resolve_timer_;
@@ -397,6 +420,16 @@ void HttpSession::Abort(int code) {
   Step(Input::kAbort);
 }
 
+bool HttpSession::Admit() {
+  if (phase_ != Phase::kQueued || holds_slot_) return false;
+  holds_slot_ = true;
+  auto self = shared_from_this();
+  // Refused only once the service stops: its shutdown then fails this connection,
+  // which gives the slot back.
+  core_->Post([self]() { self->Step(Input::kAdmit); });
+  return true;
+}
+
 void HttpSession::Step(Input input, const boost::system::error_code& error) {
   if (phase_ == Phase::kEnded) return;  // nothing happens after the end
   Phase next = phase_;
@@ -424,6 +457,24 @@ void HttpSession::Step(Input input, const boost::system::error_code& error) {
     event.headers.Attach(headers_.Detach());
     event.piece = last;
   };
+  // The exchange has its open slot: connects to the server set, resolving it first
+  // when it is a name.
+  auto open = [&]() {
+    const std::optional<HttpEndpoint> target = Target();
+    if (!target || target->host.empty() || target->port == 0) {
+      fail(kHttpErrorBadServer);
+      return;
+    }
+    boost::system::error_code not_an_address;
+    const asio::ip::address address = asio::ip::make_address(target->host, not_an_address);
+    if (!not_an_address) {
+      Connect({tcp::endpoint(address, target->port)});
+      next = Phase::kConnecting;
+    } else {
+      Resolve(*target);
+      next = Phase::kResolving;
+    }
+  };
 
   if (input == Input::kClose || (input == Input::kAbort && phase_ == Phase::kNew)) {
     next = Phase::kEnded;  // closed, or never opened: nobody waits for an event
@@ -431,24 +482,18 @@ void HttpSession::Step(Input input, const boost::system::error_code& error) {
     fail(abort_code_);
   } else {
     switch (phase_) {
-      case Phase::kNew: {
+      case Phase::kNew:
         if (input != Input::kOpen) break;
-        const std::optional<HttpEndpoint> target = Target();
-        if (!target || target->host.empty() || target->port == 0) {
-          fail(kHttpErrorBadServer);
+        holds_slot_ = core_->TakeSlot(this, weak_from_this());
+        if (!holds_slot_) {
+          next = Phase::kQueued;
           break;
         }
-        boost::system::error_code not_an_address;
-        const asio::ip::address address = asio::ip::make_address(target->host, not_an_address);
-        if (!not_an_address) {
-          Connect({tcp::endpoint(address, target->port)});
-          next = Phase::kConnecting;
-        } else {
-          Resolve(*target);
-          next = Phase::kResolving;
-        }
+        open();
         break;
-      }
+      case Phase::kQueued:
+        if (input == Input::kAdmit) open();
+        break;
       case Phase::kResolving:
       case Phase::kResolveTimedOut:
         if (input == Input::kResolveTimer) {
@@ -581,6 +626,7 @@ void HttpSession::Step(Input input, const boost::system::error_code& error) {
 HttpSession::ClientEvent::Kind HttpSession::FailureEvent(Phase phase) {
   switch (phase) {
     case Phase::kNew:
+    case Phase::kQueued:
     case Phase::kResolving:
     case Phase::kResolveTimedOut:
     case Phase::kConnecting:
@@ -713,6 +759,12 @@ void HttpSession::Shut() {
   resolver_.cancel();
   stream_.close();
   headers_.Release();
+  if (holds_slot_) {
+    holds_slot_ = false;
+    core_->ReleaseSlot();
+  } else if (phase_ == Phase::kQueued) {
+    core_->Withdraw(this);
+  }
   Common::MutexLock lock(mutex_);
   if (api_ != Api::kClosed) api_ = Api::kDone;
 }

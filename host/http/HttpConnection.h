@@ -16,6 +16,10 @@
 // Events are called without any lock of the connection held; an event that started
 // before Unadvise or Close may still be running when they return.
 //
+// An Open that comes while the service has its cap of exchanges open
+// (HttpServiceOptions::max_open_connections) waits its turn before it connects; its
+// OnConnect comes once it has connected. Waiting is not a stall.
+//
 // Errors are the codes of HttpErrorCodes.h. A stalled exchange (no progress for the
 // service's stall time-out: resolving, connecting, writing the request, reading the
 // header, or between two reads of the body) fails with kHttpErrorTimedOut; waiting for

@@ -30,6 +30,7 @@ HttpConnectionService::HttpConnectionService(const HttpServiceOptions& options)
   SetStallTimeout(options.stall_timeout);
   SetMaxBodyBytes(options.max_body_bytes);
   SetReadPieceBytes(options.read_piece_bytes);
+  SetMaxOpenConnections(options.max_open_connections);
   core_->max_header_bytes = options.max_header_bytes > 0 ? options.max_header_bytes : 1;
   HttpConnectionFactory::Create(core_, &factory_);
   boost::asio::io_context* io = &core_->Io();
@@ -62,6 +63,16 @@ void HttpConnectionService::SetReplyObserver(HttpReplyObserver observer) {
 void HttpConnectionService::SetReadPieceBytes(size_t bytes) {
   core_->read_piece_bytes = bytes > 0 ? bytes : 1;
 }
+
+void HttpConnectionService::SetMaxOpenConnections(size_t connections) {
+  core_->max_open_connections = connections > 0 ? connections : 1;
+  std::shared_ptr<HttpServiceCore> core = core_;
+  core_->Post([core]() { core->AdmitWaiters(); });
+}
+
+size_t HttpConnectionService::OpenConnections() const { return core_->OpenSlots(); }
+
+size_t HttpConnectionService::OpenConnectionPeak() const { return core_->PeakOpenSlots(); }
 
 }  // namespace ZQHost
 }  // namespace Velmora

@@ -38,6 +38,13 @@ struct HttpServiceOptions {
   // A reply header (status line and fields) above this fails with
   // kHttpErrorReplyTooLarge.
   size_t max_header_bytes = 64u << 10;
+  // At most this many exchanges are open at once (from Open to their end: completed,
+  // failed, closed or aborted). A connection whose Open comes while that many are open
+  // waits, first come first served, until one ends; it then proceeds as an Open does.
+  // While it waits nothing of it is on the network: the stall time-out does not run,
+  // Close ends it without an event, and the service's shutdown fails it with
+  // OnConnect(kHttpErrorAborted). REQUIRES: > 0.
+  size_t max_open_connections = 64;
 };
 
 class HttpConnectionService {
@@ -57,11 +64,19 @@ class HttpConnectionService {
   // Where connections go; changes apply to connections opened afterwards.
   HttpResolverTable& ResolverTable();
 
-  // The limits (HttpServiceOptions); they apply to operations started afterwards.
-  // REQUIRES: timeout > 0, bytes > 0.
+  // The limits (HttpServiceOptions); they apply to operations started afterwards. A
+  // higher cap on open connections lets the connections waiting for it proceed; a lower
+  // one lets the open ones end first.
+  // REQUIRES: timeout > 0, bytes > 0, connections > 0.
   void SetStallTimeout(std::chrono::milliseconds timeout);
   void SetMaxBodyBytes(uint64_t bytes);
   void SetReadPieceBytes(size_t bytes);
+  void SetMaxOpenConnections(size_t connections);
+
+  // The exchanges open now, and the most that were open at once since the service
+  // started. Any thread; a count taken on the way.
+  size_t OpenConnections() const;
+  size_t OpenConnectionPeak() const;
 
   // Who hears of the progress of every reply (HttpReplyProgress.h); null: nobody.
   // Replaces the observer for reports made afterwards.

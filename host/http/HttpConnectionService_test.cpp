@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -709,6 +710,144 @@ TEST_F(HttpConnectionServiceTest, SeveralConnectionsRunSideBySide) {
     EXPECT_EQ("/n" + std::to_string(i), clients[i]->Body());
     connections[i]->Close();
   }
+}
+
+// ---------------------------------------------------------------- open connections
+
+// Holds each reply of a TestHttpServer until the test lets its path go (or the server
+// stops).
+class ReplyGate {
+ public:
+  void Release(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_.push_back(path);
+  }
+  void Hold(TestHttpServer::Exchange& exchange) {
+    const std::string path(exchange.request.target());
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& released : released_) {
+          if (released == path) return;
+        }
+      }
+      if (exchange.WaitForStop(milliseconds(20))) return;
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> released_;
+};
+
+// A connection of factory to 127.0.0.1:port, opened, client advised and continuing.
+CComPtr<IHttpConnection> OpenTo(IHttpConnectionFactory* factory, HttpTestClient* client,
+                                uint16_t port) {
+  CComPtr<IHttpConnection> connection;
+  EXPECT_EQ(S_OK, factory->CreateConnection(0, nullptr, &connection));
+  EXPECT_EQ(S_OK, connection->Advise(client));
+  client->AutoContinue(connection);
+  EXPECT_EQ(S_OK, connection->SetServer(MakeCountedString("127.0.0.1"), port));
+  EXPECT_EQ(S_OK, connection->Open());
+  return connection;
+}
+
+HRESULT SendGet(IHttpConnectionFactory* factory, IHttpConnection* connection, const char* path) {
+  CComPtr<IHttpRequest> request;
+  factory->CreateRequest(&request, MakeCountedString("GET"), MakeCountedString(path),
+                         MakeCountedString("1.1"));
+  return connection->Send(request, nullptr);
+}
+
+TEST(HttpConnectionServiceCapTest, ConnectionBeyondTheCapConnectsWhenAnOpenOneEnds) {
+  ReplyGate gate;
+  TestHttpServer server([&gate](TestHttpServer::Exchange& exchange) {
+    gate.Hold(exchange);
+    exchange.Reply(MakeResponse(http::status::ok, std::string(exchange.request.target())));
+  });
+  HttpServiceOptions options;
+  options.max_open_connections = 2;
+  HttpConnectionService service(options);
+  CComPtr<IHttpConnectionFactory> factory;
+  ASSERT_EQ(S_OK, service.GetFactory(&factory));
+  auto first = HttpTestClient::Create();
+  auto second = HttpTestClient::Create();
+  auto third = HttpTestClient::Create();
+  CComPtr<IHttpConnection> a = OpenTo(factory, first, server.Port());
+  CComPtr<IHttpConnection> b = OpenTo(factory, second, server.Port());
+  CComPtr<IHttpConnection> c = OpenTo(factory, third, server.Port());
+  ASSERT_TRUE(first->WaitForCount(1, kWait));
+  ASSERT_TRUE(second->WaitForCount(1, kWait));
+  ASSERT_EQ(S_OK, SendGet(factory, a, "/a"));
+  ASSERT_EQ(S_OK, SendGet(factory, b, "/b"));
+  ASSERT_TRUE(first->WaitForCount(2, kWait));
+  ASSERT_TRUE(second->WaitForCount(2, kWait));
+  // Both replies are held: the third waits, off the network.
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_EQ("", third->Kinds());
+  EXPECT_EQ(2, server.Connections());
+  EXPECT_EQ(2u, service.OpenConnections());
+
+  gate.Release("/a");
+  ASSERT_TRUE(first->WaitForEnd(kWait));
+  EXPECT_EQ(0, first->Events().back().error);
+  ASSERT_TRUE(third->WaitForCount(1, kWait));
+  EXPECT_EQ("connect", third->Kinds());
+  EXPECT_EQ(0, third->Events()[0].error);
+  gate.Release("/c");
+  ASSERT_EQ(S_OK, SendGet(factory, c, "/c"));
+  ASSERT_TRUE(third->WaitForEnd(kWait));
+  EXPECT_EQ("/c", third->Body());
+  gate.Release("/b");
+  ASSERT_TRUE(second->WaitForEnd(kWait));
+  EXPECT_EQ("/b", second->Body());
+  EXPECT_EQ(3, server.Connections());
+  EXPECT_EQ(2u, service.OpenConnectionPeak());
+  for (IHttpConnection* connection : {a.p, b.p, c.p}) connection->Close();
+}
+
+TEST(HttpConnectionServiceCapTest, QueuedConnectionClosedNeverConnectsAndShutdownFailsTheRest) {
+  ReplyGate gate;
+  TestHttpServer server([&gate](TestHttpServer::Exchange& exchange) {
+    gate.Hold(exchange);
+    exchange.Reply(MakeResponse(http::status::ok, std::string(exchange.request.target())));
+  });
+  std::vector<CComPtr<CComObject<HttpTestClient>>> clients;
+  std::vector<CComPtr<IHttpConnection>> connections;
+  CComPtr<IHttpConnectionFactory> factory;
+  {
+    HttpServiceOptions options;
+    options.max_open_connections = 2;
+    HttpConnectionService service(options);
+    ASSERT_EQ(S_OK, service.GetFactory(&factory));
+    for (int i = 0; i < 5; ++i) {
+      clients.push_back(HttpTestClient::Create());
+      connections.push_back(OpenTo(factory, clients.back(), server.Port()));
+    }
+    ASSERT_TRUE(clients[0]->WaitForCount(1, kWait));
+    ASSERT_TRUE(clients[1]->WaitForCount(1, kWait));
+    ASSERT_EQ(S_OK, SendGet(factory, connections[0], "/0"));
+    ASSERT_EQ(S_OK, SendGet(factory, connections[1], "/1"));
+    ASSERT_TRUE(clients[1]->WaitForCount(2, kWait));
+    EXPECT_EQ(S_OK, connections[2]->Close());  // the first one queued
+    gate.Release("/0");
+    ASSERT_TRUE(clients[0]->WaitForEnd(kWait));
+    // The slot goes past the closed one to the next in line.
+    ASSERT_TRUE(clients[3]->WaitForCount(1, kWait));
+    EXPECT_EQ(0, clients[3]->Events()[0].error);
+    std::this_thread::sleep_for(milliseconds(200));
+    EXPECT_EQ("", clients[4]->Kinds());  // still queued
+  }  // the service stops: every open and queued connection fails
+  EXPECT_EQ("", clients[2]->Kinds());
+  EXPECT_EQ("connect sent headers complete", clients[0]->Kinds());
+  EXPECT_EQ("connect sent complete", clients[1]->Kinds());
+  EXPECT_EQ(kHttpErrorAborted, clients[1]->Events().back().error);
+  EXPECT_EQ("connect complete", clients[3]->Kinds());
+  EXPECT_EQ(kHttpErrorAborted, clients[3]->Events().back().error);
+  EXPECT_EQ("connect", clients[4]->Kinds());
+  EXPECT_EQ(kHttpErrorAborted, clients[4]->Events().back().error);
+  EXPECT_EQ(3, server.Connections());
+  for (auto& connection : connections) connection->Close();
 }
 
 // ---------------------------------------------------------------- resolver table

@@ -47,6 +47,58 @@ void HttpServiceCore::BeginShutdown(int code) {
   work_guard_.reset();
 }
 
+bool HttpServiceCore::TakeSlot(Waiter* waiter, std::weak_ptr<Waiter> handle) {
+  if (waiters_.empty() && HasFreeSlot()) {
+    CountOpened();
+    return true;
+  }
+  waiters_.emplace_back(waiter, std::move(handle));
+  return false;
+}
+
+void HttpServiceCore::ReleaseSlot() {
+  // Above the cap (it was lowered): the slot is not handed on.
+  const size_t cap = std::max<size_t>(1, max_open_connections.load());
+  if (open_slots_.load(std::memory_order_relaxed) <= cap) {
+    while (!waiters_.empty()) {
+      std::shared_ptr<Waiter> next = waiters_.front().second.lock();
+      waiters_.pop_front();
+      if (next && next->Admit()) return;  // the slot goes on: as many open as before
+    }
+  }
+  open_slots_.fetch_sub(1, std::memory_order_relaxed);
+}
+
+void HttpServiceCore::Withdraw(Waiter* waiter) {
+  for (auto it = waiters_.begin(); it != waiters_.end(); ++it) {
+    if (it->first == waiter) {
+      waiters_.erase(it);
+      return;
+    }
+  }
+}
+
+void HttpServiceCore::AdmitWaiters() {
+  while (!waiters_.empty() && HasFreeSlot()) {
+    std::shared_ptr<Waiter> next = waiters_.front().second.lock();
+    waiters_.pop_front();
+    if (next && next->Admit()) CountOpened();
+  }
+}
+
+bool HttpServiceCore::HasFreeSlot() const {
+  return open_slots_.load(std::memory_order_relaxed) <
+         std::max<size_t>(1, max_open_connections.load());
+}
+
+void HttpServiceCore::CountOpened() {
+  const size_t open = open_slots_.load(std::memory_order_relaxed) + 1;
+  open_slots_.store(open, std::memory_order_relaxed);
+  if (open > peak_open_slots_.load(std::memory_order_relaxed)) {
+    peak_open_slots_.store(open, std::memory_order_relaxed);
+  }
+}
+
 bool HttpServiceCore::IsStopping() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return stopping_;

@@ -119,6 +119,12 @@ class Ear : public CComObjectRootEx<CComMultiThreadModel>,
     if (size > 0) std::memcpy(data, payload.data(), payload.size());
   }
 
+  // From now on requests are kept unanswered in `kept`.
+  void KeepRequests() {
+    std::lock_guard<std::mutex> lock(mutex);
+    keep = true;
+  }
+
   std::vector<Heard> All() {
     std::lock_guard<std::mutex> lock(mutex);
     return heard_;
@@ -247,14 +253,15 @@ class CrossProcessSessionTest : public ::testing::Test {
       EXPECT_EQ(S_OK, CreateShareSessionManager(raw->hub.get(), 1, &raw->manager));
       raw->manager->RegisterModule(kModule, 10);
       EXPECT_EQ(S_OK, raw->manager->GetModuleServer(kModule, 10, &raw->server));
-      raw->server->AttachOperationHandler(raw->ear);
+      // Set before the handler can be called: its thread sees it through the attach.
       raw->ear->server = raw->server;
+      raw->server->AttachOperationHandler(raw->ear);
     } else {
       EXPECT_EQ(S_OK, CreateShareSessionManager(raw->hub.get(), 0, &raw->manager));
       EXPECT_EQ(S_OK, raw->manager->GetModuleChannel(kModule, 0, &raw->channel));
+      raw->ear->channel = raw->channel;
       raw->channel->AttachResultSink(raw->ear);
       raw->channel->AttachMessageSink(raw->ear);
-      raw->ear->channel = raw->channel;
     }
     raw->hub->ObserveChanges(raw->manager, [raw](const ShareSessionChange& change) {
       std::lock_guard<std::mutex> lock(raw->changes_mutex);
@@ -321,7 +328,7 @@ TEST_F(CrossProcessSessionTest, BroadcastsReachEveryForwarderInOrderAndBeforeThe
   std::unique_ptr<Process> second = Start(Side::kForward);
   ASSERT_TRUE(server && first && second);
   ASSERT_TRUE(Joined(server.get(), {first.get(), second.get()}));
-  server->ear->keep = true;
+  server->ear->KeepRequests();
   const int id = first->Send("BatchCollect", "items");
   ASSERT_TRUE(server->ear->WaitFor('o', 1));
 
@@ -397,7 +404,7 @@ TEST_F(CrossProcessSessionTest, ServingProcessGoneAnswersPendingWithEmptyPayload
   std::unique_ptr<Process> forwarder = Start(Side::kForward);
   ASSERT_TRUE(server && forwarder);
   ASSERT_TRUE(Joined(server.get(), {forwarder.get()}));
-  server->ear->keep = true;  // it never answers
+  server->ear->KeepRequests();  // it never answers
   const int id = forwarder->Send("GetCidDat", "u");
   ASSERT_TRUE(server->ear->WaitFor('o', 1));
 
@@ -433,7 +440,7 @@ TEST_F(CrossProcessSessionTest, QuickRestartOfTheServingProcessIsStillALoss) {
   std::unique_ptr<Process> forwarder = Start(Side::kForward);
   ASSERT_TRUE(server && forwarder);
   ASSERT_TRUE(Joined(server.get(), {forwarder.get()}));
-  server->ear->keep = true;
+  server->ear->KeepRequests();
   const int id = forwarder->Send("RemoveAlbum", "u");
   ASSERT_TRUE(server->ear->WaitFor('o', 1));
 
