@@ -1,10 +1,15 @@
 // HostBenchSupport: what the end-to-end benchmarks share: stand-in content ids, the
-// status of an operation's outcome, and the floor's fetch (one GET through the host's
-// HTTP connection service alone).
+// status of an operation's outcome, the host they run in a folder of its own, and the
+// floor's fetch (one GET through the host's HTTP connection service alone).
 #ifndef ZQBLOG_BENCH_HOSTBENCHSUPPORT_H_
 #define ZQBLOG_BENCH_HOSTBENCHSUPPORT_H_
 
+#include <stdlib.h>
+
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
 #include <string>
 
 #include "host/app/HostApplication.h"
@@ -46,6 +51,59 @@ inline ZQBlog::Service::ResourceFields ListResource(int i) {
   r.res_type = i % 3;
   return r;
 }
+
+// The host of an end-to-end benchmark: a new temporary folder (its data root is the
+// folder's "host"), the plug-in and helper library the benchmark was built against
+// (ZQBENCH_PLUGIN, ZQBENCH_ELVATRIX), the stand-alone role, every name going to
+// 127.0.0.1:port. Stop (or the destructor) shuts the host down and removes the folder.
+class BenchHost {
+ public:
+  BenchHost() = default;
+  ~BenchHost() { Stop(); }
+  BenchHost(const BenchHost&) = delete;
+  BenchHost& operator=(const BenchHost&) = delete;
+
+  // False, with *error set, when the folder or the host cannot be made.
+  bool Start(uint16_t port, std::string* error) {
+    char pattern[] = "/tmp/zqblog-bench-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (made == nullptr) {
+      *error = "no temporary folder";
+      return false;
+    }
+    root_ = made;
+    ZQHost::HostApplicationOptions options;
+    options.data_root = root_ + "/host";
+    options.helper_library_path = ZQBENCH_ELVATRIX;
+    options.plugin_library_path = ZQBENCH_PLUGIN;
+    options.connect_to = {"127.0.0.1", port};
+    options.operation_timeout = std::chrono::seconds(120);
+    options.share_session_role = 2;
+    host_.reset(new ZQHost::HostApplication(options));
+    if (host_->Start(error)) return true;
+    *error = "host: " + *error;
+    return false;
+  }
+
+  void Stop() {
+    if (host_) host_->Shutdown();
+    host_.reset();
+    if (!root_.empty()) {
+      std::error_code ignored;
+      std::filesystem::remove_all(root_, ignored);
+      root_.clear();
+    }
+  }
+
+  ZQHost::HostApplication* get() const { return host_.get(); }
+  ZQHost::HostApplication* operator->() const { return host_.get(); }
+  // The temporary folder ("" before Start).
+  const std::string& root() const { return root_; }
+
+ private:
+  std::string root_;
+  std::unique_ptr<ZQHost::HostApplication> host_;
+};
 
 // The status of a result outcome, -1 for any other outcome.
 inline int StatusOf(const ZQHost::OperationOutcome& outcome) {

@@ -51,13 +51,13 @@ extern char** environ;
 
 namespace {
 
+using Velmora::ZQBench::BenchHost;
 using Velmora::ZQBench::CurrentRssKb;
 using Velmora::ZQBench::Hex40;
 using Velmora::ZQBench::ServiceProcess;
 using Velmora::ZQBlog::Service::BlogService;
 using Velmora::ZQBlog::Service::ServiceOptions;
 using Velmora::ZQHost::HostApplication;
-using Velmora::ZQHost::HostApplicationOptions;
 
 constexpr int kCommands = 1000;
 constexpr int kBatches = 10;
@@ -83,7 +83,7 @@ class World {
   const std::string& error() const { return error_; }
   HostApplication* host() { return host_.get(); }
   const std::string& curl_config() const { return curl_config_; }
-  const std::string& root() const { return root_; }
+  const std::string& root() const { return host_.root(); }
 
   // Empties the session (its results), numbering commands from 1 again, and signs the
   // user in again.
@@ -97,14 +97,7 @@ class World {
   }
   ~World() { Teardown(); }
 
-  void Teardown() {
-    if (host_) host_->Shutdown();
-    host_.reset();
-    if (!root_.empty()) {
-      std::error_code ignored;
-      std::filesystem::remove_all(root_, ignored);
-    }
-  }
+  void Teardown() { host_.Stop(); }
 
   bool Build() {
     ServiceOptions options;
@@ -122,13 +115,10 @@ class World {
             nullptr, &error)) {
       return Fail(error);
     }
-    char pattern[] = "/tmp/zqblog-inflight-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) return Fail("no temporary folder");
-    root_ = made;
+    if (!host_.Start(service_.port(), &error)) return Fail(error);
 
     // The same requests as the command's: its path, its Host and Connection fields.
-    curl_config_ = root_ + "/curl.conf";
+    curl_config_ = host_.root() + "/curl.conf";
     {
       std::ofstream config(curl_config_);
       config << "header = \"Host: comment.velmora.cn\"\n"
@@ -140,15 +130,6 @@ class World {
       if (!config) return Fail("cannot write the curl configuration");
     }
 
-    HostApplicationOptions host;
-    host.data_root = root_ + "/host";
-    host.helper_library_path = ZQBENCH_ELVATRIX;
-    host.plugin_library_path = ZQBENCH_PLUGIN;
-    host.connect_to = {"127.0.0.1", service_.port()};
-    host.operation_timeout = std::chrono::seconds(120);
-    host.share_session_role = 2;
-    host_.reset(new HostApplication(host));
-    if (!host_->Start(&error)) return Fail("host: " + error);
     if (!Renew()) return Fail("sign-in failed");
     return true;
   }
@@ -159,10 +140,9 @@ class World {
   }
 
   ServiceProcess service_;
-  std::string root_;
   std::string curl_config_;
   std::string error_;
-  std::unique_ptr<HostApplication> host_;
+  BenchHost host_;
 };
 
 bool Ready(benchmark::State& state) {

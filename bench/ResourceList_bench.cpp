@@ -39,13 +39,13 @@
 
 namespace {
 
+using Velmora::ZQBench::BenchHost;
 using Velmora::ZQBench::FetchBody;
 using Velmora::ZQBench::ListResource;
 using Velmora::ZQBench::StatusOf;
 using Velmora::ZQBlog::Service::AlbumFields;
 using Velmora::ZQBlog::Service::BlogService;
 using Velmora::ZQHost::HostApplication;
-using Velmora::ZQHost::HostApplicationOptions;
 using Velmora::ZQHost::HttpConnectionService;
 using Velmora::ZQHost::OperationOutcome;
 
@@ -86,7 +86,7 @@ class World {
   double CachedKiB() const {
     std::error_code ignored;
     const std::string name = "Album_" + std::to_string(album_) + ".xml";
-    for (auto it = std::filesystem::recursive_directory_iterator(root_, ignored);
+    for (auto it = std::filesystem::recursive_directory_iterator(host_.root(), ignored);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
       if (it->path().filename() == name) {
         return static_cast<double>(std::filesystem::file_size(it->path(), ignored)) / 1024.0;
@@ -111,20 +111,11 @@ class World {
   ~World() { Teardown(); }
 
   void Teardown() {
-    if (host_) host_->Shutdown();
-    host_.reset();
+    host_.Stop();
     service_.Stop();
-    if (!root_.empty()) {
-      std::error_code ignored;
-      std::filesystem::remove_all(root_, ignored);
-    }
   }
 
   bool Build() {
-    char pattern[] = "/tmp/zqblog-bench-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) return Fail("no temporary folder");
-    root_ = made;
     std::string error;
     if (!service_.Open(&error)) return Fail(error);
     auto& store = service_.store();
@@ -139,15 +130,7 @@ class World {
     if (!service_.Start("127.0.0.1", 0, &error)) return Fail(error);
     path_ = "/blog/" + std::string(kUin) + "/album/" + std::to_string(album_) + ".xml";
 
-    HostApplicationOptions options;
-    options.data_root = root_ + "/host";
-    options.helper_library_path = ZQBENCH_ELVATRIX;
-    options.plugin_library_path = ZQBENCH_PLUGIN;
-    options.connect_to = {"127.0.0.1", service_.port()};
-    options.operation_timeout = std::chrono::seconds(60);
-    options.share_session_role = 2;
-    host_.reset(new HostApplication(options));
-    if (!host_->Start(&error)) return Fail("host: " + error);
+    if (!host_.Start(service_.port(), &error)) return Fail(error);
     if (host_->Blog()->ClearSession() != S_OK || host_->SignIn(kWideUin) != S_OK) {
       return Fail("sign-in failed");
     }
@@ -180,10 +163,9 @@ class World {
     return false;
   }
 
-  std::string root_;
   std::string error_;
   BlogService service_;
-  std::unique_ptr<HostApplication> host_;
+  BenchHost host_;
   int album_ = 0;
   int anyResource_ = 0;
   std::string path_;

@@ -50,6 +50,7 @@
 
 namespace {
 
+using Velmora::ZQBench::BenchHost;
 using Velmora::ZQBench::CurrentRssKb;
 using Velmora::ZQBench::FetchBody;
 using Velmora::ZQBench::Hex40;
@@ -64,7 +65,6 @@ using Velmora::ZQBlog::Service::BlogStore;
 using Velmora::ZQBlog::Service::ResourceFields;
 using Velmora::ZQBlog::Service::ServiceOptions;
 using Velmora::ZQHost::HostApplication;
-using Velmora::ZQHost::HostApplicationOptions;
 using Velmora::ZQHost::HttpConnectionService;
 using Velmora::ZQHost::OperationOutcome;
 
@@ -227,32 +227,12 @@ class World {
   }
   ~World() { Teardown(); }
 
-  void Teardown() {
-    if (host_) host_->Shutdown();
-    host_.reset();
-    if (!root_.empty()) {
-      std::error_code ignored;
-      std::filesystem::remove_all(root_, ignored);
-    }
-  }
+  void Teardown() { host_.Stop(); }
 
   bool Build() {
     std::string error;
     if (!service_.Start(&error)) return Fail(error);
-    char pattern[] = "/tmp/zqblog-bench-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) return Fail("no temporary folder");
-    root_ = made;
-
-    HostApplicationOptions options;
-    options.data_root = root_ + "/host";
-    options.helper_library_path = ZQBENCH_ELVATRIX;
-    options.plugin_library_path = ZQBENCH_PLUGIN;
-    options.connect_to = {"127.0.0.1", service_.port()};
-    options.operation_timeout = std::chrono::seconds(120);
-    options.share_session_role = 2;
-    host_.reset(new HostApplication(options));
-    if (!host_->Start(&error)) return Fail("host: " + error);
+    if (!host_.Start(service_.port(), &error)) return Fail(error);
     if (!Renew()) return false;
     // The albums of the resource lists' user, in the order they were made.
     const std::wstring uin = Wide(kResourceUser);
@@ -308,9 +288,8 @@ class World {
 
  private:
   ScaleService service_;
-  std::string root_;
   std::string error_;
-  std::unique_ptr<HostApplication> host_;
+  BenchHost host_;
   std::map<int, int> resourceAlbums_;  // resource count -> its album
 };
 
