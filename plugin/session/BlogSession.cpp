@@ -311,11 +311,6 @@ void BlogSession_::RemoveCidEntry(int resourceId, int albumId, const AlbumInfo* 
   RemoveCidEntries(std::vector<int>(1, resourceId), albumId, album);
 }
 
-void BlogSession_::RemoveCidEntriesOfAlbum(int albumId) {
-  Hold hold(cidLock_);
-  albumsByCid_.RemoveAlbum(albumId);
-}
-
 void BlogSession_::RemoveCidEntriesOfAlbum(int albumId, const AlbumInfo* album) {
   Hold hold(cidLock_);
   RemoveCidEntriesOfResources(albumId, album);

@@ -178,13 +178,10 @@ class BlogSession_ {
                         const AlbumInfo* album) ZQ_REQUIRES(albumListLock_);
   void RemoveCidEntry(int resourceId, int albumId, const AlbumInfo* album)
       ZQ_REQUIRES(albumListLock_);
-  // Removes every pair of albumId. No album is read (no AlbumListLock needed): a scan
-  // of the whole index unless the album holds no pair.
-  void RemoveCidEntriesOfAlbum(int albumId);
-  // The same, for album (the session's album albumId, or null): the pairs of its
-  // resources' content ids are removed by their keys first, and the index is scanned
-  // only for pairs of albumId left beyond them. The cost of a list's refresh then
-  // follows the list, not the index.
+  // Removes every pair of albumId. album is the session's album albumId, or null: the
+  // pairs of its resources' content ids are removed by their keys first, and the index
+  // is scanned only for pairs of albumId left beyond them (none: no scan). The cost of a
+  // list's refresh then follows the list, not the index.
   void RemoveCidEntriesOfAlbum(int albumId, const AlbumInfo* album)
       ZQ_REQUIRES(albumListLock_);
   // Removes from list every album whose id is not in named, each with every pair of its

@@ -327,7 +327,10 @@ TEST_F(CidIndexOfSessionTest, EntriesComeFromTheAlbumsResources) {
 
 TEST_F(CidIndexOfSessionTest, AlbumRemovalTakesItsPairs) {
   session_.AddCidPairs({{L"AAAA", 10}, {L"BBBB", 10}, {L"AAAA", 20}, {L"CCCC", 10}});
-  session_.RemoveCidEntriesOfAlbum(10);
+  {
+    Hold hold(session_.AlbumListLock());
+    session_.RemoveCidEntriesOfAlbum(10, nullptr);
+  }
   EXPECT_EQ((std::vector<int>{20}), Query(session_, L"AAAA"));
   EXPECT_EQ(1u, session_.CidPairCount());
 
