@@ -18,13 +18,6 @@ namespace {
 
 const int kStatusNotFound = 404;
 
-int32_t ReadLittleEndianInt(const BYTE* bytes) {
-  const uint32_t value = static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
-                         (static_cast<uint32_t>(bytes[2]) << 16) |
-                         (static_cast<uint32_t>(bytes[3]) << 24);
-  return static_cast<int32_t>(value);
-}
-
 void AppendInt(std::vector<BYTE>* out, uint32_t value) {
   for (int i = 0; i < 4; ++i) out->push_back(static_cast<BYTE>(value >> (8 * i)));
 }
@@ -65,13 +58,10 @@ CmdGetCidDat::~CmdGetCidDat() = default;
 size_t CmdGetCidDat::MergeCidTable(BlogSession_* session, const BYTE* table, size_t length) {
   if (session == nullptr || table == nullptr) return 0;
   const size_t records = length / kRecordSize;  // a trailing partial record is ignored
+  static_assert(kRecordSize == CidIndex::kRawRecordSize && kAlbumIdOffset == kContentIdSize,
+                "a Cid.dat record is what the index takes raw");
   Hold hold(session->CidLock());
-  session->ReserveCidPairs(records);
-  for (size_t i = 0; i < records; ++i) {
-    const BYTE* record = table + i * kRecordSize;
-    session->AddCidPair(BytesToHex(record, static_cast<int>(kContentIdSize)),
-                        ReadLittleEndianInt(record + kAlbumIdOffset));
-  }
+  session->AddCidRecords(table, records);
   return records;
 }
 

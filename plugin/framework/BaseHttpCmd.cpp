@@ -326,8 +326,10 @@ void BaseHttpCmd::RecordHeaders(IHttpReplyHeaders* headers) {
   replyHeaders_ = headers;
   // Pieces of announced length are joined in one block instead of regrowing it piece
   // by piece; a wrong length only costs a regrowth (the limit still holds). Only a
-  // length a reply of this library may have is trusted with memory up front.
-  constexpr uint64_t kLargestReservation = 16u << 20;
+  // length a reply of this library may have is trusted with memory up front: the
+  // content-id table of a large blog is tens of megabytes, and no host hands on a body
+  // above 64 MiB. Reserved memory the pieces never fill is never touched.
+  constexpr uint64_t kLargestReservation = 64u << 20;
   replyBodyExpected_ = 0;
   StringSetter length;
   if (headers->GetHeader("Content-Length", &length) != S_OK) return;

@@ -360,9 +360,8 @@ void BlogSession_::RemoveAlbumOfCurrentUser(int albumId) {
   list->RemoveAlbum(albumId);
 }
 
-void BlogSession_::ReserveCidPairs(size_t count) {
-  Hold hold(cidLock_);
-  albumsByCid_.Reserve(count);
+void BlogSession_::AddCidRecords(const uint8_t* records, size_t count) {
+  albumsByCid_.AddRawRecords(records, count);
 }
 
 void BlogSession_::AddCidPair(const std::wstring& cid, int albumId) {

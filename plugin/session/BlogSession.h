@@ -195,9 +195,10 @@ class BlogSession_ {
   void RemoveAlbumOfCurrentUser(int albumId);
   // Adds one pair, or many in order (a downloaded content-id table, a broadcast index).
   void AddCidPair(const std::wstring& cid, int albumId);
-  // Makes room in the index for count more pairs (a table about to be merged).
-  void ReserveCidPairs(size_t count);
   void AddCidPairs(const std::vector<CidIndex::Pair>& pairs);
+  // Adds count records of a downloaded content-id table in order (their layout is
+  // CidIndex::AddRawRecords's). REQUIRES: CidLock held, as a whole merge is.
+  void AddCidRecords(const uint8_t* records, size_t count) ZQ_REQUIRES(cidLock_);
   // Makes pairs, in order, the whole index, under one hold of CidLock: a reader sees the
   // old index or the new one, never a part.
   void ReplaceCidPairs(const std::vector<CidIndex::Pair>& pairs);

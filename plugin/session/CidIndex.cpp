@@ -165,12 +165,17 @@ int32_t CidIndex::IdAt(const Entry& entry, size_t i) const {
 }
 
 uint32_t CidIndex::FindSlot(const CompactKey& key) const {
+  return FindSlot(key, HashOf(key.bytes, key.lower));
+}
+
+uint32_t CidIndex::FindSlot(const CompactKey& key, size_t hash) const {
   if (slots_.empty()) return kNoEntry;
   const size_t mask = slots_.size() - 1;
-  for (size_t s = HashOf(key.bytes, key.lower) & mask;; s = (s + 1) & mask) {
+  const uint8_t tag = TagOf(hash);
+  for (size_t s = hash & mask;; s = (s + 1) & mask) {
     const uint32_t v = slots_[s];
     if (v == 0) return kNoEntry;
-    if (SameKey(At(v - 1), key)) return static_cast<uint32_t>(s);
+    if (tags_[s] == tag && SameKey(At(v - 1), key)) return static_cast<uint32_t>(s);
   }
 }
 
@@ -183,11 +188,16 @@ uint32_t CidIndex::SlotOfEntry(uint32_t e) const {
 }
 
 void CidIndex::InsertSlot(uint32_t e) {
-  const size_t mask = slots_.size() - 1;
   const Entry& entry = At(e);
-  size_t s = HashOf(entry.bytes, LowerOf(entry)) & mask;
+  InsertSlot(e, HashOf(entry.bytes, LowerOf(entry)));
+}
+
+void CidIndex::InsertSlot(uint32_t e, size_t hash) {
+  const size_t mask = slots_.size() - 1;
+  size_t s = hash & mask;
   while (slots_[s] != 0) s = (s + 1) & mask;
   slots_[s] = e + 1;
+  tags_[s] = TagOf(hash);
 }
 
 void CidIndex::EraseSlot(uint32_t s) {
@@ -201,15 +211,26 @@ void CidIndex::EraseSlot(uint32_t s) {
     const bool stays = hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
     if (stays) continue;
     slots_[hole] = slots_[next];
+    tags_[hole] = tags_[next];
     hole = next;
   }
   slots_[hole] = 0;
 }
 
-void CidIndex::Rehash(size_t slotCount) {
-  std::vector<uint32_t>().swap(slots_);  // the old table goes before the new one comes
-  if (compactCount_ == 0) return;
+void CidIndex::AssignTable(size_t slotCount) {
   slots_.assign(slotCount, 0);
+  tags_.assign(slotCount, 0);
+}
+
+void CidIndex::FreeTable() {
+  std::vector<uint32_t>().swap(slots_);
+  std::vector<uint8_t>().swap(tags_);
+}
+
+void CidIndex::Rehash(size_t slotCount) {
+  FreeTable();  // the old table goes before the new one comes
+  if (compactCount_ == 0) return;
+  AssignTable(slotCount);
   for (uint32_t e = 0; e < compactCount_; ++e) InsertSlot(e);
 }
 
@@ -258,8 +279,8 @@ void CidIndex::RemoveEntry(uint32_t e) {
   while (blocks_.size() * kBlockSize >= compactCount_ + 2 * kBlockSize) blocks_.pop_back();
 }
 
-void CidIndex::AddCompact(const CompactKey& key, int32_t albumId) {
-  const uint32_t s = FindSlot(key);
+void CidIndex::AddCompact(const CompactKey& key, size_t hash, int32_t albumId) {
+  const uint32_t s = FindSlot(key, hash);
   if (s != kNoEntry) {
     Entry& entry = At(slots_[s] - 1);
     uint32_t more = entry.more & kMoreMask;
@@ -272,8 +293,8 @@ void CidIndex::AddCompact(const CompactKey& key, int32_t albumId) {
   }
   if (compactCount_ + 1 > slots_.size() / 2) Rehash(SlotsFor(compactCount_ + 1));
   const uint32_t e = AppendEntry(key, albumId);
-  if (slots_.empty()) slots_.assign(SlotsFor(compactCount_), 0);
-  InsertSlot(e);
+  if (slots_.empty()) AssignTable(SlotsFor(compactCount_));
+  InsertSlot(e, hash);
 }
 
 void CidIndex::AddText(const std::wstring& cid, int32_t albumId) {
@@ -290,12 +311,67 @@ void CidIndex::AddText(const std::wstring& cid, int32_t albumId) {
 void CidIndex::Add(std::wstring_view cid, int32_t albumId) {
   CompactKey key;
   if (ParseCompact(cid, &key)) {
-    AddCompact(key, albumId);
+    AddCompact(key, HashOf(key.bytes, key.lower), albumId);
   } else {
     AddText(std::wstring(cid), albumId);
   }
+  CountOne(albumId);
+}
+
+void CidIndex::CountOne(int32_t albumId) {
   ++size_;
   ++albumCounts_[albumId];
+}
+
+template <typename Next>
+void CidIndex::AddRun(size_t count, Next next) {
+  // The table gets its final size once instead of doubling its way there, so a slot
+  // requested ahead is still the slot of its key when the key's turn comes.
+  Reserve(count);
+  // A ring of pending keys: kAhead keys before its turn a key is read and hashed and
+  // its home slot and tag requested from memory; at its turn it goes in.
+  constexpr size_t kRing = 32;
+  constexpr size_t kAhead = 24;
+  struct Pending {
+    CompactKey key;
+    int32_t albumId;
+    bool compact;
+    size_t hash;
+  };
+  Pending ring[kRing];
+  const size_t mask = slots_.size() - 1;
+  auto read = [&](size_t i) {
+    Pending& p = ring[i % kRing];
+    p.compact = next(&p.key, &p.albumId);
+    if (!p.compact) return;
+    p.hash = HashOf(p.key.bytes, p.key.lower);
+    __builtin_prefetch(&slots_[p.hash & mask]);
+    __builtin_prefetch(&tags_[p.hash & mask]);
+  };
+  for (size_t i = 0; i < count && i < kAhead; ++i) read(i);
+  for (size_t i = 0; i < count; ++i) {
+    if (i + kAhead < count) read(i + kAhead);
+    const Pending& p = ring[i % kRing];
+    if (p.compact) {
+      AddCompact(p.key, p.hash, p.albumId);
+      CountOne(p.albumId);
+    }
+  }
+}
+
+void CidIndex::AddRawRecords(const uint8_t* records, size_t count) {
+  const uint8_t* record = records;
+  AddRun(count, [&record](CompactKey* key, int32_t* albumId) {
+    std::memcpy(key->bytes, record, 20);
+    key->lower = false;
+    const uint8_t* id = record + 20;
+    *albumId = static_cast<int32_t>(static_cast<uint32_t>(id[0]) |
+                                    static_cast<uint32_t>(id[1]) << 8 |
+                                    static_cast<uint32_t>(id[2]) << 16 |
+                                    static_cast<uint32_t>(id[3]) << 24);
+    record += kRawRecordSize;
+    return true;
+  });
 }
 
 void CidIndex::UncountOne(int32_t albumId) {
@@ -309,17 +385,24 @@ size_t CidIndex::CountOfAlbum(int32_t albumId) const {
 }
 
 void CidIndex::AddAll(const std::vector<Pair>& pairs) {
-  // A fill that knows its size (the content-id table of a user): the table gets its
-  // final size once instead of doubling its way there.
-  Reserve(pairs.size());
-  for (const Pair& pair : pairs) Add(pair.first, pair.second);
+  auto pair = pairs.begin();
+  AddRun(pairs.size(), [this, &pair](CompactKey* key, int32_t* albumId) {
+    const Pair& p = *pair++;
+    *albumId = p.second;
+    if (ParseCompact(p.first, key)) return true;
+    // No text key is also a compact one: adding it ahead of the compact keys before it
+    // keeps the order of every key's pairs.
+    AddText(p.first, p.second);
+    CountOne(p.second);
+    return false;
+  });
 }
 
 void CidIndex::Reserve(size_t count) {
   const size_t slots = SlotsFor(compactCount_ + count);
   if (slots <= slots_.size()) return;
   if (compactCount_ == 0) {
-    slots_.assign(slots, 0);
+    AssignTable(slots);
   } else {
     Rehash(slots);
   }
@@ -445,7 +528,7 @@ size_t CidIndex::RemoveIf(Gone gone) {
 
 void CidIndex::Clear() {
   std::vector<std::unique_ptr<Entry[]>>().swap(blocks_);
-  std::vector<uint32_t>().swap(slots_);
+  FreeTable();
   compactCount_ = 0;
   std::vector<std::vector<int32_t>>().swap(extra_);
   std::vector<uint32_t>().swap(freeExtra_);

@@ -51,6 +51,11 @@ class CidIndex {
   void Add(std::wstring_view cid, int32_t albumId);
   // Adds the pairs in order, as Add would one by one.
   void AddAll(const std::vector<Pair>& pairs);
+  // Adds count records of a content-id table in order, as Add would one by one: each
+  // record is kRawRecordSize bytes, the content id's 20 raw bytes (its key is their 40
+  // upper-case digits) and then the album id, little-endian.
+  void AddRawRecords(const uint8_t* records, size_t count);
+  static constexpr size_t kRawRecordSize = 24;
   // Makes room for count more keys, so that adding them grows nothing on the way.
   void Reserve(size_t count);
 
@@ -130,6 +135,9 @@ class CidIndex {
   static bool ParseCompact(std::wstring_view cid, CompactKey* key);
   static size_t HashOf(const uint8_t* bytes, bool lower);
   static bool LowerOf(const Entry& entry) { return (entry.more & kLowerFlag) != 0; }
+  // The byte of a key's hash kept beside its slot: a probe reads a slot's entry only when
+  // the tags agree (a large index does not fit the caches, and each entry read misses).
+  static uint8_t TagOf(size_t hash) { return static_cast<uint8_t>(hash >> (8 * sizeof hash - 8)); }
   static bool SameKey(const Entry& entry, const CompactKey& key);
   // Writes the 40 digits of entry's key into out[0, 40).
   static void WriteHex(const Entry& entry, wchar_t* out);
@@ -142,22 +150,37 @@ class CidIndex {
   size_t IdCount(const Entry& entry) const;
   int32_t IdAt(const Entry& entry, size_t i) const;
 
-  // The slot holding key's entry, or kNoEntry.
+  // The slot holding key's entry, or kNoEntry. hash: HashOf(key).
   uint32_t FindSlot(const CompactKey& key) const;
+  uint32_t FindSlot(const CompactKey& key, size_t hash) const;
   // The slot holding entry number e (which is in the table).
   uint32_t SlotOfEntry(uint32_t e) const;
-  // Puts entry number e into the table. REQUIRES: room for it, its key not there yet.
+  // Puts entry number e, whose key hashes to hash, into the table. REQUIRES: room for
+  // it, its key not there yet.
+  void InsertSlot(uint32_t e, size_t hash);
   void InsertSlot(uint32_t e);
   // Empties slot s, shifting later entries of its probe run back (no tombstones).
   void EraseSlot(uint32_t s);
   // Builds the table anew with the given number of slots (a power of two).
   void Rehash(size_t slotCount);
+  // An empty table of slotCount slots; no table.
+  void AssignTable(size_t slotCount);
+  void FreeTable();
   // Appends a compact entry and returns its number.
   uint32_t AppendEntry(const CompactKey& key, int32_t albumId);
   // Removes entry number e (its slot and its extra ids), moving the last entry into its
   // place.
   void RemoveEntry(uint32_t e);
-  void AddCompact(const CompactKey& key, int32_t albumId);
+  // hash: HashOf(key).
+  void AddCompact(const CompactKey& key, size_t hash, int32_t albumId);
+  // Adds count pairs in order; next(&key, &albumId) gives the next one's key and album,
+  // false for a key it has added itself (one that is not compact). The slots of a run of
+  // compact keys are loaded ahead of their turn: a large index no longer fits the caches,
+  // and one miss after another is most of the cost of filling it.
+  template <typename Next>
+  void AddRun(size_t count, Next next);
+  // One more pair of albumId in albumCounts_, and in size_.
+  void CountOne(int32_t albumId);
   void AddText(const std::wstring& cid, int32_t albumId);
   uint32_t NewExtra();
   void FreeExtra(uint32_t index);
@@ -172,6 +195,7 @@ class CidIndex {
   // slot holds an entry number + 1, 0 when empty; at most half of them are used).
   std::vector<std::unique_ptr<Entry[]>> blocks_;
   std::vector<uint32_t> slots_;
+  std::vector<uint8_t> tags_;  // TagOf the hash of each used slot's key
   size_t compactCount_ = 0;
   // The ids after the first of compact keys with several; freed vectors are reused.
   std::vector<std::vector<int32_t>> extra_;

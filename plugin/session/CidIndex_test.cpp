@@ -167,6 +167,42 @@ std::wstring Lower(std::wstring text) {
   return text;
 }
 
+// Bulk additions read their keys ahead of their turn: many pairs (repeated keys, text
+// keys among compact ones, negative album ids, an index that holds pairs already) land
+// as one Add after another puts them, whether given as texts or as raw table records.
+TEST(CidIndexKeyTest, BulkAdditionsEqualAddingOneByOne) {
+  Pairs pairs;
+  std::vector<uint8_t> records;
+  for (uint32_t i = 0; i < 500; ++i) {
+    const std::wstring hex = HexKey(i % 180);
+    const int32_t album = static_cast<int32_t>(i % 13) - 2;
+    pairs.emplace_back(i % 7 == 3 ? L"text" + std::to_wstring(i % 11) : hex, album);
+    for (size_t d = 0; d < 40; d += 2) {
+      records.push_back(static_cast<uint8_t>(std::stoi(hex.substr(d, 2), nullptr, 16)));
+    }
+    for (int b = 0; b < 4; ++b) {
+      records.push_back(static_cast<uint8_t>(static_cast<uint32_t>(album) >> (8 * b)));
+    }
+  }
+  ASSERT_EQ(500 * CidIndex::kRawRecordSize, records.size());
+
+  CidIndex single, bulk, raw, rawSingle;
+  for (CidIndex* index : {&single, &bulk, &raw, &rawSingle}) index->Add(HexKey(5), 99);
+  for (const auto& pair : pairs) single.Add(pair.first, pair.second);
+  bulk.AddAll(pairs);
+  EXPECT_EQ(AllPairs(single), AllPairs(bulk));
+  EXPECT_EQ(single.CountOfAlbum(-2), bulk.CountOfAlbum(-2));
+  EXPECT_EQ(single.TextKeyCount(), bulk.TextKeyCount());
+
+  for (uint32_t i = 0; i < 500; ++i) {
+    rawSingle.Add(HexKey(i % 180), static_cast<int32_t>(i % 13) - 2);
+  }
+  raw.AddRawRecords(records.data(), 500);
+  EXPECT_EQ(AllPairs(rawSingle), AllPairs(raw));
+  EXPECT_EQ(501u, raw.size());
+  EXPECT_EQ(rawSingle.CountOfAlbum(10), raw.CountOfAlbum(10));
+}
+
 TEST(CidIndexKeyTest, HexKeysOfOneCaseAreCompactAndComeBackAsTheyWere) {
   CidIndex index;
   const std::wstring upper = L"000AFF0123456789ABCDEF0123456789ABCDEF01";
