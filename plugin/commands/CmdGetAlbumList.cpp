@@ -1,6 +1,7 @@
 #include "commands/CmdGetAlbumList.h"
 
 #include <climits>
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <utility>
@@ -188,29 +189,48 @@ HRESULT CmdGetAlbumList::Reconcile(IXMLPackage* document) {
   CComPtr<IXMLNode> root;
   if (FAILED(document->GetRoot(&root)) || !root) return E_FAIL;
 
-  // The reply is read whole before the session changes, so a conversion failure
-  // leaves the user's list as it was.
-  std::vector<AlbumEntry> entries;
+  // The reply's albums in order, by id. An album the user's list holds takes none of
+  // the reply's values, so only the others are read further.
+  struct Category {
+    int id;
+    CComPtr<IXMLNode> node;
+    size_t entry;  // its index in entries below, when read
+  };
+  std::vector<Category> categories;
   std::unique_ptr<XmlValueReader> reader(new XmlValueReader);
   const int count = XmlChildCount(root, "category");
-  entries.reserve(static_cast<size_t>(count));
+  categories.reserve(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
     CComPtr<IXMLNode> category = XmlNamedChild(root, "category", i);
-    if (category) entries.push_back(ReadAlbumEntry(category, reader.get()));
+    if (category) {
+      categories.push_back(
+          Category{ParseDecimal(reader->PeekValue(category, "id")), category, SIZE_MAX});
+    }
   }
   const std::wstring uin = AnsiToWide(UserId());
 
   Hold hold(session->AlbumListLock());
-  AlbumListInfo* list = session->GetOrCreateAlbumList(uin);
+  AlbumListInfo* list = session->FindAlbumList(uin);
+  // The list's albums by id; the albums made below join in.
+  std::unordered_map<int, AlbumInfo*> held;
+  if (list != nullptr) held = list->AlbumsById(categories.size());
+  // Every new album is read before the session changes, so a conversion failure
+  // leaves the user's list as it was (or absent).
+  std::vector<AlbumEntry> entries;
+  for (Category& category : categories) {
+    if (held.count(category.id) != 0) continue;
+    category.entry = entries.size();
+    entries.push_back(ReadAlbumEntry(category.node, reader.get()));
+  }
+  if (list == nullptr) list = session->GetOrCreateAlbumList(uin);
   if (list == nullptr) return E_FAIL;
   replyIds_.clear();
   replyAlbums_.clear();
-  // The list's albums by id; the albums made below join in.
-  std::unordered_map<int, AlbumInfo*> held = list->AlbumsById(entries.size());
-  for (const AlbumEntry& entry : entries) {
-    replyIds_.push_back(entry.id);
-    AlbumInfo*& album = held[entry.id];
+  for (const Category& category : categories) {
+    replyIds_.push_back(category.id);
+    AlbumInfo*& album = held[category.id];
     if (album == nullptr) {
+      const AlbumEntry& entry = entries[category.entry];
       album = list->NewAlbum();
       if (album == nullptr) return E_OUTOFMEMORY;
       album->SetId(entry.id);
