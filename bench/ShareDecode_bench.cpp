@@ -18,6 +18,10 @@
 //                             resources and pairs again.
 //   BM_Parse_<code>/N         the floor: one RecordReader pass over the same payload that
 //                             reads every item (texts as views) and does nothing else.
+//   BM_Build_<code>/N         the second floor: the same pass keeping what it reads in
+//                             plain standard containers (texts as their bytes): the pairs
+//                             in a std::unordered_multimap<std::string, int>, the albums
+//                             and resources as structs of strings in a std::vector.
 // The decoder reads the payload from the fuzz targets' fake module channel
 // (fuzz/FuzzSupport.h), which hands out the bytes it holds without a copy. Payloads are
 // built once per size, outside the timing; before timing, each benchmark checks that a
@@ -30,6 +34,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -330,6 +335,127 @@ void BM_Parse_ResourceList(benchmark::State& state) {
   RunParse(state, kNoticeResourceList, ParseResourceList);
 }
 BENCHMARK(BM_Parse_ResourceList)->Arg(63)->Arg(252)->Arg(1010)
+    ->Unit(benchmark::kMicrosecond);
+
+// ---------------------------------------------------------------- the second floor
+
+// The items read into plain containers, one set a pass.
+struct Built {
+  struct Album {
+    int32_t ints[4];
+    std::string texts[7];
+  };
+  struct Resource {
+    int32_t ints[4];
+    std::string texts[11];
+  };
+  std::unordered_multimap<std::string, int32_t> pairs;
+  std::vector<Album> albums;
+  std::vector<Resource> resources;
+};
+
+bool KeepText(RecordReader* reader, std::string* out) {
+  std::string_view text;
+  if (!reader->ReadStringView(&text, kTextLimit)) return false;
+  out->assign(text.data(), text.size());
+  return true;
+}
+
+bool BuildCidData(RecordReader* reader, Built* built) {
+  std::string uin;
+  int32_t count = 0;
+  if (!KeepText(reader, &uin) || !reader->ReadInt(&count) || count < 0) return false;
+  built->pairs.reserve(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) {
+    std::string cid;
+    int32_t album = 0;
+    if (!KeepText(reader, &cid) || !reader->ReadInt(&album)) return false;
+    built->pairs.emplace(std::move(cid), album);
+  }
+  return true;
+}
+
+bool BuildAlbumList(RecordReader* reader, Built* built) {
+  std::string uin;
+  int32_t count = 0;
+  if (!KeepText(reader, &uin) || !reader->ReadInt(&count) || count < 0) return false;
+  built->albums.resize(static_cast<size_t>(count));
+  for (Built::Album& album : built->albums) {
+    if (!reader->ReadInt(&album.ints[0]) || !KeepText(reader, &album.texts[0]) ||
+        !reader->ReadInt(&album.ints[1]) || !reader->ReadInt(&album.ints[2]) ||
+        !KeepText(reader, &album.texts[1]) || !KeepText(reader, &album.texts[2]) ||
+        !KeepText(reader, &album.texts[3]) || !reader->ReadInt(&album.ints[3])) {
+      return false;
+    }
+    for (int t = 0; t < AlbumInfo::TagsInUse(album.ints[3]); ++t) {
+      if (!KeepText(reader, &album.texts[4 + t])) return false;
+    }
+  }
+  return true;
+}
+
+bool BuildResourceList(RecordReader* reader, Built* built) {
+  std::string uin;
+  int32_t album = 0;
+  int32_t count = 0;
+  if (!KeepText(reader, &uin) || !reader->ReadInt(&album) || !reader->ReadInt(&count) ||
+      count < 0) {
+    return false;
+  }
+  built->resources.resize(static_cast<size_t>(count));
+  for (Built::Resource& resource : built->resources) {
+    if (!reader->ReadInt(&resource.ints[0])) return false;
+    for (int t = 0; t < 10; ++t) {  // Cid to Desc
+      if (!KeepText(reader, &resource.texts[t])) return false;
+    }
+    if (!reader->ReadInt(&resource.ints[1]) || !reader->ReadInt(&resource.ints[2]) ||
+        !reader->ReadInt(&resource.ints[3]) || !KeepText(reader, &resource.texts[10])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Times build over the payload of code for state.range(0) items into fresh containers
+// (freed outside the timing), after one pass that must read it to its end.
+void RunBuild(benchmark::State& state, NoticeCode code, bool (*build)(RecordReader*, Built*)) {
+  const int n = static_cast<int>(state.range(0));
+  const std::vector<uint8_t>& payload = PayloadOf(code, n);
+  {
+    Built built;
+    RecordReader check(payload.data(), payload.size());
+    if (payload.empty() || !build(&check, &built) || check.remaining() != 0) {
+      state.SkipWithError("the payload does not read whole");
+      return;
+    }
+  }
+  for (auto _ : state) {
+    Built built;
+    RecordReader reader(payload.data(), payload.size());
+    benchmark::DoNotOptimize(build(&reader, &built));
+    state.PauseTiming();
+    { Built gone(std::move(built)); }
+    state.ResumeTiming();
+  }
+  SetCounters(state, n, payload.size());
+}
+
+void BM_Build_CidData(benchmark::State& state) {
+  RunBuild(state, kNoticeCidData, BuildCidData);
+}
+BENCHMARK(BM_Build_CidData)->Arg(62500)->Arg(250000)->Arg(1000000)
+    ->Unit(benchmark::kMillisecond);
+
+void BM_Build_AlbumList(benchmark::State& state) {
+  RunBuild(state, kNoticeAlbumList, BuildAlbumList);
+}
+BENCHMARK(BM_Build_AlbumList)->Arg(625)->Arg(2500)->Arg(10000)
+    ->Unit(benchmark::kMicrosecond);
+
+void BM_Build_ResourceList(benchmark::State& state) {
+  RunBuild(state, kNoticeResourceList, BuildResourceList);
+}
+BENCHMARK(BM_Build_ResourceList)->Arg(63)->Arg(252)->Arg(1010)
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

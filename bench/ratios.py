@@ -45,6 +45,10 @@ PAIRS = {
         ("BM_Decode_CidData/1000000", "BM_Parse_CidData/1000000", "cpu", 1),
         ("BM_Decode_AlbumList/10000", "BM_Parse_AlbumList/10000", "cpu", 1),
         ("BM_Decode_ResourceList/1010", "BM_Parse_ResourceList/1010", "cpu", 1),
+        # ... and against the same read keeping its items in plain containers.
+        ("BM_Decode_CidData/1000000", "BM_Build_CidData/1000000", "cpu", 1),
+        ("BM_Decode_AlbumList/10000", "BM_Build_AlbumList/10000", "cpu", 1),
+        ("BM_Decode_ResourceList/1010", "BM_Build_ResourceList/1010", "cpu", 1),
         # Its CPU time per unit at 16x against 1x.
         ("BM_Decode_CidData/1000000", "BM_Decode_CidData/62500", "cpu", 16),
         ("BM_Decode_AlbumList/10000", "BM_Decode_AlbumList/625", "cpu", 16),

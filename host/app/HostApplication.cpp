@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -27,8 +28,11 @@
 namespace Velmora {
 namespace ZQHost {
 
-// Every sink event since the host started, in arrival order. The sinks hold it through
-// a shared pointer: the plug-in may keep a sink longer than the application lives.
+// The sink events since the host started, counted in arrival order; the newest
+// kKeptEvents of them are kept (an operation reads those since its submission, and one
+// operation sees a handful), so a host that runs for long does not grow with every event.
+// The sinks hold it through a shared pointer: the plug-in may keep a sink longer than the
+// application lives.
 class HostEventLog {
  public:
   struct Event {
@@ -36,36 +40,44 @@ class HostEventLog {
     int first = 0;   // command id, or failure code
     int second = 0;  // result kind, or operation index
   };
+  static constexpr size_t kKeptEvents = 4096;
 
   void Add(const Event& event) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       events_.push_back(event);
+      ++count_;
+      if (events_.size() > kKeptEvents) events_.pop_front();
     }
     changed_.notify_all();
   }
 
+  // The number of events since start, the forgotten ones included.
   size_t Count() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return events_.size();
+    return count_;
   }
 
+  // The events after the first mark ones, as far as they are kept.
   std::vector<Event> Since(size_t mark) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (mark >= events_.size()) return {};
-    return std::vector<Event>(events_.begin() + static_cast<std::ptrdiff_t>(mark), events_.end());
+    const size_t first_kept = count_ - events_.size();
+    const size_t from = mark > first_kept ? mark - first_kept : 0;
+    if (from >= events_.size()) return {};
+    return std::vector<Event>(events_.begin() + static_cast<std::ptrdiff_t>(from), events_.end());
   }
 
   // True once more than mark events have arrived; false at the deadline.
   bool WaitBeyond(size_t mark, std::chrono::steady_clock::time_point deadline) const {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_until(lock, deadline, [&] { return events_.size() > mark; });
+    return changed_.wait_until(lock, deadline, [&] { return count_ > mark; });
   }
 
  private:
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
-  std::vector<Event> events_;
+  std::deque<Event> events_;
+  size_t count_ = 0;
 };
 
 namespace {
