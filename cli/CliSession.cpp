@@ -230,6 +230,11 @@ bool CliSession::Operation(const std::string& what, const OperationCall& call,
   }
 }
 
+void CliSession::WriteOperation(const std::string& what, const OperationCall& call,
+                                CommandReport* report, const std::vector<int>& table_keys) {
+  if (Operation(what, call, report, table_keys)) AddAlbums(options_.user, report);
+}
+
 bool CliSession::EnsureDirectory(const std::string& uin, bool force, CommandReport* report,
                                  bool* opened) {
   if (!force && directories_.count(uin) != 0) {
@@ -391,35 +396,30 @@ void CliSession::RunResources(const CliRequest& request, CommandReport* report) 
   AddAlbums(uin, report);
 }
 
-void CliSession::RunCidDat(const CliRequest& request, CommandReport* report) {
-  const std::string uin = request.uin.empty() ? options_.user : request.uin;
-  if (!EnsureDirectory(uin, false, report)) return;
+bool CliSession::FetchCidDat(const std::string& uin, CommandReport* report) {
   const std::wstring wide = Wide(uin);
   if (!Operation("Cid.dat of " + uin,
                  [&](IZQBlogOperation* operation, IWorkshopCmd** command) {
                    return operation->GetCidDat(wide.c_str(), nullptr, command);
                  },
                  report)) {
-    return;
+    return false;
   }
   if (uin == options_.user) cid_dat_fetched_ = true;
+  return true;
+}
+
+void CliSession::RunCidDat(const CliRequest& request, CommandReport* report) {
+  const std::string uin = request.uin.empty() ? options_.user : request.uin;
+  if (!EnsureDirectory(uin, false, report)) return;
+  FetchCidDat(uin, report);
 }
 
 void CliSession::RunAlbumsByCid(const CliRequest& request, CommandReport* report) {
   const std::string& uin = options_.user;
   if (!EnsureDirectory(uin, false, report)) return;
   if (!EnsureAlbumList(uin, false, report)) return;
-  if (!cid_dat_fetched_) {
-    const std::wstring wide = Wide(uin);
-    if (!Operation("Cid.dat of " + uin,
-                   [&](IZQBlogOperation* operation, IWorkshopCmd** command) {
-                     return operation->GetCidDat(wide.c_str(), nullptr, command);
-                   },
-                   report)) {
-      return;
-    }
-    cid_dat_fetched_ = true;
-  }
+  if (!cid_dat_fetched_ && !FetchCidDat(uin, report)) return;
   const std::wstring cid = Wide(request.cid);
   std::vector<int> ids(16);
   int count = static_cast<int>(ids.size());
@@ -465,14 +465,11 @@ void CliSession::RunCreateAlbum(const CliRequest& request, CommandReport* report
   const std::vector<std::string> tags = spec.tags.value_or(std::vector<std::string>());
   draft->SetTagNum(static_cast<int>(tags.size()));
   for (size_t i = 0; i < tags.size(); ++i) draft->SetTag(static_cast<int>(i), Wide(tags[i]).c_str());
-  if (!Operation("create album " + spec.name.value_or(""),
+  WriteOperation("create album " + spec.name.value_or(""),
                  [&](IZQBlogOperation* operation, IWorkshopCmd** command) {
                    return operation->CreateAlbum(draft, nullptr, command);
                  },
-                 report)) {
-    return;
-  }
-  AddAlbums(options_.user, report);
+                 report);
 }
 
 void CliSession::RunModifyAlbum(const CliRequest& request, CommandReport* report) {
@@ -509,27 +506,21 @@ void CliSession::RunModifyAlbum(const CliRequest& request, CommandReport* report
       draft->SetTag(i, Wide(tag).c_str());
     }
   }
-  if (!Operation("modify album " + std::to_string(request.album),
+  WriteOperation("modify album " + std::to_string(request.album),
                  [&](IZQBlogOperation* operation, IWorkshopCmd** command) {
                    return operation->ModifyAlbum(draft, nullptr, command);
                  },
-                 report)) {
-    return;
-  }
-  AddAlbums(options_.user, report);
+                 report);
 }
 
 void CliSession::RunRemoveAlbum(const CliRequest& request, CommandReport* report) {
   if (!PrepareWrite({}, report)) return;
   const int album = request.album;
-  if (!Operation("remove album " + std::to_string(album),
+  WriteOperation("remove album " + std::to_string(album),
                  [&](IZQBlogOperation* operation, IWorkshopCmd** command) {
                    return operation->RemoveAlbum(album, nullptr, command);
                  },
-                 report)) {
-    return;
-  }
-  AddAlbums(options_.user, report);
+                 report);
 }
 
 void CliSession::RunCollect(const CliRequest& request, CommandReport* report) {
@@ -564,31 +555,25 @@ void CliSession::RunCollect(const CliRequest& request, CommandReport* report) {
     keys.push_back(-static_cast<int>(keys.size()));
   }
   const int album = request.album;
-  if (!Operation("collect into album " + std::to_string(album),
+  WriteOperation("collect into album " + std::to_string(album),
                  [&](IZQBlogOperation* operation, IWorkshopCmd** command) {
                    return operation->BatchCollect(album, items.data(),
                                                   static_cast<int>(items.size()), nullptr,
                                                   command);
                  },
-                 report, keys)) {
-    return;
-  }
-  AddAlbums(options_.user, report);
+                 report, keys);
 }
 
 void CliSession::RunRemoveResources(const CliRequest& request, CommandReport* report) {
   if (!PrepareWrite({request.album}, report)) return;
   const int album = request.album;
   const std::vector<int> ids = request.ids;
-  if (!Operation("remove resources from album " + std::to_string(album),
+  WriteOperation("remove resources from album " + std::to_string(album),
                  [&](IZQBlogOperation* operation, IWorkshopCmd** command) {
                    return operation->BatchRemove(album, static_cast<int>(ids.size()), ids.data(),
                                                  nullptr, command);
                  },
-                 report, ids)) {
-    return;
-  }
-  AddAlbums(options_.user, report);
+                 report, ids);
 }
 
 void CliSession::RunCopyOrMove(const CliRequest& request, CommandReport* report) {
@@ -600,7 +585,7 @@ void CliSession::RunCopyOrMove(const CliRequest& request, CommandReport* report)
   const std::vector<int> ids = request.ids;
   const std::string what = std::string(copy ? "copy" : "move") + " from album " +
                            std::to_string(from) + " to album " + std::to_string(to);
-  if (!Operation(what,
+  WriteOperation(what,
                  [&](IZQBlogOperation* operation, IWorkshopCmd** command) {
                    const int count = static_cast<int>(ids.size());
                    return copy ? operation->CopyResource(from, to, choice, count, ids.data(),
@@ -608,10 +593,7 @@ void CliSession::RunCopyOrMove(const CliRequest& request, CommandReport* report)
                                : operation->MoveResource(from, to, choice, count, ids.data(),
                                                          nullptr, command);
                  },
-                 report, ids)) {
-    return;
-  }
-  AddAlbums(options_.user, report);
+                 report, ids);
 }
 
 void CliSession::RunModifyResource(const CliRequest& request, CommandReport* report) {
@@ -654,15 +636,12 @@ void CliSession::RunModifyResource(const CliRequest& request, CommandReport* rep
   const int from = request.from;
   const int to = request.to;
   const int id = request.resource;
-  if (!Operation("modify resource " + std::to_string(id),
+  WriteOperation("modify resource " + std::to_string(id),
                  [&](IZQBlogOperation* operation, IWorkshopCmd** command) {
                    return operation->ModifyResource(from, to, id, name.c_str(), desc.c_str(),
                                                     nullptr, command);
                  },
-                 report)) {
-    return;
-  }
-  AddAlbums(options_.user, report);
+                 report);
 }
 
 void CliSession::RunSession(const CliRequest& request, CommandReport* report) {

@@ -110,6 +110,10 @@ class CliSession {
   // the error "what: reason" and exit status 1.
   bool Operation(const std::string& what, const OperationCall& call, CommandReport* report,
                  const std::vector<int>& table_keys = {});
+  // A write: runs it as Operation does and, when it succeeded, adds the user's "albums"
+  // to *report as AddAlbums does.
+  void WriteOperation(const std::string& what, const OperationCall& call, CommandReport* report,
+                      const std::vector<int>& table_keys = {});
   // Sets the error of *report (exit status 1); returns false.
   bool Fail(CommandReport* report, const std::string& text);
   bool QueryFailed(CommandReport* report, const char* query, HRESULT hr);
@@ -118,6 +122,9 @@ class CliSession {
                        bool* opened = nullptr);
   bool EnsureAlbumList(const std::string& uin, bool force, CommandReport* report);
   bool EnsureResources(const std::string& uin, int album, bool force, CommandReport* report);
+  // Fetches the Cid.dat of uin (the operation "Cid.dat of <uin>"), noting when it is the
+  // user's; false (with the error) when the fetch failed.
+  bool FetchCidDat(const std::string& uin, CommandReport* report);
   // Whether the plug-in's album list of uin holds album; false with an error on a
   // query failure (*known says which).
   bool HasAlbum(const std::string& uin, int album, bool* known, CommandReport* report);

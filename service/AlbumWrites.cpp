@@ -10,6 +10,16 @@ namespace Velmora {
 namespace ZQBlog {
 namespace Service {
 
+Outcome BlogStore::CheckAlbumTexts(const AlbumFields& fields) const {
+  Outcome text_check = CheckText(fields.name);
+  if (text_check == Outcome::kSuccess) text_check = CheckText(fields.desc);
+  if (text_check == Outcome::kSuccess) text_check = CheckText(fields.pic_url);
+  for (const std::string& tag : fields.tags) {
+    if (text_check == Outcome::kSuccess) text_check = CheckText(tag);
+  }
+  return text_check;
+}
+
 WriteOutcome BlogStore::CreateAlbum(const std::string& uin, const AlbumFields& fields) {
   std::lock_guard<std::mutex> lock(mutex_);
   CheckFault();
@@ -18,12 +28,7 @@ WriteOutcome BlogStore::CreateAlbum(const std::string& uin, const AlbumFields& f
   if (check.result != Outcome::kSuccess) return {check.result};
   std::optional<UserRow>& user = check.user;
   if (fields.name.empty()) return {Outcome::kFail};
-  Outcome text_check = CheckText(fields.name);
-  if (text_check == Outcome::kSuccess) text_check = CheckText(fields.desc);
-  if (text_check == Outcome::kSuccess) text_check = CheckText(fields.pic_url);
-  for (const std::string& tag : fields.tags) {
-    if (text_check == Outcome::kSuccess) text_check = CheckText(tag);
-  }
+  const Outcome text_check = CheckAlbumTexts(fields);
   if (text_check != Outcome::kSuccess) return {text_check};
   // The first album of a signed-in user without a blog opens the blog.
   if (!user || !user->blog_opened) {
@@ -57,27 +62,14 @@ WriteOutcome BlogStore::ModifyAlbum(const std::string& uin, int album_id,
   const WriterCheck check = CheckWriter(uin, {album_id});
   if (check.result != Outcome::kSuccess) return {check.result, album_id};
   if (fields.name.empty()) return {Outcome::kFail, album_id};
-  Outcome text_check = CheckText(fields.name);
-  if (text_check == Outcome::kSuccess) text_check = CheckText(fields.desc);
-  if (text_check == Outcome::kSuccess) text_check = CheckText(fields.pic_url);
-  for (const std::string& tag : fields.tags) {
-    if (text_check == Outcome::kSuccess) text_check = CheckText(tag);
-  }
+  const Outcome text_check = CheckAlbumTexts(fields);
   if (text_check != Outcome::kSuccess) return {text_check, album_id};
   if (AlbumNameTaken(uin, fields.name, album_id)) return {Outcome::kDuplicate, album_id};
   SqliteStatement st(db_,
                      "UPDATE albums SET name = ?, description = ?, category_type = ?, "
                      "show_status = ?, tags = ?, pic_url = ?, newly_added_res_num = ?, "
                      "last_time = ? WHERE id = ?");
-  st.Bind(1, fields.name)
-      .Bind(2, fields.desc)
-      .Bind(3, fields.category_type)
-      .Bind(4, fields.show_status)
-      .Bind(5, JoinTags(fields.tags))
-      .Bind(6, fields.pic_url)
-      .Bind(7, fields.newly_added_res_num)
-      .Bind(8, Now())
-      .Bind(9, album_id);
+  BindAlbumFields(st, 1, fields).Bind(8, Now()).Bind(9, album_id);
   st.Run();
   TouchAlbumList(uin);
   tx.Commit();

@@ -99,6 +99,18 @@ HttpReply NotModifiedReply(int64_t modified) {
   return reply;
 }
 
+// The reply to a read of a list last changed at modified: 304 when the request's
+// If-Modified-Since covers it, else the XML that write(xml) makes, with Last-Modified.
+template <class Write>
+HttpReply ListReply(const HttpRequest& request, int64_t modified, Write write) {
+  if (NotModified(request, modified)) return NotModifiedReply(modified);
+  XmlWriter xml;
+  write(xml);
+  HttpReply reply = XmlReply(xml.Finish());
+  reply.headers.emplace_back("Last-Modified", FormatHttpDate(modified));
+  return reply;
+}
+
 // The reply shapes of the write operations.
 bool HasReturnValue(int operation) {
   return operation == kBatchCollect || operation == kCategoryCreate ||
@@ -260,27 +272,24 @@ HttpReply BlogHandler::Directory(const std::string& uin) {
 HttpReply BlogHandler::AlbumList(const HttpRequest& request, const std::string& uin) {
   const auto list = store_.GetAlbumList(uin);
   if (!list) return Status(404);
-  if (NotModified(request, list->modified)) return NotModifiedReply(list->modified);
-  XmlWriter xml;
-  xml.Open("categories");
-  for (const AlbumRecord& album : list->albums) {
-    xml.Open("category");
-    xml.Attribute("id", album.id);
-    xml.Attribute("category_type", album.fields.category_type);
-    xml.Attribute("show_status", album.fields.show_status);
-    xml.Attribute("last_time", FormatLocalTime(album.last_time));
-    xml.Element("category_name", album.fields.name);
-    xml.Element("desc", album.fields.desc);
-    xml.Element("pic_url", AsciiUrl(album.fields.pic_url));
-    xml.Open("tags");
-    xml.Attribute("tag_num", static_cast<int64_t>(album.fields.tags.size()));
-    for (const std::string& tag : album.fields.tags) xml.Element("tag", tag);
-    xml.Close();
-    xml.Close();
-  }
-  HttpReply reply = XmlReply(xml.Finish());
-  reply.headers.emplace_back("Last-Modified", FormatHttpDate(list->modified));
-  return reply;
+  return ListReply(request, list->modified, [&](XmlWriter& xml) {
+    xml.Open("categories");
+    for (const AlbumRecord& album : list->albums) {
+      xml.Open("category");
+      xml.Attribute("id", album.id);
+      xml.Attribute("category_type", album.fields.category_type);
+      xml.Attribute("show_status", album.fields.show_status);
+      xml.Attribute("last_time", FormatLocalTime(album.last_time));
+      xml.Element("category_name", album.fields.name);
+      xml.Element("desc", album.fields.desc);
+      xml.Element("pic_url", AsciiUrl(album.fields.pic_url));
+      xml.Open("tags");
+      xml.Attribute("tag_num", static_cast<int64_t>(album.fields.tags.size()));
+      for (const std::string& tag : album.fields.tags) xml.Element("tag", tag);
+      xml.Close();
+      xml.Close();
+    }
+  });
 }
 
 HttpReply BlogHandler::ResourceList(const HttpRequest& request, const std::string& uin,
@@ -290,28 +299,25 @@ HttpReply BlogHandler::ResourceList(const HttpRequest& request, const std::strin
   const auto list = store_.GetResourceList(uin, album_id);
   // An album the user does not have and an empty album both answer 404.
   if (!list || list->resources.empty()) return Status(404);
-  if (NotModified(request, list->modified)) return NotModifiedReply(list->modified);
-  XmlWriter xml;
-  xml.Open("resources");
-  for (const ResourceRecord& r : list->resources) {
-    xml.Open("resource");
-    xml.Attribute("id", r.id);
-    xml.Attribute("cid", r.fields.cid);
-    xml.Attribute("gcid", r.fields.gcid);
-    xml.Attribute("res_type", r.fields.res_type);
-    xml.Attribute("size", r.fields.size);
-    xml.Attribute("format", r.fields.format);
-    xml.Attribute("last_time", FormatLocalTime(r.last_time));
-    xml.Attribute("state", r.state());
-    xml.Element("res_name", r.fields.name);
-    xml.Element("url", r.fields.url);
-    xml.Element("original", r.fields.original);
-    xml.Element("desc", r.fields.desc);
-    xml.Close();
-  }
-  HttpReply reply = XmlReply(xml.Finish());
-  reply.headers.emplace_back("Last-Modified", FormatHttpDate(list->modified));
-  return reply;
+  return ListReply(request, list->modified, [&](XmlWriter& xml) {
+    xml.Open("resources");
+    for (const ResourceRecord& r : list->resources) {
+      xml.Open("resource");
+      xml.Attribute("id", r.id);
+      xml.Attribute("cid", r.fields.cid);
+      xml.Attribute("gcid", r.fields.gcid);
+      xml.Attribute("res_type", r.fields.res_type);
+      xml.Attribute("size", r.fields.size);
+      xml.Attribute("format", r.fields.format);
+      xml.Attribute("last_time", FormatLocalTime(r.last_time));
+      xml.Attribute("state", r.state());
+      xml.Element("res_name", r.fields.name);
+      xml.Element("url", r.fields.url);
+      xml.Element("original", r.fields.original);
+      xml.Element("desc", r.fields.desc);
+      xml.Close();
+    }
+  });
 }
 
 HttpReply BlogHandler::CidDat(const std::string& uin) {

@@ -191,16 +191,8 @@ int BlogStore::InsertAlbum(const std::string& uin, const AlbumFields& fields) {
                      "INSERT INTO albums(uin, name, description, category_type, show_status, "
                      "tags, pic_url, newly_added_res_num, last_time, resources_modified) "
                      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  st.Bind(1, uin)
-      .Bind(2, fields.name)
-      .Bind(3, fields.desc)
-      .Bind(4, fields.category_type)
-      .Bind(5, fields.show_status)
-      .Bind(6, JoinTags(fields.tags))
-      .Bind(7, fields.pic_url)
-      .Bind(8, fields.newly_added_res_num)
-      .Bind(9, now)
-      .Bind(10, now);
+  st.Bind(1, uin);
+  BindAlbumFields(st, 2, fields).Bind(9, now).Bind(10, now);
   st.Run();
   const int id = static_cast<int>(db_.LastInsertId());
   unserved_[ResourceListKey(id)] = now;

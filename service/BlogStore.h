@@ -233,6 +233,9 @@ class BlogStore {
   // The policy checks on user input: kSuccess when text passes, else the refusal
   // (kFail for a malformed text, kIllegal for a sensitive word).
   Outcome CheckText(const std::string& text, bool ascii_only = false) const;
+  // CheckText on each text of an album (name, description, picture URL, tags in order):
+  // the first refusal, else kSuccess.
+  Outcome CheckAlbumTexts(const AlbumFields& fields) const;
   bool ContainsWord(const std::string& text, const std::vector<std::string>& words) const;
   void CheckFault() const;
 

@@ -80,6 +80,16 @@ std::string JoinTags(const std::vector<std::string>& tags) {
   return joined;
 }
 
+SqliteStatement& BindAlbumFields(SqliteStatement& st, int first, const AlbumFields& fields) {
+  return st.Bind(first, fields.name)
+      .Bind(first + 1, fields.desc)
+      .Bind(first + 2, fields.category_type)
+      .Bind(first + 3, fields.show_status)
+      .Bind(first + 4, JoinTags(fields.tags))
+      .Bind(first + 5, fields.pic_url)
+      .Bind(first + 6, fields.newly_added_res_num);
+}
+
 std::string AlbumListKey(const std::string& uin) { return "u" + uin; }
 
 std::string ResourceListKey(int album_id) { return "a" + std::to_string(album_id); }

@@ -24,6 +24,10 @@ ResourceRecord ReadResource(const SqliteStatement& st);
 // Tags as the albums table keeps them, in one column.
 std::string JoinTags(const std::vector<std::string>& tags);
 
+// Binds fields to the album columns name, description, category_type, show_status, tags,
+// pic_url and newly_added_res_num, in that order, at parameters first to first + 6.
+SqliteStatement& BindAlbumFields(SqliteStatement& st, int first, const AlbumFields& fields);
+
 // Keys of the change-time bookkeeping: the album list of a user, the resource list of
 // an album.
 std::string AlbumListKey(const std::string& uin);

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BlogStore.h"
@@ -67,48 +68,47 @@ bool BlogStore::SeedDemo(const std::string& uin) {
     return r;
   };
 
-  std::vector<DemoAlbum> albums(4);
-  albums[0].fields.name = "旅行";
-  albums[0].fields.desc = "海边和山里拍的视频";
-  albums[0].fields.pic_url = "http://pic.velmora.cn/demo/travel.jpg";
-  albums[0].fields.category_type = 0;
-  albums[0].fields.show_status = 1;
-  albums[0].fields.tags = {"海", "山"};
-  albums[0].resources = {
-      resource(1, "海边日落.mp4", "mp4", "73400320", 1, "三亚的傍晚"),
-      resource(2, "黄山云海.mkv", "mkv", "524288000", 1, "清晨的云海"),
-      resource(3, "旅行计划.pdf", "pdf", "1048576", 0, "行程与预算"),
+  auto album = [](const char* name, const char* desc, const char* pic_url, int category_type,
+                  int show_status, std::vector<std::string> tags,
+                  std::vector<ResourceFields> resources) {
+    DemoAlbum a;
+    a.fields.name = name;
+    a.fields.desc = desc;
+    a.fields.pic_url = pic_url;
+    a.fields.category_type = category_type;
+    a.fields.show_status = show_status;
+    a.fields.tags = std::move(tags);
+    a.resources = std::move(resources);
+    return a;
   };
-  albums[1].fields.name = "Open Source";
-  albums[1].fields.desc = "Installers and source archives";
-  albums[1].fields.pic_url = "http://pic.velmora.cn/demo/opensource.png";
-  albums[1].fields.category_type = 1;
-  albums[1].fields.show_status = 1;
-  albums[1].fields.tags = {"linux", "tools", "iso"};
-  albums[1].resources = {
-      resource(4, "debian-12.iso", "iso", "659554304", 0, "netinst image"),
-      resource(5, "sqlite-3.40.tar.gz", "gz", "3174400", 0, "amalgamation source"),
+
+  const std::vector<DemoAlbum> albums = {
+      album("旅行", "海边和山里拍的视频", "http://pic.velmora.cn/demo/travel.jpg", 0, 1,
+            {"海", "山"},
+            {
+                resource(1, "海边日落.mp4", "mp4", "73400320", 1, "三亚的傍晚"),
+                resource(2, "黄山云海.mkv", "mkv", "524288000", 1, "清晨的云海"),
+                resource(3, "旅行计划.pdf", "pdf", "1048576", 0, "行程与预算"),
+            }),
+      album("Open Source", "Installers and source archives",
+            "http://pic.velmora.cn/demo/opensource.png", 1, 1, {"linux", "tools", "iso"},
+            {
+                resource(4, "debian-12.iso", "iso", "659554304", 0, "netinst image"),
+                resource(5, "sqlite-3.40.tar.gz", "gz", "3174400", 0, "amalgamation source"),
+            }),
+      album("音乐 Music", "", "", 2, 0, {},
+            {
+                resource(6, "夜曲.mp3", "mp3", "4718592", 1, "still downloading"),
+                resource(7, "Demo Song.flac", "flac", "31457280", 1, "waiting for review"),
+            }),
+      album("Empty", "Nothing here yet", "http://pic.velmora.cn/demo/empty.png", 0, 1, {"new"},
+            {}),
   };
-  albums[2].fields.name = "音乐 Music";
-  albums[2].fields.desc = "";
-  albums[2].fields.pic_url = "";
-  albums[2].fields.category_type = 2;
-  albums[2].fields.show_status = 0;
-  albums[2].resources = {
-      resource(6, "夜曲.mp3", "mp3", "4718592", 1, "still downloading"),
-      resource(7, "Demo Song.flac", "flac", "31457280", 1, "waiting for review"),
-  };
-  albums[3].fields.name = "Empty";
-  albums[3].fields.desc = "Nothing here yet";
-  albums[3].fields.pic_url = "http://pic.velmora.cn/demo/empty.png";
-  albums[3].fields.category_type = 0;
-  albums[3].fields.show_status = 1;
-  albums[3].fields.tags = {"new"};
 
   int64_t comments = 3;
-  for (const DemoAlbum& album : albums) {
-    const int album_id = AddAlbum(uin, album.fields);
-    for (const ResourceFields& r : album.resources) {
+  for (const DemoAlbum& demo : albums) {
+    const int album_id = AddAlbum(uin, demo.fields);
+    for (const ResourceFields& r : demo.resources) {
       const bool review = r.desc == "waiting for review";
       ResourceFields fields = r;
       fields.undone = r.desc == "still downloading";

@@ -1,23 +1,11 @@
 #include "host/app/AlbumDraft.h"
 
+#include "host/app/DraftFields.h"
+
 namespace Velmora {
 namespace ZQHost {
 
 namespace {
-
-HRESULT CopyOut(const std::wstring& value, BSTR* out) {
-  if (out == nullptr) return E_POINTER;
-  *out = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
-  return *out != nullptr ? S_OK : E_OUTOFMEMORY;
-}
-
-HRESULT IntOut(int value, int* out) {
-  if (out == nullptr) return E_POINTER;
-  *out = value;
-  return S_OK;
-}
-
-std::wstring Text(LPCWSTR value) { return value != nullptr ? value : L""; }
 
 // The text behind a BSTR the caller frees.
 std::wstring TakeBstr(BSTR text) {
@@ -28,16 +16,7 @@ std::wstring TakeBstr(BSTR text) {
 
 }  // namespace
 
-HRESULT AlbumDraft::Create(IZQAlbumInfo** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  CComObject<AlbumDraft>* draft = nullptr;
-  HRESULT hr = CComObject<AlbumDraft>::CreateInstance(&draft);
-  if (FAILED(hr)) return hr;
-  draft->AddRef();
-  *out = draft;
-  return S_OK;
-}
+HRESULT AlbumDraft::Create(IZQAlbumInfo** out) { return CreateDraft<AlbumDraft>(out); }
 
 HRESULT AlbumDraft::CreateCopy(IZQAlbumInfo* album, IZQAlbumInfo** out) {
   if (album == nullptr || out == nullptr) return E_POINTER;
@@ -68,64 +47,47 @@ HRESULT AlbumDraft::CreateCopy(IZQAlbumInfo* album, IZQAlbumInfo** out) {
   return S_OK;
 }
 
-STDMETHODIMP AlbumDraft::GetId(int* id) { return IntOut(id_, id); }
-STDMETHODIMP AlbumDraft::SetId(int id) {
-  id_ = id;
-  return S_OK;
+STDMETHODIMP AlbumDraft::GetId(int* id) { return GetDraftInt(id_, id); }
+STDMETHODIMP AlbumDraft::SetId(int id) { return SetDraftInt(id, &id_); }
+STDMETHODIMP AlbumDraft::GetCategoryName(BSTR* name) { return GetDraftText(name_, name); }
+STDMETHODIMP AlbumDraft::SetCategoryName(LPCWSTR name) { return SetDraftText(name, &name_); }
+STDMETHODIMP AlbumDraft::GetShowStatus(int* showStatus) {
+  return GetDraftInt(show_status_, showStatus);
 }
-STDMETHODIMP AlbumDraft::GetCategoryName(BSTR* name) { return CopyOut(name_, name); }
-STDMETHODIMP AlbumDraft::SetCategoryName(LPCWSTR name) {
-  name_ = Text(name);
-  return S_OK;
-}
-STDMETHODIMP AlbumDraft::GetShowStatus(int* showStatus) { return IntOut(show_status_, showStatus); }
 STDMETHODIMP AlbumDraft::SetShowStatus(int showStatus) {
-  show_status_ = showStatus;
-  return S_OK;
+  return SetDraftInt(showStatus, &show_status_);
 }
 STDMETHODIMP AlbumDraft::GetCategoryType(int* categoryType) {
-  return IntOut(category_type_, categoryType);
+  return GetDraftInt(category_type_, categoryType);
 }
 STDMETHODIMP AlbumDraft::SetCategoryType(int categoryType) {
-  category_type_ = categoryType;
-  return S_OK;
+  return SetDraftInt(categoryType, &category_type_);
 }
-STDMETHODIMP AlbumDraft::GetDesc(BSTR* desc) { return CopyOut(desc_, desc); }
-STDMETHODIMP AlbumDraft::SetDesc(LPCWSTR desc) {
-  desc_ = Text(desc);
-  return S_OK;
-}
-STDMETHODIMP AlbumDraft::GetLastTime(BSTR* lastTime) { return CopyOut(last_time_, lastTime); }
+STDMETHODIMP AlbumDraft::GetDesc(BSTR* desc) { return GetDraftText(desc_, desc); }
+STDMETHODIMP AlbumDraft::SetDesc(LPCWSTR desc) { return SetDraftText(desc, &desc_); }
+STDMETHODIMP AlbumDraft::GetLastTime(BSTR* lastTime) { return GetDraftText(last_time_, lastTime); }
 STDMETHODIMP AlbumDraft::SetLastTime(LPCWSTR lastTime) {
-  last_time_ = Text(lastTime);
-  return S_OK;
+  return SetDraftText(lastTime, &last_time_);
 }
-STDMETHODIMP AlbumDraft::GetTagNum(int* tagNum) { return IntOut(tag_num_, tagNum); }
-STDMETHODIMP AlbumDraft::SetTagNum(int tagNum) {
-  tag_num_ = tagNum;
-  return S_OK;
-}
+STDMETHODIMP AlbumDraft::GetTagNum(int* tagNum) { return GetDraftInt(tag_num_, tagNum); }
+STDMETHODIMP AlbumDraft::SetTagNum(int tagNum) { return SetDraftInt(tagNum, &tag_num_); }
 STDMETHODIMP AlbumDraft::GetTag(int index, BSTR* tag) {
   if (index < 0 || index > 2) return S_OK;
-  return CopyOut(tags_[index], tag);
+  return GetDraftText(tags_[index], tag);
 }
 STDMETHODIMP AlbumDraft::SetTag(int index, LPCWSTR tag) {
-  if (index >= 0 && index <= 2) tags_[index] = Text(tag);
-  return S_OK;
+  if (index < 0 || index > 2) return S_OK;
+  return SetDraftText(tag, &tags_[index]);
 }
-STDMETHODIMP AlbumDraft::GetPicUrl(BSTR* picUrl) { return CopyOut(pic_url_, picUrl); }
-STDMETHODIMP AlbumDraft::SetPicUrl(LPCWSTR picUrl) {
-  pic_url_ = Text(picUrl);
-  return S_OK;
-}
+STDMETHODIMP AlbumDraft::GetPicUrl(BSTR* picUrl) { return GetDraftText(pic_url_, picUrl); }
+STDMETHODIMP AlbumDraft::SetPicUrl(LPCWSTR picUrl) { return SetDraftText(picUrl, &pic_url_); }
 STDMETHODIMP AlbumDraft::GetNewlyAddedResNum(int* count) {
-  return IntOut(newly_added_res_num_, count);
+  return GetDraftInt(newly_added_res_num_, count);
 }
 STDMETHODIMP AlbumDraft::SetNewlyAddedResNum(int count) {
-  newly_added_res_num_ = count;
-  return S_OK;
+  return SetDraftInt(count, &newly_added_res_num_);
 }
-STDMETHODIMP AlbumDraft::GetResourceCount(int* count) { return IntOut(0, count); }
+STDMETHODIMP AlbumDraft::GetResourceCount(int* count) { return GetDraftInt(0, count); }
 STDMETHODIMP AlbumDraft::GetResource(int, IZQResInfo**) { return E_INVALIDARG; }
 
 }  // namespace ZQHost

@@ -11,17 +11,6 @@
 namespace Velmora {
 namespace ZQHost {
 
-namespace {
-
-HRESULT FromCounted(const CountedString& counted, std::string* out) {
-  if (counted.length < 0) return E_INVALIDARG;
-  if (counted.length > 0 && counted.text == nullptr) return E_POINTER;
-  if (counted.length > 0) out->assign(counted.text, static_cast<size_t>(counted.length));
-  return S_OK;
-}
-
-}  // namespace
-
 HRESULT HttpConnectionFactory::Create(const std::shared_ptr<HttpServiceCore>& core,
                                       IHttpConnectionFactory** out) {
   if (out == nullptr) return E_POINTER;
@@ -50,9 +39,9 @@ STDMETHODIMP HttpConnectionFactory::CreateRequest(IHttpRequest** request, Counte
     std::string method_text;
     std::string path_text;
     std::string version_text;
-    HRESULT hr = FromCounted(method, &method_text);
-    if (SUCCEEDED(hr)) hr = FromCounted(path, &path_text);
-    if (SUCCEEDED(hr)) hr = FromCounted(version, &version_text);
+    HRESULT hr = HttpRequest::FromCounted(method, &method_text);
+    if (SUCCEEDED(hr)) hr = HttpRequest::FromCounted(path, &path_text);
+    if (SUCCEEDED(hr)) hr = HttpRequest::FromCounted(version, &version_text);
     if (FAILED(hr)) return hr;
     return HttpRequest::Create(method_text, path_text, version_text, request);
   } catch (const std::bad_alloc&) {

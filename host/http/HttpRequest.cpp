@@ -22,16 +22,14 @@ bool IsToken(const std::string& text) {
   return true;
 }
 
-// A counted string as a std::string: E_INVALIDARG for a negative length, E_POINTER for
-// a null text with a positive length.
-HRESULT FromCounted(const CountedString& counted, std::string* out) {
+}  // namespace
+
+HRESULT HttpRequest::FromCounted(const CountedString& counted, std::string* out) {
   if (counted.length < 0) return E_INVALIDARG;
   if (counted.length > 0 && counted.text == nullptr) return E_POINTER;
   if (counted.length > 0) out->assign(counted.text, static_cast<size_t>(counted.length));
   return S_OK;
 }
-
-}  // namespace
 
 bool HttpRequest::IsValidMethod(const std::string& text) { return text.empty() || IsToken(text); }
 

@@ -63,6 +63,10 @@ class HttpRequest : public CComObjectRootEx<CComMultiThreadModel>, public IHttpR
   static bool IsValidHeaderName(const std::string& text);
   static bool IsValidHeaderValue(const std::string& text);
 
+  // A counted string as a std::string in *out (left as it is for length 0):
+  // E_INVALIDARG for a negative length, E_POINTER for a null text with a positive length.
+  static HRESULT FromCounted(const CountedString& counted, std::string* out);
+
  private:
   std::string method_;
   std::string path_;

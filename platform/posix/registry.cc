@@ -466,6 +466,54 @@ HKEY NewHandle(Registry& r, int root, const std::vector<std::wstring>& path) {
   return handle;
 }
 
+// Appends the folded names of parts to path.
+void AppendFolded(const std::vector<std::wstring>& parts, std::vector<std::wstring>* path) {
+  for (const std::wstring& part : parts) path->push_back(Fold(part));
+}
+
+// Takes the lock and runs body(r, root, path) with the root and path the handle key
+// names; Locate's error when it names nothing.
+template <class Body>
+LONG WithKey(HKEY key, Body body) {
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  int root;
+  std::vector<std::wstring> path;
+  LONG status = Locate(r, key, &root, &path);
+  if (status != ERROR_SUCCESS) return status;
+  return body(r, root, path);
+}
+
+// WithKey for the key subKey names below the handle key: path carries its names too.
+// ERROR_FILE_NOT_FOUND for a subKey that cannot name a key, ERROR_KEY_DELETED when the
+// handle's own key is gone.
+template <class Body>
+LONG WithSubKey(HKEY key, LPCWSTR subKey, Body body) {
+  std::vector<std::wstring> parts;
+  if (!SplitSubKey(subKey, &parts)) return ERROR_FILE_NOT_FOUND;
+  return WithKey(key, [&](Registry& r, int root, std::vector<std::wstring>& path) -> LONG {
+    if (Find(r.tree, root, path) == nullptr) return ERROR_KEY_DELETED;
+    AppendFolded(parts, &path);
+    return body(r, root, path);
+  });
+}
+
+// Apply with change(target, changed) on the copy's key at root and path;
+// ERROR_KEY_DELETED when that key is gone. REQUIRES: the lock.
+template <class Change>
+LONG ApplyToKey(Registry& r, int root, const std::vector<std::wstring>& path, Change change) {
+  return Apply(r, [&](Tree& tree, bool* changed) -> LONG {
+    Key* target = Find(tree, root, path);
+    if (target == nullptr) return ERROR_KEY_DELETED;
+    return change(target, changed);
+  });
+}
+
+// The name of a value as the API takes it: null names the default value, "".
+std::wstring ValueName(LPCWSTR valueName) {
+  return valueName == nullptr ? std::wstring() : std::wstring(valueName);
+}
+
 }  // namespace
 
 extern "C" {
@@ -477,147 +525,113 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD /*reserved*/, LPWSTR /*clas
   *result = nullptr;
   std::vector<std::wstring> parts;
   if (!SplitSubKey(subKey, &parts)) return ERROR_INVALID_PARAMETER;
-  Registry& r = TheRegistry();
-  std::lock_guard<std::mutex> lock(r.mu);
-  int root;
-  std::vector<std::wstring> path;
-  LONG status = Locate(r, key, &root, &path);
-  if (status != ERROR_SUCCESS) return status;
-  bool created = false;
-  status = Apply(r, [&](Tree& tree, bool* changed) -> LONG {
-    Key* current = Find(tree, root, path);
-    if (current == nullptr) return ERROR_KEY_DELETED;
-    for (const std::wstring& part : parts) {
-      std::unique_ptr<Key>& child = current->subkeys[Fold(part)];
-      if (!child) {
-        child.reset(new Key());
-        child->name = part;
-        created = true;
+  return WithKey(key, [&](Registry& r, int root, std::vector<std::wstring>& path) -> LONG {
+    bool created = false;
+    LONG status = ApplyToKey(r, root, path, [&](Key* current, bool* changed) -> LONG {
+      for (const std::wstring& part : parts) {
+        std::unique_ptr<Key>& child = current->subkeys[Fold(part)];
+        if (!child) {
+          child.reset(new Key());
+          child->name = part;
+          created = true;
+        }
+        current = child.get();
       }
-      current = child.get();
+      *changed = created;
+      return ERROR_SUCCESS;
+    });
+    if (status != ERROR_SUCCESS) return status;
+    AppendFolded(parts, &path);
+    *result = NewHandle(r, root, path);
+    if (disposition != nullptr) {
+      *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     }
-    *changed = created;
     return ERROR_SUCCESS;
   });
-  if (status != ERROR_SUCCESS) return status;
-  for (const std::wstring& part : parts) path.push_back(Fold(part));
-  *result = NewHandle(r, root, path);
-  if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-  return ERROR_SUCCESS;
 }
 
 LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD /*options*/, REGSAM /*sam*/, PHKEY result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
-  std::vector<std::wstring> parts;
-  if (!SplitSubKey(subKey, &parts)) return ERROR_FILE_NOT_FOUND;
-  Registry& r = TheRegistry();
-  std::lock_guard<std::mutex> lock(r.mu);
-  int root;
-  std::vector<std::wstring> path;
-  LONG status = Locate(r, key, &root, &path);
-  if (status != ERROR_SUCCESS) return status;
-  if (Find(r.tree, root, path) == nullptr) return ERROR_KEY_DELETED;
-  for (const std::wstring& part : parts) path.push_back(Fold(part));
-  if (Find(r.tree, root, path) == nullptr) return ERROR_FILE_NOT_FOUND;
-  *result = NewHandle(r, root, path);
-  return ERROR_SUCCESS;
+  return WithSubKey(
+      key, subKey, [&](Registry& r, int root, std::vector<std::wstring>& path) -> LONG {
+        if (Find(r.tree, root, path) == nullptr) return ERROR_FILE_NOT_FOUND;
+        *result = NewHandle(r, root, path);
+        return ERROR_SUCCESS;
+      });
 }
 
 LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD /*reserved*/, DWORD type,
                     const BYTE* data, DWORD size) {
   if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
-  std::wstring name = valueName == nullptr ? std::wstring() : std::wstring(valueName);
+  std::wstring name = ValueName(valueName);
   if (name.find_first_of(L"\r\n") != std::wstring::npos) return ERROR_INVALID_PARAMETER;
-  Registry& r = TheRegistry();
-  std::lock_guard<std::mutex> lock(r.mu);
-  int root;
-  std::vector<std::wstring> path;
-  LONG status = Locate(r, key, &root, &path);
-  if (status != ERROR_SUCCESS) return status;
-  return Apply(r, [&](Tree& tree, bool* changed) -> LONG {
-    Key* target = Find(tree, root, path);
-    if (target == nullptr) return ERROR_KEY_DELETED;
-    std::wstring folded = Fold(name);
-    auto it = target->values.find(folded);
-    Value& value = it != target->values.end() ? it->second : target->values[folded];
-    if (it == target->values.end()) value.name = name;
-    value.type = type;
-    value.data.assign(data, data + size);
-    *changed = true;
-    return ERROR_SUCCESS;
+  return WithKey(key, [&](Registry& r, int root, std::vector<std::wstring>& path) {
+    return ApplyToKey(r, root, path, [&](Key* target, bool* changed) -> LONG {
+      std::wstring folded = Fold(name);
+      auto it = target->values.find(folded);
+      Value& value = it != target->values.end() ? it->second : target->values[folded];
+      if (it == target->values.end()) value.name = name;
+      value.type = type;
+      value.data.assign(data, data + size);
+      *changed = true;
+      return ERROR_SUCCESS;
+    });
   });
 }
 
 LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* /*reserved*/, DWORD* type, BYTE* data,
                       DWORD* size) {
   if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
-  std::wstring name = valueName == nullptr ? std::wstring() : std::wstring(valueName);
-  Registry& r = TheRegistry();
-  std::lock_guard<std::mutex> lock(r.mu);
-  int root;
-  std::vector<std::wstring> path;
-  LONG status = Locate(r, key, &root, &path);
-  if (status != ERROR_SUCCESS) return status;
-  Key* target = Find(r.tree, root, path);
-  if (target == nullptr) return ERROR_KEY_DELETED;
-  auto it = target->values.find(Fold(name));
-  if (it == target->values.end()) return ERROR_FILE_NOT_FOUND;
-  const Value& value = it->second;
-  if (type != nullptr) *type = value.type;
-  DWORD needed = static_cast<DWORD>(value.data.size());
-  if (data != nullptr) {
-    if (*size < needed) {
-      *size = needed;
-      return ERROR_MORE_DATA;
+  std::wstring name = ValueName(valueName);
+  return WithKey(key, [&](Registry& r, int root, std::vector<std::wstring>& path) -> LONG {
+    Key* target = Find(r.tree, root, path);
+    if (target == nullptr) return ERROR_KEY_DELETED;
+    auto it = target->values.find(Fold(name));
+    if (it == target->values.end()) return ERROR_FILE_NOT_FOUND;
+    const Value& value = it->second;
+    if (type != nullptr) *type = value.type;
+    DWORD needed = static_cast<DWORD>(value.data.size());
+    if (data != nullptr) {
+      if (*size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+      }
+      if (needed != 0) std::memcpy(data, value.data.data(), needed);
     }
-    if (needed != 0) std::memcpy(data, value.data.data(), needed);
-  }
-  if (size != nullptr) *size = needed;
-  return ERROR_SUCCESS;
+    if (size != nullptr) *size = needed;
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG RegDeleteValueW(HKEY key, LPCWSTR valueName) {
-  std::wstring name = valueName == nullptr ? std::wstring() : std::wstring(valueName);
-  Registry& r = TheRegistry();
-  std::lock_guard<std::mutex> lock(r.mu);
-  int root;
-  std::vector<std::wstring> path;
-  LONG status = Locate(r, key, &root, &path);
-  if (status != ERROR_SUCCESS) return status;
-  return Apply(r, [&](Tree& tree, bool* changed) -> LONG {
-    Key* target = Find(tree, root, path);
-    if (target == nullptr) return ERROR_KEY_DELETED;
-    if (target->values.erase(Fold(name)) == 0) return ERROR_FILE_NOT_FOUND;
-    *changed = true;
-    return ERROR_SUCCESS;
+  std::wstring name = ValueName(valueName);
+  return WithKey(key, [&](Registry& r, int root, std::vector<std::wstring>& path) {
+    return ApplyToKey(r, root, path, [&](Key* target, bool* changed) -> LONG {
+      if (target->values.erase(Fold(name)) == 0) return ERROR_FILE_NOT_FOUND;
+      *changed = true;
+      return ERROR_SUCCESS;
+    });
   });
 }
 
 LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
   if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
-  std::vector<std::wstring> parts;
-  if (!SplitSubKey(subKey, &parts)) return ERROR_FILE_NOT_FOUND;
-  Registry& r = TheRegistry();
-  std::lock_guard<std::mutex> lock(r.mu);
-  int root;
-  std::vector<std::wstring> path;
-  LONG status = Locate(r, key, &root, &path);
-  if (status != ERROR_SUCCESS) return status;
-  if (Find(r.tree, root, path) == nullptr) return ERROR_KEY_DELETED;
-  for (const std::wstring& part : parts) path.push_back(Fold(part));
-  if (path.empty()) return ERROR_ACCESS_DENIED;  // a root is never deleted
-  return Apply(r, [&](Tree& tree, bool* changed) -> LONG {
-    std::vector<std::wstring> parentPath(path.begin(), path.end() - 1);
-    Key* parent = Find(tree, root, parentPath);
-    if (parent == nullptr) return ERROR_FILE_NOT_FOUND;
-    auto it = parent->subkeys.find(path.back());
-    if (it == parent->subkeys.end()) return ERROR_FILE_NOT_FOUND;
-    if (!it->second->subkeys.empty()) return ERROR_ACCESS_DENIED;
-    parent->subkeys.erase(it);
-    *changed = true;
-    return ERROR_SUCCESS;
-  });
+  return WithSubKey(
+      key, subKey, [&](Registry& r, int root, std::vector<std::wstring>& path) -> LONG {
+        if (path.empty()) return ERROR_ACCESS_DENIED;  // a root is never deleted
+        return Apply(r, [&](Tree& tree, bool* changed) -> LONG {
+          std::vector<std::wstring> parentPath(path.begin(), path.end() - 1);
+          Key* parent = Find(tree, root, parentPath);
+          if (parent == nullptr) return ERROR_FILE_NOT_FOUND;
+          auto it = parent->subkeys.find(path.back());
+          if (it == parent->subkeys.end()) return ERROR_FILE_NOT_FOUND;
+          if (!it->second->subkeys.empty()) return ERROR_ACCESS_DENIED;
+          parent->subkeys.erase(it);
+          *changed = true;
+          return ERROR_SUCCESS;
+        });
+      });
 }
 
 LONG RegCloseKey(HKEY key) {
