@@ -105,15 +105,6 @@ bool BaseAlbumCmd::AlbumRecordFits(AlbumInfo* album) {
   return true;
 }
 
-bool BaseAlbumCmd::PayloadOf(IShareSessionMessage* message, BYTE** payload, int* size) {
-  *payload = nullptr;
-  *size = 0;
-  if (message == nullptr || FAILED(message->GetPayload(payload, size)) || *size < 0) {
-    return false;
-  }
-  return *size == 0 || *payload != nullptr;
-}
-
 // ---------------------------------------------------------------- album description
 
 CComPtr<AlbumInfo> BaseAlbumCmd::MakeAlbum() {
@@ -133,6 +124,34 @@ void BaseAlbumCmd::CopyAlbumDescription(IZQAlbumInfo* from, AlbumInfo* to) {
   int tagNum = 0;
   to->GetTagNum(&tagNum);
   to->SetTagNum(AlbumInfo::TagsInUse(tagNum));
+}
+
+AlbumInfo* BaseAlbumCmd::OwnAlbum() {
+  if (!album_) album_ = MakeAlbum();
+  return album_;
+}
+
+CComPtr<AlbumInfo> BaseAlbumCmd::Album() {
+  CmdLock hold(*this);
+  return CComPtr<AlbumInfo>(OwnAlbum());
+}
+
+HRESULT BaseAlbumCmd::SetCommandAlbum(IZQAlbumInfo* album, bool withCount) {
+  if (album == nullptr) return E_POINTER;
+  CComPtr<AlbumInfo> copy;
+  try {
+    copy = MakeAlbum();
+    CopyAlbumDescription(album, copy);
+    int count = 0;
+    if (withCount && SUCCEEDED(album->GetNewlyAddedResNum(&count))) {
+      copy->SetNewlyAddedResNum(count);
+    }
+  } catch (const std::exception&) {
+    return E_OUTOFMEMORY;
+  }
+  CmdLock hold(*this);
+  album_ = copy;
+  return S_OK;
 }
 
 void BaseAlbumCmd::AppendAlbumFields(AlbumInfo* album, const std::string& idField,
@@ -164,6 +183,80 @@ std::wstring BaseAlbumCmd::AlbumName(AlbumInfo* album) {
   ScopedBstr name;
   if (album == nullptr || FAILED(album->GetCategoryName(name.Receive()))) return std::wstring();
   return name.ToWide();
+}
+
+int BaseAlbumCmd::AlbumId(AlbumInfo* album) {
+  int id = 0;
+  album->GetId(&id);
+  return id;
+}
+
+int BaseAlbumCmd::NewlyAddedResNum(AlbumInfo* album) {
+  int count = 0;
+  album->GetNewlyAddedResNum(&count);
+  return count;
+}
+
+// ---------------------------------------------------------------- album records
+
+int BaseAlbumCmd::AlbumRequestRecordSize(bool withCount) {
+  CmdLock hold(*this);
+  return StringItemSize(UserId()) + OwnAlbum()->RecordSize() + (withCount ? kIntItemSize : 0);
+}
+
+bool BaseAlbumCmd::WriteAlbumRequestRecord(IShareSessionMessage* message, bool withCount) {
+  BYTE* payload = nullptr;
+  int size = 0;
+  if (!PayloadOf(message, &payload, &size)) return false;
+  CmdLock hold(*this);
+  const std::string userId = UserId();
+  AlbumInfo* album = OwnAlbum();
+  // What the serving process could not read whole is not sent.
+  if (!FitsReadLimit(userId, kRecordStringLimit) || !AlbumRecordFits(album)) return false;
+  RecordWriter writer(payload, static_cast<size_t>(size));
+  writer.WriteString(userId);
+  album->WriteRecord(writer);
+  if (withCount) writer.WriteInt(NewlyAddedResNum(album));
+  return writer.ok();
+}
+
+bool BaseAlbumCmd::ReadAlbumRequestRecord(IShareSessionMessage* message, bool withCount) {
+  BYTE* payload = nullptr;
+  int size = 0;
+  if (!PayloadOf(message, &payload, &size)) return false;
+  RecordReader reader(payload, static_cast<size_t>(size));
+  std::string userId;
+  int32_t count = 0;
+  CComPtr<AlbumInfo> album = MakeAlbum();
+  if (!reader.ReadString(&userId, kRecordStringLimit) || !album->ReadRecord(reader) ||
+      (withCount && !reader.ReadInt(&count))) {
+    return false;
+  }
+  if (withCount) album->SetNewlyAddedResNum(count);
+  // The record is whole: the user id is taken as its bytes by the common reader.
+  if (!ReadUserIdRecord(message)) return false;
+  CmdLock hold(*this);
+  album_ = album;
+  return true;
+}
+
+std::vector<BYTE> BaseAlbumCmd::BuildAlbumChangeRecord(bool withCount) {
+  CmdLock hold(*this);
+  const std::string userId = UserId();
+  const std::string message = Message();
+  const bool success = message == kSuccessWord;
+  AlbumInfo* album = OwnAlbum();
+  std::vector<BYTE> payload(static_cast<size_t>(
+      StringItemSize(userId) + StringItemSize(message) +
+      (success ? album->RecordSize() + (withCount ? kIntItemSize : 0) : 0)));
+  RecordWriter writer(payload.data(), payload.size());
+  writer.WriteString(userId);
+  writer.WriteString(message);
+  if (success) {
+    album->WriteRecord(writer);
+    if (withCount) writer.WriteInt(NewlyAddedResNum(album));
+  }
+  return payload;
 }
 
 // ---------------------------------------------------------------- HTTP hooks
@@ -216,6 +309,19 @@ void BaseAlbumCmd::NotifyChange() {
 }
 
 void BaseAlbumCmd::Dispatch() { DispatchReply(Status() == 1); }
+
+bool BaseAlbumCmd::ReadReplyAnswer(IPackage* package, std::string* answer,
+                                   std::string* message) {
+  if (!ReadReplyValue(package, "return", answer) || (*answer != "1" && *answer != "0")) {
+    // No outcome the command knows: a refusal with the text of an unknown word.
+    SetMessage("");
+    Dispatch();
+    return false;
+  }
+  ReadReplyValue(package, "message", message);
+  SetMessage(*message);
+  return true;
+}
 
 void BaseAlbumCmd::DeliverAlbumResult(int categoryId, const std::wstring& categoryName) {
   BlogSession_* session = BlogSession_::Instance();

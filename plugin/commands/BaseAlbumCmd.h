@@ -110,6 +110,11 @@ class BaseAlbumCmd : public BaseBlogCmd {
 
   // The end of a reply: DispatchReply, with a change to broadcast when Status is 1.
   void Dispatch() ZQ_REQUIRES(CommandLock());
+  // Reads the reply's "return" word into *answer and its "message" word into *message,
+  // which becomes the command's message. False when "return" is missing or neither "1"
+  // nor "0": the reply is then a refusal with an empty message, already dispatched.
+  bool ReadReplyAnswer(IPackage* package, std::string* answer, std::string* message)
+      ZQ_REQUIRES(CommandLock());
   // Builds a ResultOnAlbum (the user id, the operation index and its title, Status,
   // the text of the message word, categoryId, categoryName), files it under the command
   // id and raises the result event (command id, 0), holding the session's ResultLock.
@@ -117,9 +122,6 @@ class BaseAlbumCmd : public BaseBlogCmd {
       ZQ_REQUIRES(CommandLock());
   // Sends payload on the serving channel (nothing when there is none).
   void PublishPayload(const std::vector<BYTE>& payload);
-
-  // The payload of message; false when it has none that can be read.
-  static bool PayloadOf(IShareSessionMessage* message, BYTE** payload, int* size);
 
   // ---- the album description of CmdCreateAlbum and CmdModifyAlbum.
   // A new empty album. Throws std::bad_alloc when it cannot be made.
@@ -137,6 +139,32 @@ class BaseAlbumCmd : public BaseBlogCmd {
   void AppendAlbumFields(AlbumInfo* album, const std::string& idField, Form* form);
   // The album's name ("" when it cannot be read).
   static std::wstring AlbumName(AlbumInfo* album);
+  // The album's id and new-resource count (0 when they cannot be read).
+  static int AlbumId(AlbumInfo* album);
+  static int NewlyAddedResNum(AlbumInfo* album);
+
+  // The command's album (one reference for the caller); an empty album before the
+  // command's SetAlbum. Throws std::bad_alloc when it cannot be made.
+  CComPtr<AlbumInfo> Album();
+  // Copies album into a new album that becomes the command's: its description
+  // (CopyAlbumDescription) and, withCount, its new-resource count. E_POINTER for a null
+  // album, E_OUTOFMEMORY when the copy cannot be made; S_OK.
+  HRESULT SetCommandAlbum(IZQAlbumInfo* album, bool withCount);
+  // The command's album, made on first use.
+  AlbumInfo* OwnAlbum() ZQ_REQUIRES(CommandLock());
+
+  // The share-session records of the command's album; withCount adds its new-resource
+  // count (int) after the album record. The request: user id (string) and the album
+  // record; the forwarding side does not write what the serving side would refuse to
+  // read (a user id above the record limit, an album text above AlbumInfo's limit).
+  int AlbumRequestRecordSize(bool withCount);
+  bool WriteAlbumRequestRecord(IShareSessionMessage* message, bool withCount);
+  // Reads the request into a new album that becomes the command's; false, nothing
+  // changed, when any item is refused or missing.
+  bool ReadAlbumRequestRecord(IShareSessionMessage* message, bool withCount);
+  // The change: user id (string), message (string), and when the message is "success"
+  // the album record.
+  std::vector<BYTE> BuildAlbumChangeRecord(bool withCount);
 
   // The user id as the wide key of the session's per-user data.
   std::wstring Uin();
@@ -152,6 +180,7 @@ class BaseAlbumCmd : public BaseBlogCmd {
   std::string path_ ZQ_GUARDED_BY(CommandLock());  // ANSI, from the endpoint
   std::string body_ ZQ_GUARDED_BY(CommandLock());  // the form sent, alive until Step returns
   std::string message_ ZQ_GUARDED_BY(CommandLock());
+  CComPtr<AlbumInfo> album_ ZQ_GUARDED_BY(CommandLock());  // CmdCreateAlbum's and CmdModifyAlbum's
 };
 
 }  // namespace ZQBlog

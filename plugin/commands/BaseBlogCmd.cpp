@@ -9,6 +9,7 @@
 #include "commands/EntityRemoval.h"
 #include "common/HmacMd5.h"
 #include "data/ResultOnAlbum.h"
+#include "data/StringSetter.h"
 #include "interfaces/IShareSessionManager.h"
 #include "interfaces/IZQCPCommandWorkshop.h"
 #include "interfaces/IZQCPPlatform.h"
@@ -134,8 +135,16 @@ CComPtr<IShareSessionManager> ShareSessionManager() {
   return manager;
 }
 
-// The payload of message, or false.
-bool PayloadOf(IShareSessionMessage* message, BYTE** payload, int* size) {
+}  // namespace
+
+bool BaseBlogCmd::ReadResultHead(const BYTE* payload, int size, RecordReader* reader,
+                                 int32_t* status, std::string* word) {
+  if (payload == nullptr || size < 0) return false;
+  *reader = RecordReader(payload, static_cast<size_t>(size));
+  return reader->ReadInt(status) && reader->ReadString(word, kRecordStringLimit);
+}
+
+bool BaseBlogCmd::PayloadOf(IShareSessionMessage* message, BYTE** payload, int* size) {
   *payload = nullptr;
   *size = 0;
   if (message == nullptr || FAILED(message->GetPayload(payload, size)) || *size < 0) {
@@ -143,8 +152,6 @@ bool PayloadOf(IShareSessionMessage* message, BYTE** payload, int* size) {
   }
   return *size == 0 || *payload != nullptr;
 }
-
-}  // namespace
 
 BaseBlogCmd::BaseBlogCmd() = default;
 
@@ -215,6 +222,11 @@ void BaseBlogCmd::PublishChangeRecord(const std::vector<BYTE>& payload) {
   if (server) server->PublishData(payload.data(), static_cast<int>(payload.size()));
 }
 
+void BaseBlogCmd::PublishBuiltChangeRecord(const std::vector<BYTE>& payload) {
+  if (payload.empty() || payload.size() > static_cast<size_t>(INT_MAX)) return;
+  PublishChangeRecord(payload);
+}
+
 void BaseBlogCmd::PublishNoticeCode(int noticeCode) {
   CComPtr<IShareSessionServer> server = GetShareSessionServerChannel();
   if (server) server->PublishNotice(0, noticeCode, 0, 0);
@@ -232,6 +244,18 @@ CComPtr<IResultOnAlbum> BaseBlogCmd::NewAlbumResult(int operationIndex, const st
   result->SetOperationTitle(AnsiToWide(MakeOperationTitle(operationIndex)).c_str());
   result->SetStatus(Status());
   return result;
+}
+
+void BaseBlogCmd::DeliverListResultOnce(int operationIndex, std::optional<int> categoryId,
+                                        bool* delivered) {
+  if (*delivered) return;
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return;
+  CComPtr<IResultOnAlbum> result = NewAlbumResult(operationIndex, AnsiToWide(UserId()));
+  if (!result) return;
+  if (categoryId) result->SetCategoryId(*categoryId);
+  *delivered = true;
+  FileResult(session, result, kResultKindAlbum);
 }
 
 void BaseBlogCmd::FileResult(BlogSession_* session, ICommonResult* result, int resultKind) {
@@ -370,6 +394,42 @@ void BaseBlogCmd::AnswerForwardedRequest() {
 void BaseBlogCmd::CacheReplyText(BlogCache* cache, std::string* text) {
   RemoveReplyEntities(text);
   cache->SaveBody(text->c_str());
+}
+
+void BaseBlogCmd::SetIfModifiedSince(BlogCache* cache, int cacheId) {
+  std::wstring stamp;
+  {
+    Hold hold(CacheLock());
+    cache->Init(AnsiToWide(UserId()));
+    stamp = cache->GetIfModifiedSince(cacheId);
+  }
+  if (stamp.empty()) stamp = kDefaultValidator;
+  SetHeader("If-Modified-Since", WideToAnsi(stamp).c_str());
+}
+
+void BaseBlogCmd::SaveLastModified(BlogCache* cache, IHttpReplyHeaders* headers) {
+  StringSetter lastModified;
+  headers->GetHeader("Last-Modified", &lastModified);
+  if (!lastModified.GetString().empty()) cache->SaveLastModified(lastModified.GetString());
+}
+
+bool BaseBlogCmd::ReplayCachedReply(BlogCache* cache) {
+  std::string body;
+  if (!cache->LoadBody(&body) || body.empty() || body.size() > static_cast<size_t>(INT_MAX)) {
+    return false;
+  }
+  CComPtr<IPackageParser> parser = CreateReplyParser();
+  if (!parser) return false;
+  if (FAILED(parser->Parse(reinterpret_cast<const BYTE*>(body.data()),
+                           static_cast<int>(body.size())))) {
+    return false;
+  }
+  int count = 0;
+  if (FAILED(parser->GetPackageCount(&count)) || count < 1) return false;
+  CComPtr<IPackage> package;
+  if (FAILED(parser->GetPackage(&package)) || !package) return false;
+  OnReplyPackage(package);
+  return true;
 }
 
 std::string BaseBlogCmd::FitRecordWord(const std::string& word) {

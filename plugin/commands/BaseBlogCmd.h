@@ -30,6 +30,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -285,6 +286,24 @@ class BaseBlogCmd : public BaseHttpCmd {
   }
   // Writes text, its entities removed, to cache as the cached reply.
   static void CacheReplyText(BlogCache* cache, std::string* text);
+  // Sets "If-Modified-Since" to what cache, set to the user under CacheLock, gives for
+  // its cached copy cacheId (kDefaultValidator when it gives nothing).
+  void SetIfModifiedSince(BlogCache* cache, int cacheId);
+  // Keeps the reply's "Last-Modified" value in cache, when headers carry one.
+  static void SaveLastModified(BlogCache* cache, IHttpReplyHeaders* headers);
+  // Parses the reply text cache holds and hands its package to OnReplyPackage; false,
+  // nothing handed, when cache holds no text (or one above INT_MAX bytes) or the text
+  // gives no package.
+  bool ReplayCachedReply(BlogCache* cache) ZQ_REQUIRES(CommandLock());
+
+  // The result of a list fetch: a new album result of operationIndex for the user, with
+  // categoryId when given, filed with FileResult unless *delivered says one was filed
+  // already; *delivered is set when it is. A list command files one result at most.
+  void DeliverListResultOnce(int operationIndex, std::optional<int> categoryId,
+                             bool* delivered) ZQ_REQUIRES(CommandLock());
+  // PublishChangeRecord, but nothing for an empty payload (a change record that could
+  // not be built) or one above INT_MAX bytes.
+  void PublishBuiltChangeRecord(const std::vector<BYTE>& payload);
 
   // The server's word as a result or change record carries it: cut to the 46 bytes its
   // reader takes. A longer word is in no error table, and neither is its cut form, so
@@ -314,6 +333,14 @@ class BaseBlogCmd : public BaseHttpCmd {
   // were filed. REQUIRES: session and result not null.
   void FileResult(BlogSession_* session, ICommonResult* result, int resultKind)
       ZQ_REQUIRES(CommandLock());
+
+  // The payload of message; false when it has none that can be read.
+  static bool PayloadOf(IShareSessionMessage* message, BYTE** payload, int* size);
+  // The head of a result record: Status (int) and the server's word (string, read with
+  // kRecordStringLimit) from payload, *reader left after them for what follows. False
+  // for a null payload or a negative size, or when either item is refused.
+  static bool ReadResultHead(const BYTE* payload, int size, RecordReader* reader,
+                             int32_t* status, std::string* word);
 
   // ---- the record of the commands whose parameters are only the user id.
   // 4 + the byte length of the user id.

@@ -201,15 +201,35 @@ void BaseResourceBatchCmd::NotifyChange() {
   PublishNoticeCode(traits_.noticeCode);
 }
 
-bool BaseResourceBatchCmd::PayloadOf(IShareSessionMessage* message, const BYTE** payload,
-                                     int* size) {
-  BYTE* data = nullptr;
-  *payload = nullptr;
-  *size = 0;
-  if (message == nullptr || FAILED(message->GetPayload(&data, size)) || *size < 0) return false;
-  if (*size > 0 && data == nullptr) return false;
-  *payload = data;
-  return true;
+void BaseResourceBatchCmd::AppendRequestHead(RecordBuilder* record) {
+  record->String(UserId());
+  record->Int(categoryId_);
+}
+
+void BaseResourceBatchCmd::AppendIdList(RecordBuilder* record) {
+  record->Int(itemCount_);
+  for (int id : ids_) record->Int(id);
+}
+
+bool BaseResourceBatchCmd::ReadRequestHead(IShareSessionMessage* message, RecordReader* reader,
+                                           int32_t* categoryId) {
+  BYTE* payload = nullptr;
+  int size = 0;
+  if (!PayloadOf(message, &payload, &size)) return false;
+  *reader = RecordReader(payload, static_cast<size_t>(size));
+  std::string userId;
+  return reader->ReadString(&userId, kRecordStringLimit) && reader->ReadInt(categoryId);
+}
+
+bool BaseResourceBatchCmd::ReadRequestTail(IShareSessionMessage* message, RecordReader* reader,
+                                           int categoryId) {
+  int32_t count = 0;
+  std::vector<int> ids;
+  if (!ReadIdList(reader, &count, &ids)) return false;
+  // The record is whole: the user id is taken over as its bytes stand.
+  CmdLock hold(*this);
+  if (!ReadUserIdRecord(message)) return false;
+  return StoreParameters(categoryId, count, ids.data());
 }
 
 bool BaseResourceBatchCmd::CopyToPayload(const std::vector<BYTE>& bytes,

@@ -144,8 +144,22 @@ class BaseResourceBatchCmd : public BaseBlogCmd {
   // Copies bytes to the front of message's payload; false when the payload cannot be
   // had or is too small.
   static bool CopyToPayload(const std::vector<BYTE>& bytes, IShareSessionMessage* message);
-  // message's payload, or false.
-  static bool PayloadOf(IShareSessionMessage* message, const BYTE** payload, int* size);
+
+  // ---- the parts the batch commands' records share.
+  // Appends the head of a request record: the user id (string), the album id (int).
+  void AppendRequestHead(RecordBuilder* record) ZQ_REQUIRES(CommandLock());
+  // Appends the id list: the item count (int), then each id (int).
+  void AppendIdList(RecordBuilder* record) ZQ_REQUIRES(CommandLock());
+  // The head of a request record: *reader set on message's payload past the user id
+  // (read with kRecordStringLimit) and the album id, which goes into *categoryId; the
+  // command's own fields follow. False when there is no payload or an item is refused.
+  static bool ReadRequestHead(IShareSessionMessage* message, RecordReader* reader,
+                              int32_t* categoryId);
+  // The end of a request record: the id list from reader; then, holding the command
+  // lock, the user id as the record carries it (ReadUserIdRecord) and categoryId with
+  // the ids (StoreParameters) are taken. False when the list is refused or either is
+  // not taken.
+  bool ReadRequestTail(IShareSessionMessage* message, RecordReader* reader, int categoryId);
 
   const Traits traits_;
   int categoryId_ ZQ_GUARDED_BY(CommandLock()) = 0;

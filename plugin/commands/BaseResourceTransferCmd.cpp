@@ -135,35 +135,25 @@ bool BaseResourceTransferCmd::ApplyTransfer() {
 std::vector<BYTE> BaseResourceTransferCmd::BuildRequestRecord() {
   CmdLock hold(*this);
   RecordBuilder record;
-  record.String(UserId());
-  record.Int(categoryId_);
+  AppendRequestHead(&record);
   record.Int(targetCategoryId_);
   record.Byte(static_cast<uint8_t>(choice_));
-  record.Int(itemCount_);
-  for (int id : ids_) record.Int(id);
+  AppendIdList(&record);
   return record.bytes();
 }
 
 bool BaseResourceTransferCmd::ReadRequestRecord(IShareSessionMessage* message) {
-  const BYTE* payload = nullptr;
-  int size = 0;
-  if (!PayloadOf(message, &payload, &size)) return false;
-  RecordReader reader(payload, static_cast<size_t>(size));
-  std::string userId;
+  RecordReader reader(nullptr, 0);
   int32_t source = 0;
   int32_t target = 0;
   uint8_t choice = 0;
-  int32_t count = 0;
-  std::vector<int> ids;
-  if (!reader.ReadString(&userId, kRecordStringLimit) || !reader.ReadInt(&source) ||
-      !reader.ReadInt(&target) || !reader.ReadByte(&choice) ||
-      !ReadIdList(&reader, &count, &ids)) {
+  if (!ReadRequestHead(message, &reader, &source) || !reader.ReadInt(&target) ||
+      !reader.ReadByte(&choice) || !ReadRequestTail(message, &reader, source)) {
     return false;
   }
-  // The record is whole: the user id is taken over as its bytes stand.
+  // The caller of ReadRequestRecord holds the command lock throughout: the album, the
+  // ids and these are taken together.
   CmdLock hold(*this);
-  if (!ReadUserIdRecord(message)) return false;
-  if (!StoreParameters(source, count, ids.data())) return false;
   targetCategoryId_ = target;
   choice_ = choice != 0 ? 1 : 0;
   return true;
@@ -213,17 +203,14 @@ std::vector<BYTE> BaseResourceTransferCmd::BuildResultRecord() {
 }
 
 bool BaseResourceTransferCmd::ReadResultRecord(const BYTE* payload, int size) {
-  if (payload == nullptr || size < 0) return false;
-  RecordReader reader(payload, static_cast<size_t>(size));
+  RecordReader reader(nullptr, 0);
   int32_t status = 0;
   std::string message;
   std::map<int, std::string> states;
   std::map<int, std::string> failures;
   std::vector<int> doneIds;
   std::vector<int> failedIds;
-  if (!reader.ReadInt(&status) || !reader.ReadString(&message, kRecordStringLimit)) {
-    return false;
-  }
+  if (!ReadResultHead(payload, size, &reader, &status, &message)) return false;
   if (status == 1) {
     if (!ReadTextTable(&reader, &states) || !ReadTextTable(&reader, &failures)) return false;
     // Each id list is empty when the record ends before it (a record written without

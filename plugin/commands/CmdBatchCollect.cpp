@@ -91,16 +91,6 @@ CComPtr<ResourceInfo> NewItem() {
   return item;
 }
 
-// message's payload, or false.
-bool PayloadOf(IShareSessionMessage* message, BYTE** payload, int* size) {
-  *payload = nullptr;
-  *size = 0;
-  if (message == nullptr || FAILED(message->GetPayload(payload, size)) || *size < 0) {
-    return false;
-  }
-  return *size == 0 || *payload != nullptr;
-}
-
 }  // namespace
 
 CmdBatchCollect::CmdBatchCollect() : port_(kServerPort) {}
@@ -435,13 +425,12 @@ bool CmdBatchCollect::WriteResultRecord(BYTE* payload, int size) {
 }
 
 bool CmdBatchCollect::ReadResultRecord(const BYTE* payload, int size) {
-  if (payload == nullptr || size < 0) return false;
-  RecordReader reader(payload, static_cast<size_t>(size));
+  RecordReader reader(nullptr, 0);
   int32_t status = 0;
   std::string message;
   int32_t collected = 0;
   int32_t refused = 0;
-  if (!reader.ReadInt(&status) || !reader.ReadString(&message, kRecordStringLimit) ||
+  if (!ReadResultHead(payload, size, &reader, &status, &message) ||
       !reader.ReadInt(&collected) || !reader.ReadInt(&refused)) {
     return false;
   }

@@ -62,30 +62,16 @@ bool CmdBatchRemove::ApplyRemoval() {
 std::vector<BYTE> CmdBatchRemove::BuildRequestRecord() {
   CmdLock hold(*this);
   RecordBuilder record;
-  record.String(UserId());
-  record.Int(categoryId_);
-  record.Int(itemCount_);
-  for (int id : ids_) record.Int(id);
+  AppendRequestHead(&record);
+  AppendIdList(&record);
   return record.bytes();
 }
 
 bool CmdBatchRemove::ReadRequestRecord(IShareSessionMessage* message) {
-  const BYTE* payload = nullptr;
-  int size = 0;
-  if (!PayloadOf(message, &payload, &size)) return false;
-  RecordReader reader(payload, static_cast<size_t>(size));
-  std::string userId;
+  RecordReader reader(nullptr, 0);
   int32_t categoryId = 0;
-  int32_t count = 0;
-  std::vector<int> ids;
-  if (!reader.ReadString(&userId, kRecordStringLimit) || !reader.ReadInt(&categoryId) ||
-      !ReadIdList(&reader, &count, &ids)) {
-    return false;
-  }
-  // The record is whole: the user id is taken over as its bytes stand.
-  CmdLock hold(*this);
-  if (!ReadUserIdRecord(message)) return false;
-  return StoreParameters(categoryId, count, ids.data());
+  return ReadRequestHead(message, &reader, &categoryId) &&
+         ReadRequestTail(message, &reader, categoryId);
 }
 
 std::vector<BYTE> CmdBatchRemove::BuildChangeRecord() {
@@ -95,8 +81,7 @@ std::vector<BYTE> CmdBatchRemove::BuildChangeRecord() {
   record.String(message_);
   if (message_ == kSuccessWord) {
     record.Int(categoryId_);
-    record.Int(itemCount_);
-    for (int id : ids_) record.Int(id);
+    AppendIdList(&record);
   }
   return record.bytes();
 }
@@ -110,13 +95,10 @@ std::vector<BYTE> CmdBatchRemove::BuildResultRecord() {
 }
 
 bool CmdBatchRemove::ReadResultRecord(const BYTE* payload, int size) {
-  if (payload == nullptr || size < 0) return false;
-  RecordReader reader(payload, static_cast<size_t>(size));
+  RecordReader reader(nullptr, 0);
   int32_t status = 0;
   std::string message;
-  if (!reader.ReadInt(&status) || !reader.ReadString(&message, kRecordStringLimit)) {
-    return false;
-  }
+  if (!ReadResultHead(payload, size, &reader, &status, &message)) return false;
   CmdLock hold(*this);
   SetStatus(status);
   message_.swap(message);

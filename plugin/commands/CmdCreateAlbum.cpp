@@ -16,29 +16,7 @@ CmdCreateAlbum::CmdCreateAlbum()
 
 CmdCreateAlbum::~CmdCreateAlbum() = default;
 
-AlbumInfo* CmdCreateAlbum::OwnAlbum() {
-  if (!album_) album_ = MakeAlbum();
-  return album_;
-}
-
-HRESULT CmdCreateAlbum::SetAlbum(IZQAlbumInfo* album) {
-  if (album == nullptr) return E_POINTER;
-  CComPtr<AlbumInfo> copy;
-  try {
-    copy = MakeAlbum();
-    CopyAlbumDescription(album, copy);
-  } catch (const std::exception&) {
-    return E_OUTOFMEMORY;
-  }
-  CmdLock hold(*this);
-  album_ = copy;
-  return S_OK;
-}
-
-CComPtr<AlbumInfo> CmdCreateAlbum::Album() {
-  CmdLock hold(*this);
-  return CComPtr<AlbumInfo>(OwnAlbum());
-}
+HRESULT CmdCreateAlbum::SetAlbum(IZQAlbumInfo* album) { return SetCommandAlbum(album, false); }
 
 int CmdCreateAlbum::CreatedCategoryId() {
   CmdLock hold(*this);
@@ -53,15 +31,8 @@ void CmdCreateAlbum::BuildForm(Form* form) { AppendAlbumFields(OwnAlbum(), "", f
 
 HRESULT CmdCreateAlbum::OnReplyPackage(IPackage* package) {
   std::string answer;
-  if (!ReadReplyValue(package, "return", &answer) || (answer != "1" && answer != "0")) {
-    // No outcome the command knows: a refusal with the text of an unknown word.
-    SetMessage("");
-    Dispatch();
-    return S_OK;
-  }
   std::string message;
-  ReadReplyValue(package, "message", &message);
-  SetMessage(message);
+  if (!ReadReplyAnswer(package, &answer, &message)) return S_OK;
   BlogSession_* session = BlogSession_::Instance();
   if (session == nullptr) return S_OK;
   Hold hold(session->AlbumListLock());
@@ -91,41 +62,14 @@ void CmdCreateAlbum::DeliverResult() {
 
 std::string CmdCreateAlbum::GetCommandName() { return "CreateAlbum"; }
 
-int CmdCreateAlbum::GetRequestRecordSize() {
-  CmdLock hold(*this);
-  return StringItemSize(UserId()) + OwnAlbum()->RecordSize();
-}
+int CmdCreateAlbum::GetRequestRecordSize() { return AlbumRequestRecordSize(false); }
 
 bool CmdCreateAlbum::WriteRequestRecord(IShareSessionMessage* message) {
-  BYTE* payload = nullptr;
-  int size = 0;
-  if (!PayloadOf(message, &payload, &size)) return false;
-  CmdLock hold(*this);
-  const std::string userId = UserId();
-  AlbumInfo* album = OwnAlbum();
-  // What the serving process could not read whole is not sent.
-  if (!FitsReadLimit(userId, kRecordStringLimit) || !AlbumRecordFits(album)) return false;
-  RecordWriter writer(payload, static_cast<size_t>(size));
-  writer.WriteString(userId);
-  album->WriteRecord(writer);
-  return writer.ok();
+  return WriteAlbumRequestRecord(message, false);
 }
 
 bool CmdCreateAlbum::ReadRequestRecord(IShareSessionMessage* message) {
-  BYTE* payload = nullptr;
-  int size = 0;
-  if (!PayloadOf(message, &payload, &size)) return false;
-  RecordReader reader(payload, static_cast<size_t>(size));
-  std::string userId;
-  CComPtr<AlbumInfo> album = MakeAlbum();
-  if (!reader.ReadString(&userId, kRecordStringLimit) || !album->ReadRecord(reader)) {
-    return false;
-  }
-  // The record is whole: the user id is taken as its bytes by the common reader.
-  if (!ReadUserIdRecord(message)) return false;
-  CmdLock hold(*this);
-  album_ = album;
-  return true;
+  return ReadAlbumRequestRecord(message, false);
 }
 
 int CmdCreateAlbum::GetResultRecordSize() {
@@ -159,24 +103,11 @@ bool CmdCreateAlbum::ReadResultRecord(const BYTE* payload, int size) {
   return true;
 }
 
-std::vector<BYTE> CmdCreateAlbum::BuildChangeRecord() {
-  CmdLock hold(*this);
-  const std::string userId = UserId();
-  const std::string message = Message();
-  const bool success = message == kSuccessWord;
-  AlbumInfo* album = OwnAlbum();
-  std::vector<BYTE> payload(static_cast<size_t>(StringItemSize(userId) + StringItemSize(message) +
-                                                (success ? album->RecordSize() : 0)));
-  RecordWriter writer(payload.data(), payload.size());
-  writer.WriteString(userId);
-  writer.WriteString(message);
-  if (success) album->WriteRecord(writer);
-  return payload;
+int CmdCreateAlbum::GetChangeRecordSize() {
+  return static_cast<int>(BuildAlbumChangeRecord(false).size());
 }
 
-int CmdCreateAlbum::GetChangeRecordSize() { return static_cast<int>(BuildChangeRecord().size()); }
-
-void CmdCreateAlbum::PublishChange() { PublishPayload(BuildChangeRecord()); }
+void CmdCreateAlbum::PublishChange() { PublishPayload(BuildAlbumChangeRecord(false)); }
 
 }  // namespace ZQBlog
 }  // namespace Velmora

@@ -57,9 +57,8 @@ class CmdCreateAlbum : public BaseAlbumCmd {
   // type, description, picture URL, tag count and the tags in use). E_POINTER for a
   // null album, E_OUTOFMEMORY when the copy cannot be made; S_OK.
   HRESULT SetAlbum(IZQAlbumInfo* album);
-  // The command's album (one reference for the caller); an empty album before SetAlbum.
-  // Throws std::bad_alloc when it cannot be made.
-  CComPtr<AlbumInfo> Album();
+  // The command's album (BaseAlbumCmd::Album).
+  using BaseAlbumCmd::Album;
   // The id the server gave the new album; 0 until a reply "return" "1" was read.
   int CreatedCategoryId();
 
@@ -88,11 +87,6 @@ class CmdCreateAlbum : public BaseAlbumCmd {
   void BuildForm(Form* form) ZQ_REQUIRES(CommandLock()) override;
 
  private:
-  // The command's album, made on first use.
-  AlbumInfo* OwnAlbum() ZQ_REQUIRES(CommandLock());
-  std::vector<BYTE> BuildChangeRecord();
-
-  CComPtr<AlbumInfo> album_;
   int createdCategoryId_ = 0;
 };
 

@@ -1,6 +1,5 @@
 #include "commands/CmdGetAlbumList.h"
 
-#include <climits>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -9,8 +8,6 @@
 #include "commands/XmlReply.h"
 #include "data/AlbumListInfo.h"
 #include "data/RecordText.h"
-#include "data/ResultOnAlbum.h"
-#include "data/StringSetter.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
 #include "util/CriticalSection.h"
@@ -57,14 +54,7 @@ bool CmdGetAlbumList::GetConnectionParameter(ConnectionParameter* /*block*/) { r
 void CmdGetAlbumList::GetRequestLine(int* method, std::string* path) {
   *method = kMethodGet;
   *path = path_;
-  std::wstring stamp;
-  {
-    Hold hold(CacheLock());
-    cache_->Init(AnsiToWide(UserId()));
-    stamp = cache_->GetIfModifiedSince(kAlbumListCacheId);
-  }
-  if (stamp.empty()) stamp = kDefaultValidator;
-  SetHeader("If-Modified-Since", WideToAnsi(stamp).c_str());
+  SetIfModifiedSince(cache_.get(), kAlbumListCacheId);
 }
 
 bool CmdGetAlbumList::GetRequestBody(const BYTE** /*data*/, int* /*length*/) { return false; }
@@ -96,29 +86,11 @@ HRESULT CmdGetAlbumList::OnResponseHeaders(IHttpReplyHeaders* headers) {
   // taken over if it parses, but never cached.
   if (!IsFreshStatus(status)) return S_OK;
   cacheUpdate_ = true;
-  StringSetter lastModified;
-  headers->GetHeader("Last-Modified", &lastModified);
-  if (!lastModified.GetString().empty()) cache_->SaveLastModified(lastModified.GetString());
+  SaveLastModified(cache_.get(), headers);
   return S_OK;
 }
 
-void CmdGetAlbumList::ReplayCachedCopy() {
-  std::string body;
-  if (!cache_->LoadBody(&body) || body.empty() || body.size() > static_cast<size_t>(INT_MAX)) {
-    return;
-  }
-  CComPtr<IPackageParser> parser = CreateReplyParser();
-  if (!parser) return;
-  if (FAILED(parser->Parse(reinterpret_cast<const BYTE*>(body.data()),
-                           static_cast<int>(body.size())))) {
-    return;
-  }
-  int count = 0;
-  if (FAILED(parser->GetPackageCount(&count)) || count < 1) return;
-  CComPtr<IPackage> package;
-  if (FAILED(parser->GetPackage(&package)) || !package) return;
-  OnReplyPackage(package);
-}
+void CmdGetAlbumList::ReplayCachedCopy() { ReplayCachedReply(cache_.get()); }
 
 bool CmdGetAlbumList::TakeHeldAlbums() {
   BlogSession_* session = BlogSession_::Instance();
@@ -306,9 +278,7 @@ int CmdGetAlbumList::GetChangeRecordSize() {
 }
 
 void CmdGetAlbumList::PublishChange() {
-  std::vector<BYTE> payload = BuildChangeRecord();
-  if (payload.empty() || payload.size() > static_cast<size_t>(INT_MAX)) return;
-  PublishChangeRecord(payload);
+  PublishBuiltChangeRecord(BuildChangeRecord());
 }
 
 void CmdGetAlbumList::NotifyChange() {
@@ -320,13 +290,7 @@ void CmdGetAlbumList::NotifyChange() {
 void CmdGetAlbumList::DeliverResult() {
   // The reply's status and its body may each come to deliver (a status answered at once,
   // then a body that still parses): a command files and announces one result at most.
-  if (resultDelivered_) return;
-  BlogSession_* session = BlogSession_::Instance();
-  if (session == nullptr) return;
-  CComPtr<IResultOnAlbum> result = NewAlbumResult(kOpAlbumList, AnsiToWide(UserId()));
-  if (!result) return;
-  resultDelivered_ = true;
-  FileResult(session, result, kResultKindAlbum);
+  DeliverListResultOnce(kOpAlbumList, std::nullopt, &resultDelivered_);
 }
 
 }  // namespace ZQBlog

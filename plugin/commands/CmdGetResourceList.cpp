@@ -1,6 +1,5 @@
 #include "commands/CmdGetResourceList.h"
 
-#include <climits>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -8,8 +7,6 @@
 #include "commands/XmlReply.h"
 #include "data/AlbumInfo.h"
 #include "data/ResourceInfo.h"
-#include "data/ResultOnAlbum.h"
-#include "data/StringSetter.h"
 #include "session/BlogSession.h"
 #include "session/BlogShareSessionDecoder.h"
 #include "util/CriticalSection.h"
@@ -81,14 +78,7 @@ bool CmdGetResourceList::GetConnectionParameter(ConnectionParameter* /*block*/) 
 void CmdGetResourceList::GetRequestLine(int* method, std::string* path) {
   *method = kMethodGet;
   *path = path_;
-  std::wstring stamp;
-  {
-    Hold hold(CacheLock());
-    cache_->Init(AnsiToWide(UserId()));
-    stamp = cache_->GetIfModifiedSince(albumId_);
-  }
-  if (stamp.empty()) stamp = kDefaultValidator;
-  SetHeader("If-Modified-Since", WideToAnsi(stamp).c_str());
+  SetIfModifiedSince(cache_.get(), albumId_);
 }
 
 bool CmdGetResourceList::GetRequestBody(const BYTE** /*data*/, int* /*length*/) {
@@ -140,9 +130,7 @@ HRESULT CmdGetResourceList::OnResponseHeaders(IHttpReplyHeaders* headers) {
   // applied if it parses, but never cached.
   if (!IsFreshStatus(status)) return S_OK;
   cacheUpdate_ = true;
-  StringSetter lastModified;
-  headers->GetHeader("Last-Modified", &lastModified);
-  if (!lastModified.GetString().empty()) cache_->SaveLastModified(lastModified.GetString());
+  SaveLastModified(cache_.get(), headers);
   return S_OK;
 }
 
@@ -169,24 +157,7 @@ void CmdGetResourceList::EmptyAlbum() {
   }
 }
 
-bool CmdGetResourceList::ReplayCachedCopy() {
-  std::string body;
-  if (!cache_->LoadBody(&body) || body.empty() || body.size() > static_cast<size_t>(INT_MAX)) {
-    return false;
-  }
-  CComPtr<IPackageParser> parser = CreateReplyParser();
-  if (!parser) return false;
-  if (FAILED(parser->Parse(reinterpret_cast<const BYTE*>(body.data()),
-                           static_cast<int>(body.size())))) {
-    return false;
-  }
-  int count = 0;
-  if (FAILED(parser->GetPackageCount(&count)) || count < 1) return false;
-  CComPtr<IPackage> package;
-  if (FAILED(parser->GetPackage(&package)) || !package) return false;
-  OnReplyPackage(package);
-  return true;
-}
+bool CmdGetResourceList::ReplayCachedCopy() { return ReplayCachedReply(cache_.get()); }
 
 bool CmdGetResourceList::TakeHeldResources() {
   BlogSession_* session = BlogSession_::Instance();
@@ -390,10 +361,7 @@ int CmdGetResourceList::GetRequestRecordSize() { return UserIdRecordSize() + kIn
 bool CmdGetResourceList::WriteRequestRecord(IShareSessionMessage* message) {
   BYTE* payload = nullptr;
   int size = 0;
-  if (message == nullptr || FAILED(message->GetPayload(&payload, &size)) || size < 0 ||
-      (payload == nullptr && size > 0)) {
-    return false;
-  }
+  if (!PayloadOf(message, &payload, &size)) return false;
   RecordWriter writer(payload, static_cast<size_t>(size));
   writer.WriteString(UserId());
   writer.WriteInt(AlbumId());
@@ -403,10 +371,7 @@ bool CmdGetResourceList::WriteRequestRecord(IShareSessionMessage* message) {
 bool CmdGetResourceList::ReadRequestRecord(IShareSessionMessage* message) {
   BYTE* payload = nullptr;
   int size = 0;
-  if (message == nullptr || FAILED(message->GetPayload(&payload, &size)) || size < 0 ||
-      (payload == nullptr && size > 0)) {
-    return false;
-  }
+  if (!PayloadOf(message, &payload, &size)) return false;
   RecordReader reader(payload, static_cast<size_t>(size));
   std::string userId;
   int32_t albumId = 0;
@@ -455,9 +420,7 @@ int CmdGetResourceList::GetChangeRecordSize() {
 }
 
 void CmdGetResourceList::PublishChange() {
-  std::vector<BYTE> payload = BuildChangeRecord();
-  if (payload.empty() || payload.size() > static_cast<size_t>(INT_MAX)) return;
-  PublishChangeRecord(payload);
+  PublishBuiltChangeRecord(BuildChangeRecord());
 }
 
 void CmdGetResourceList::NotifyChange() {
@@ -469,14 +432,7 @@ void CmdGetResourceList::NotifyChange() {
 void CmdGetResourceList::DeliverResult() {
   // The reply's status and its body may each come to deliver (a status answered at once,
   // then a body that still parses): a command files and announces one result at most.
-  if (resultDelivered_) return;
-  BlogSession_* session = BlogSession_::Instance();
-  if (session == nullptr) return;
-  CComPtr<IResultOnAlbum> result = NewAlbumResult(kOpResourceList, AnsiToWide(UserId()));
-  if (!result) return;
-  result->SetCategoryId(AlbumId());
-  resultDelivered_ = true;
-  FileResult(session, result, kResultKindAlbum);
+  DeliverListResultOnce(kOpResourceList, AlbumId(), &resultDelivered_);
 }
 
 }  // namespace ZQBlog

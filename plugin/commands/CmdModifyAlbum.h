@@ -54,9 +54,8 @@ class CmdModifyAlbum : public BaseAlbumCmd {
   // copies it, and the new-resource count. E_POINTER for a null album, E_OUTOFMEMORY
   // when the copy cannot be made; S_OK.
   HRESULT SetAlbum(IZQAlbumInfo* album);
-  // The command's album (one reference for the caller); an empty album before SetAlbum.
-  // Throws std::bad_alloc when it cannot be made.
-  CComPtr<AlbumInfo> Album();
+  // The command's album (BaseAlbumCmd::Album).
+  using BaseAlbumCmd::Album;
 
   // BaseBlogCmd
   std::string GetCommandName() override;
@@ -81,13 +80,6 @@ class CmdModifyAlbum : public BaseAlbumCmd {
   HRESULT OnReplyPackage(IPackage* package) ZQ_REQUIRES(CommandLock()) override;
   size_t FormBufferSize() const override { return kFormSize; }
   void BuildForm(Form* form) ZQ_REQUIRES(CommandLock()) override;
-
- private:
-  // The command's album, made on first use.
-  AlbumInfo* OwnAlbum() ZQ_REQUIRES(CommandLock());
-  std::vector<BYTE> BuildChangeRecord();
-
-  CComPtr<AlbumInfo> album_;
 };
 
 }  // namespace ZQBlog

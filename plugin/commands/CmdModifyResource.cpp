@@ -32,16 +32,6 @@ bool PackageValue(IXMLPackage* reply, const char* name, std::string* value) {
   return true;
 }
 
-// message's payload, or false.
-bool PayloadOf(IShareSessionMessage* message, BYTE** payload, int* size) {
-  *payload = nullptr;
-  *size = 0;
-  if (message == nullptr || FAILED(message->GetPayload(payload, size)) || *size < 0) {
-    return false;
-  }
-  return *size == 0 || *payload != nullptr;
-}
-
 }  // namespace
 
 CmdModifyResource::CmdModifyResource() : port_(kServerPort) {}
@@ -54,11 +44,16 @@ void CmdModifyResource::SetParameters(int sourceAlbumId, int targetAlbumId, int 
   std::string name = WideToAnsi(resourceName != nullptr ? resourceName : L"");
   std::string desc = WideToAnsi(description != nullptr ? description : L"");
   CmdLock hold(*this);
+  StoreParameters(sourceAlbumId, targetAlbumId, resourceId, &name, &desc);
+}
+
+void CmdModifyResource::StoreParameters(int sourceAlbumId, int targetAlbumId, int resourceId,
+                                        std::string* name, std::string* description) {
   sourceAlbumId_ = sourceAlbumId;
   targetAlbumId_ = targetAlbumId;
   resourceId_ = resourceId;
-  resourceName_.swap(name);
-  description_.swap(desc);
+  resourceName_.swap(*name);
+  description_.swap(*description);
 }
 
 int CmdModifyResource::SourceAlbumId() {
@@ -272,11 +267,7 @@ bool CmdModifyResource::ReadRequestRecord(IShareSessionMessage* message) {
   // The record is whole: the user id is taken as its bytes stand (zero bytes too).
   if (!ReadUserIdRecord(message)) return false;
   CmdLock hold(*this);
-  sourceAlbumId_ = source;
-  targetAlbumId_ = target;
-  resourceId_ = resourceId;
-  resourceName_.swap(name);
-  description_.swap(desc);
+  StoreParameters(source, target, resourceId, &name, &desc);
   return true;
 }
 
@@ -295,11 +286,10 @@ bool CmdModifyResource::WriteResultRecord(BYTE* payload, int size) {
 }
 
 bool CmdModifyResource::ReadResultRecord(const BYTE* payload, int size) {
-  if (payload == nullptr || size < 0) return false;
-  RecordReader reader(payload, static_cast<size_t>(size));
+  RecordReader reader(nullptr, 0);
   int32_t status = 0;
   std::string word;
-  if (!reader.ReadInt(&status) || !reader.ReadString(&word, kRecordStringLimit)) return false;
+  if (!ReadResultHead(payload, size, &reader, &status, &word)) return false;
   CmdLock hold(*this);
   SetStatus(status);
   message_.swap(word);

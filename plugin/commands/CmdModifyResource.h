@@ -103,6 +103,9 @@ class CmdModifyResource : public BaseBlogCmd {
   // The reply's effect on the session and the dispatch (nothing without a session).
   void Apply(IXMLPackage* reply) ZQ_REQUIRES(CommandLock());
   std::vector<BYTE> BuildChangeRecord();
+  // Keeps the parameters; the ANSI name and description are swapped in.
+  void StoreParameters(int sourceAlbumId, int targetAlbumId, int resourceId, std::string* name,
+                       std::string* description) ZQ_REQUIRES(CommandLock());
 
   int sourceAlbumId_ = 0;
   int targetAlbumId_ = 0;

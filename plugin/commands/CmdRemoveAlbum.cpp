@@ -125,14 +125,11 @@ bool CmdRemoveAlbum::WriteResultRecord(BYTE* payload, int size) {
 }
 
 bool CmdRemoveAlbum::ReadResultRecord(const BYTE* payload, int size) {
-  if (payload == nullptr || size < 0) return false;
-  RecordReader reader(payload, static_cast<size_t>(size));
+  RecordReader reader(nullptr, 0);
   int32_t status = 0;
   std::string message;
   std::string name;
-  if (!reader.ReadInt(&status) || !reader.ReadString(&message, kRecordStringLimit)) {
-    return false;
-  }
+  if (!ReadResultHead(payload, size, &reader, &status, &message)) return false;
   // A record that ends after the message carries no name.
   if (reader.remaining() > 0 && !reader.ReadString(&name, kResultTextLimit)) return false;
   std::wstring wideName = AnsiToWide(name);

@@ -151,86 +151,97 @@ STDMETHODIMP ZQBlogPlugin_::GetPluginName(BSTR* name) {
 // The queries answer from the blog session, each under the lock of the data it reads
 // (the reference added to what it returns included); none starts a command.
 
-STDMETHODIMP ZQBlogPlugin_::GetAlbumInfo(LPCWSTR userId, int albumId, IZQAlbumInfo** album) {
-  if (album == nullptr) return E_POINTER;
-  if (currentUser_.empty()) return E_FAIL;
+namespace {
+
+// E_FAIL without a signed-in user, a session or an album list of userId (null read as
+// empty) in it; else what answer(list) gives, under AlbumListLock. cleared, when given,
+// is nulled under the lock before the list is looked up.
+template <class Answer, class Out = void>
+HRESULT AnswerFromAlbumList(const std::wstring& currentUser, LPCWSTR userId, Answer answer,
+                            Out** cleared = nullptr) {
+  if (currentUser.empty()) return E_FAIL;
   BlogSession_* session = BlogSession_::Instance();
   if (session == nullptr) return E_FAIL;
   ScopedLock<BlogSession_::Lock> guard(session->AlbumListLock());
+  if (cleared != nullptr) *cleared = nullptr;
   AlbumListInfo* list = session->FindAlbumList(userId != nullptr ? userId : L"");
   if (list == nullptr) return E_FAIL;
-  return list->GetAlbumById(albumId, album);
+  return answer(list);
+}
+
+// E_FAIL without a signed-in user, a session or a server directory record of userId
+// (null read as empty) in it; else what answer(record) gives, under ServerLock.
+template <class Answer>
+HRESULT AnswerFromServerEntry(const std::wstring& currentUser, LPCWSTR userId, Answer answer) {
+  if (currentUser.empty()) return E_FAIL;
+  BlogSession_* session = BlogSession_::Instance();
+  if (session == nullptr) return E_FAIL;
+  ScopedLock<BlogSession_::Lock> guard(session->ServerLock());
+  ServerDirectoryRecord* record = session->FindServerEntry(userId != nullptr ? userId : L"");
+  if (record == nullptr) return E_FAIL;
+  return answer(record);
+}
+
+}  // namespace
+
+STDMETHODIMP ZQBlogPlugin_::GetAlbumInfo(LPCWSTR userId, int albumId, IZQAlbumInfo** album) {
+  if (album == nullptr) return E_POINTER;
+  return AnswerFromAlbumList(currentUser_, userId, [&](AlbumListInfo* list) {
+    return list->GetAlbumById(albumId, album);
+  });
 }
 
 STDMETHODIMP ZQBlogPlugin_::GetResourceInfo(LPCWSTR userId, int resourceId,
                                             IZQResInfo** resource) {
   if (resource == nullptr) return E_POINTER;
-  if (currentUser_.empty()) return E_FAIL;
-  BlogSession_* session = BlogSession_::Instance();
-  if (session == nullptr) return E_FAIL;
-  ScopedLock<BlogSession_::Lock> guard(session->AlbumListLock());
-  *resource = nullptr;
-  AlbumListInfo* list = session->FindAlbumList(userId != nullptr ? userId : L"");
-  if (list == nullptr) return E_FAIL;
-  IZQResInfo* found = list->FindResourceInList(resourceId);
-  if (found == nullptr) return E_FAIL;
-  found->AddRef();
-  *resource = found;
-  return S_OK;
+  return AnswerFromAlbumList(
+      currentUser_, userId,
+      [&](AlbumListInfo* list) -> HRESULT {
+        IZQResInfo* found = list->FindResourceInList(resourceId);
+        if (found == nullptr) return E_FAIL;
+        found->AddRef();
+        *resource = found;
+        return S_OK;
+      },
+      resource);
 }
 
 STDMETHODIMP ZQBlogPlugin_::GetAlbumListInfo(LPCWSTR userId, IZQAlbumListInfo** list) {
   if (list == nullptr) return E_POINTER;
-  if (currentUser_.empty()) return E_FAIL;
-  BlogSession_* session = BlogSession_::Instance();
-  if (session == nullptr) return E_FAIL;
-  ScopedLock<BlogSession_::Lock> guard(session->AlbumListLock());
-  AlbumListInfo* found = session->FindAlbumList(userId != nullptr ? userId : L"");
-  if (found == nullptr) return E_FAIL;
-  found->AddRef();
-  *list = found;
-  return S_OK;
+  return AnswerFromAlbumList(currentUser_, userId, [&](AlbumListInfo* found) {
+    found->AddRef();
+    *list = found;
+    return S_OK;
+  });
 }
 
 STDMETHODIMP ZQBlogPlugin_::IsResourceListLoaded(LPCWSTR userId, int albumId, bool* loaded) {
   if (loaded == nullptr) return E_POINTER;
-  if (currentUser_.empty()) return E_FAIL;
-  BlogSession_* session = BlogSession_::Instance();
-  if (session == nullptr) return E_FAIL;
-  ScopedLock<BlogSession_::Lock> guard(session->AlbumListLock());
-  AlbumListInfo* list = session->FindAlbumList(userId != nullptr ? userId : L"");
-  if (list == nullptr) return E_FAIL;
-  // The flag is written only for an album the list holds.
-  if (AlbumInfo* album = list->FindAlbum(albumId)) *loaded = album->ResourcesLoaded();
-  return S_OK;
+  return AnswerFromAlbumList(currentUser_, userId, [&](AlbumListInfo* list) {
+    // The flag is written only for an album the list holds.
+    if (AlbumInfo* album = list->FindAlbum(albumId)) *loaded = album->ResourcesLoaded();
+    return S_OK;
+  });
 }
 
 STDMETHODIMP ZQBlogPlugin_::IsBlogOpened(LPCWSTR userId, bool* opened) {
   if (opened == nullptr) return E_POINTER;
-  if (currentUser_.empty()) return E_FAIL;
-  BlogSession_* session = BlogSession_::Instance();
-  if (session == nullptr) return E_FAIL;
-  ScopedLock<BlogSession_::Lock> guard(session->ServerLock());
-  ServerDirectoryRecord* record = session->FindServerEntry(userId != nullptr ? userId : L"");
-  if (record == nullptr) return E_FAIL;
-  *opened = record->Opened;
-  return S_OK;
+  return AnswerFromServerEntry(currentUser_, userId, [&](ServerDirectoryRecord* record) {
+    *opened = record->Opened;
+    return S_OK;
+  });
 }
 
 STDMETHODIMP ZQBlogPlugin_::GetCidDatUrl(LPCWSTR userId, BSTR* url) {
   if (url == nullptr) return E_POINTER;
-  if (currentUser_.empty()) return E_FAIL;
-  BlogSession_* session = BlogSession_::Instance();
-  if (session == nullptr) return E_FAIL;
-  ScopedLock<BlogSession_::Lock> guard(session->ServerLock());
-  ServerDirectoryRecord* record = session->FindServerEntry(userId != nullptr ? userId : L"");
-  if (record == nullptr) return E_FAIL;
-  BSTR copy = SysAllocStringLen(record->CidDatUrl.c_str(),
-                                static_cast<UINT>(record->CidDatUrl.size()));
-  if (copy == nullptr) return E_OUTOFMEMORY;
-  SysFreeString(*url);  // the caller's BSTR on entry, if any
-  *url = copy;
-  return S_OK;
+  return AnswerFromServerEntry(currentUser_, userId, [&](ServerDirectoryRecord* record) -> HRESULT {
+    BSTR copy = SysAllocStringLen(record->CidDatUrl.c_str(),
+                                  static_cast<UINT>(record->CidDatUrl.size()));
+    if (copy == nullptr) return E_OUTOFMEMORY;
+    SysFreeString(*url);  // the caller's BSTR on entry, if any
+    *url = copy;
+    return S_OK;
+  });
 }
 
 STDMETHODIMP ZQBlogPlugin_::GetAlbumsByCid(LPCWSTR cid, int* albumIds, int* count) {
@@ -355,6 +366,30 @@ HRESULT RunOperation(const std::wstring& currentUser, const wchar_t* userId,
 
 HRESULT NoParameters(void*) { return S_OK; }
 
+// An operation of the signed-in user (operations 5 to 13): RunOperation for the current
+// user, without an event sink.
+template <class T, class SetParameters>
+HRESULT RunUserOperation(const std::wstring& currentUser, SetParameters setParameters,
+                         IWorkshopCmd** command) {
+  return RunOperation<T>(currentUser, currentUser.c_str(), setParameters, nullptr, command);
+}
+
+// A copy or move of the signed-in user (T is CmdCopyResource or CmdMoveResource):
+// parameters its SetParameters refuses give E_INVALIDARG.
+template <class T>
+HRESULT RunTransferOperation(const std::wstring& currentUser, int sourceCategoryId,
+                             int targetCategoryId, bool choice, int count,
+                             const int* resourceIds, IWorkshopCmd** command) {
+  return RunUserOperation<T>(
+      currentUser,
+      [&](T* cmd) {
+        return cmd->SetParameters(sourceCategoryId, targetCategoryId, choice, count, resourceIds)
+                   ? S_OK
+                   : E_INVALIDARG;
+      },
+      command);
+}
+
 }  // namespace
 
 STDMETHODIMP ZQBlogPlugin_::RefreshBlogServerInfo(LPCWSTR userId, int contextValue,
@@ -391,94 +426,80 @@ STDMETHODIMP ZQBlogPlugin_::GetResourceList(LPCWSTR userId, int categoryId, void
 
 STDMETHODIMP ZQBlogPlugin_::BatchCollect(int categoryId, IZQResInfo** items, int count, void*,
                                          IWorkshopCmd** command) {
-  return RunOperation<CmdBatchCollect>(
-      currentUser_, currentUser_.c_str(),
+  return RunUserOperation<CmdBatchCollect>(
+      currentUser_,
       [&](CmdBatchCollect* cmd) {
         cmd->SetCategoryId(categoryId);
         return cmd->SetItems(items, count);
       },
-      nullptr, command);
+      command);
 }
 
 STDMETHODIMP ZQBlogPlugin_::BatchRemove(int categoryId, int count, const int* resourceIds, void*,
                                         IWorkshopCmd** command) {
-  return RunOperation<CmdBatchRemove>(
-      currentUser_, currentUser_.c_str(),
+  return RunUserOperation<CmdBatchRemove>(
+      currentUser_,
       [&](CmdBatchRemove* cmd) {
         return cmd->SetParameters(categoryId, count, resourceIds) ? S_OK : E_INVALIDARG;
       },
-      nullptr, command);
+      command);
 }
 
 STDMETHODIMP ZQBlogPlugin_::CreateAlbum(IZQAlbumInfo* album, void*, IWorkshopCmd** command) {
-  return RunOperation<CmdCreateAlbum>(
-      currentUser_, currentUser_.c_str(), [&](CmdCreateAlbum* cmd) { return cmd->SetAlbum(album); },
-      nullptr, command);
+  return RunUserOperation<CmdCreateAlbum>(
+      currentUser_, [&](CmdCreateAlbum* cmd) { return cmd->SetAlbum(album); }, command);
 }
 
 STDMETHODIMP ZQBlogPlugin_::ModifyAlbum(IZQAlbumInfo* album, void*, IWorkshopCmd** command) {
-  return RunOperation<CmdModifyAlbum>(
-      currentUser_, currentUser_.c_str(), [&](CmdModifyAlbum* cmd) { return cmd->SetAlbum(album); },
-      nullptr, command);
+  return RunUserOperation<CmdModifyAlbum>(
+      currentUser_, [&](CmdModifyAlbum* cmd) { return cmd->SetAlbum(album); }, command);
 }
 
 STDMETHODIMP ZQBlogPlugin_::ModifyResource(int sourceCategoryId, int targetCategoryId,
                                            int resourceId, LPCWSTR name, LPCWSTR description,
                                            void*, IWorkshopCmd** command) {
-  return RunOperation<CmdModifyResource>(
-      currentUser_, currentUser_.c_str(),
+  return RunUserOperation<CmdModifyResource>(
+      currentUser_,
       [&](CmdModifyResource* cmd) {
         cmd->SetParameters(sourceCategoryId, targetCategoryId, resourceId, name, description);
         return S_OK;
       },
-      nullptr, command);
+      command);
 }
 
 STDMETHODIMP ZQBlogPlugin_::MoveResource(int sourceCategoryId, int targetCategoryId, bool choice,
                                          int count, const int* resourceIds, void*,
                                          IWorkshopCmd** command) {
-  return RunOperation<CmdMoveResource>(
-      currentUser_, currentUser_.c_str(),
-      [&](CmdMoveResource* cmd) {
-        return cmd->SetParameters(sourceCategoryId, targetCategoryId, choice, count, resourceIds)
-                   ? S_OK
-                   : E_INVALIDARG;
-      },
-      nullptr, command);
+  return RunTransferOperation<CmdMoveResource>(currentUser_, sourceCategoryId, targetCategoryId,
+                                               choice, count, resourceIds, command);
 }
 
 STDMETHODIMP ZQBlogPlugin_::CopyResource(int sourceCategoryId, int targetCategoryId, bool choice,
                                          int count, const int* resourceIds, void*,
                                          IWorkshopCmd** command) {
-  return RunOperation<CmdCopyResource>(
-      currentUser_, currentUser_.c_str(),
-      [&](CmdCopyResource* cmd) {
-        return cmd->SetParameters(sourceCategoryId, targetCategoryId, choice, count, resourceIds)
-                   ? S_OK
-                   : E_INVALIDARG;
-      },
-      nullptr, command);
+  return RunTransferOperation<CmdCopyResource>(currentUser_, sourceCategoryId, targetCategoryId,
+                                               choice, count, resourceIds, command);
 }
 
 STDMETHODIMP ZQBlogPlugin_::RemoveAlbum(int categoryId, void*, IWorkshopCmd** command) {
-  return RunOperation<CmdRemoveAlbum>(
-      currentUser_, currentUser_.c_str(),
+  return RunUserOperation<CmdRemoveAlbum>(
+      currentUser_,
       [&](CmdRemoveAlbum* cmd) {
         cmd->SetCategoryId(categoryId);
         return S_OK;
       },
-      nullptr, command);
+      command);
 }
 
 STDMETHODIMP ZQBlogPlugin_::RefreshResComment(LPCWSTR resourceKey, int requestNumber, void*,
                                               IWorkshopCmd** command) {
-  return RunOperation<CmdRefreshResComment>(
-      currentUser_, currentUser_.c_str(),
+  return RunUserOperation<CmdRefreshResComment>(
+      currentUser_,
       [&](CmdRefreshResComment* cmd) {
         cmd->SetResourceKey(resourceKey, requestNumber);
         return S_OK;
       },
-      nullptr, command);
+      command);
 }
 
 // ---------------------------------------------------------------- the other two

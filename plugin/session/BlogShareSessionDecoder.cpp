@@ -87,6 +87,34 @@ bool BlogShareSessionDecoder_::DecodeMessage(int noticeCode, int /*value1*/, int
 
 namespace {
 
+// int N; false when the item is refused, N is negative or the rest of the payload
+// cannot hold N items of minItemSize bytes (so nothing is reserved for a count that lies).
+bool ReadCount(RecordReader* reader, size_t minItemSize, int32_t* count) {
+  return reader->ReadInt(count) && *count >= 0 &&
+         static_cast<size_t>(*count) <= reader->remaining() / minItemSize;
+}
+
+// int N, then N items, each read by readItem(reader, Item*) and appended to items; false
+// when the count is refused (see ReadCount) or an item is.
+template <typename Item, typename ReadItem>
+bool ReadItemList(RecordReader* reader, size_t minItemSize, ReadItem readItem,
+                  std::vector<Item>* items) {
+  int32_t count = 0;
+  if (!ReadCount(reader, minItemSize, &count)) return false;
+  items->reserve(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) {
+    items->emplace_back();
+    if (!readItem(reader, &items->back())) return false;
+  }
+  return true;
+}
+
+// A pair of the content-id data: string cid, int album id.
+bool ReadCidPair(RecordReader* reader, CidIndex::Pair* pair) {
+  return ReadTextItem(reader, BlogShareSessionDecoder_::kTextLimit, &pair->first) &&
+         reader->ReadInt(&pair->second);
+}
+
 // Notice code 1, the content-id data: string uin, int N, then N pairs of string cid
 // and int album id (the index also holds the content ids of fetched resource lists,
 // which may be longer than a Cid.dat key). The broadcast carries the serving process's
@@ -95,29 +123,16 @@ namespace {
 // held once more with each broadcast). A payload that ends early, lies about a length,
 // exceeds a read limit or names an empty user id changes nothing and gives false.
 bool ApplyCidData(BlogSession_* session, RecordReader* reader) {
-  const int kLimit = BlogShareSessionDecoder_::kTextLimit;
   std::wstring uin;
-  int32_t count = 0;
-  if (!ReadTextItem(reader, kLimit, &uin) || !reader->ReadInt(&count)) return false;
-  if (uin.empty() || count < 0) return false;
-  // A pair takes at least 8 bytes: a count the payload cannot hold is refused before
-  // anything is reserved for it.
-  if (static_cast<size_t>(count) > reader->remaining() / (2 * kIntItemSize)) return false;
   std::vector<CidIndex::Pair> pairs;
-  pairs.reserve(static_cast<size_t>(count));
-  for (int32_t i = 0; i < count; ++i) {
-    std::wstring cid;
-    int32_t albumId = 0;
-    if (!ReadTextItem(reader, kLimit, &cid) || !reader->ReadInt(&albumId)) return false;
-    pairs.emplace_back(std::move(cid), albumId);
+  // A pair takes at least 8 bytes.
+  if (!ReadTextItem(reader, BlogShareSessionDecoder_::kTextLimit, &uin) || uin.empty() ||
+      !ReadItemList(reader, 2 * kIntItemSize, ReadCidPair, &pairs)) {
+    return false;
   }
   session->ReplaceCidPairs(pairs);
   return true;
 }
-
-}  // namespace
-
-namespace {
 
 // An album record of notice code 2, as read.
 struct AlbumRecord {
@@ -151,22 +166,31 @@ bool ReadAlbumRecord(RecordReader* reader, AlbumRecord* album) {
   return true;
 }
 
+// The description the serving process copied into its cached album (AlbumInfo's
+// CopyFrom): id, name, show status, type, description, picture URL, tag count and the
+// tags in use. The last time is not part of it: the serving process keeps the one it
+// has, and so does this one.
+void ApplyAlbumDescription(const AlbumRecord& record, AlbumInfo* album) {
+  album->SetId(record.id);
+  album->SetCategoryName(record.categoryName.c_str());
+  album->SetShowStatus(record.showStatus != 0 ? 1 : 0);
+  album->SetCategoryType(record.categoryType);
+  album->SetDesc(record.desc.c_str());
+  album->SetPicUrl(record.picUrl.c_str());
+  album->SetTagNum(record.tagNum);
+  for (int i = 0; i < AlbumInfo::TagsInUse(record.tagNum); ++i) {
+    album->SetTag(i, record.tags[i].c_str());
+  }
+}
+
 // Notice code 2 (see the header).
 bool ApplyAlbumList(BlogSession_* session, RecordReader* reader)
     ZQ_REQUIRES(session->AlbumListLock()) {
   std::wstring uin;
-  int32_t count = 0;
-  if (!ReadTextItem(reader, BlogShareSessionDecoder_::kTextLimit, &uin) ||
-      !reader->ReadInt(&count)) {
-    return false;
-  }
-  if (uin.empty() || count < 0) return false;
-  if (static_cast<size_t>(count) > reader->remaining() / kMinAlbumRecordSize) return false;
   std::vector<AlbumRecord> records;
-  records.reserve(static_cast<size_t>(count));
-  for (int32_t i = 0; i < count; ++i) {
-    records.emplace_back();
-    if (!ReadAlbumRecord(reader, &records.back())) return false;
+  if (!ReadTextItem(reader, BlogShareSessionDecoder_::kTextLimit, &uin) || uin.empty() ||
+      !ReadItemList(reader, kMinAlbumRecordSize, ReadAlbumRecord, &records)) {
+    return false;
   }
 
   AlbumListInfo* list = session->GetOrCreateAlbumList(uin);
@@ -180,17 +204,12 @@ bool ApplyAlbumList(BlogSession_* session, RecordReader* reader)
     if (album == nullptr) {
       album = list->NewAlbum();
       if (album == nullptr) return false;
-      album->SetId(record.id);
     }
-    album->SetCategoryName(record.categoryName.c_str());
-    album->SetShowStatus(record.showStatus != 0 ? 1 : 0);
-    album->SetCategoryType(record.categoryType);
-    album->SetDesc(record.desc.c_str());
+    // The whole record: the description, the last time, and no tags beyond those in use.
+    ApplyAlbumDescription(record, album);
     album->SetLastTime(record.lastTime.c_str());
-    album->SetPicUrl(record.picUrl.c_str());
-    album->SetTagNum(record.tagNum);
-    for (int i = 0; i < AlbumInfo::kTagSlots; ++i) {
-      album->SetTag(i, i < AlbumInfo::TagsInUse(record.tagNum) ? record.tags[i].c_str() : L"");
+    for (int i = AlbumInfo::TagsInUse(record.tagNum); i < AlbumInfo::kTagSlots; ++i) {
+      album->SetTag(i, L"");
     }
   }
   // The serving process removed the albums its reply no longer had, and their
@@ -273,18 +292,11 @@ bool ApplyResourceList(BlogSession_* session, RecordReader* reader)
     ZQ_REQUIRES(session->AlbumListLock()) {
   std::wstring uin;
   int32_t albumId = 0;
-  int32_t count = 0;
-  if (!ReadTextItem(reader, BlogShareSessionDecoder_::kTextLimit, &uin) ||
-      !reader->ReadInt(&albumId) || !reader->ReadInt(&count)) {
-    return false;
-  }
-  if (uin.empty() || count < 0) return false;
-  if (static_cast<size_t>(count) > reader->remaining() / kMinResourceRecordSize) return false;
   std::vector<ResourceRecord> records;
-  records.reserve(static_cast<size_t>(count));  // bounded by the bytes left, just above
-  for (int32_t i = 0; i < count; ++i) {
-    records.emplace_back();
-    if (!ReadResourceRecord(reader, &records.back())) return false;
+  if (!ReadTextItem(reader, BlogShareSessionDecoder_::kTextLimit, &uin) ||
+      !reader->ReadInt(&albumId) || uin.empty() ||
+      !ReadItemList(reader, kMinResourceRecordSize, ReadResourceRecord, &records)) {
+    return false;
   }
 
   AlbumInfo* album = session->FindAlbum(uin, albumId);
@@ -314,19 +326,29 @@ bool ApplyResourceList(BlogSession_* session, RecordReader* reader)
   return true;
 }
 
-}  // namespace
-
-namespace {
-
 // Every write broadcast (codes 4 to 11) begins with the user id and the server's word
 // (strings); only "success" carries a change.
 const char kWriteSuccessWord[] = "success";
 
-// The head of a write broadcast; false when either item is refused or the user id is
-// empty.
-bool ReadWriteNoticeHead(RecordReader* reader, std::wstring* uin, std::string* word) {
+// The change of a write broadcast: applies the rest of a payload whose head said
+// "success" for the user uin; false when it is refused.
+using WriteChange = bool (*)(BlogSession_* session, RecordReader* reader,
+                             const std::wstring& uin);
+
+// A write broadcast: reads the head (string uin, string word), then hands the rest to
+// change. False when either item of the head is refused or the user id is empty; true,
+// nothing changed, when the word is not "success"; else what change gives.
+bool ApplyWriteNotice(BlogSession_* session, RecordReader* reader, WriteChange change)
+    ZQ_REQUIRES(session->AlbumListLock()) {
   const int kLimit = BlogShareSessionDecoder_::kTextLimit;
-  return ReadTextItem(reader, kLimit, uin) && reader->ReadString(word, kLimit) && !uin->empty();
+  std::wstring uin;
+  std::string word;
+  if (!ReadTextItem(reader, kLimit, &uin) || !reader->ReadString(&word, kLimit) ||
+      uin.empty()) {
+    return false;
+  }
+  if (word != kWriteSuccessWord) return true;
+  return change(session, reader, uin);
 }
 
 // The refusals that end a batch broadcast (codes 8, 9 and 10): int M, then M times
@@ -334,10 +356,7 @@ bool ReadWriteNoticeHead(RecordReader* reader, std::wstring* uin, std::string* w
 // than the rest can hold, or an item is refused.
 bool SkipRefusals(RecordReader* reader) {
   int32_t count = 0;
-  if (!reader->ReadInt(&count) || count < 0 ||
-      static_cast<size_t>(count) > reader->remaining() / (2 * kIntItemSize)) {
-    return false;
-  }
+  if (!ReadCount(reader, 2 * kIntItemSize, &count)) return false;
   for (int32_t i = 0; i < count; ++i) {
     int32_t id = 0;
     std::string message;
@@ -349,22 +368,17 @@ bool SkipRefusals(RecordReader* reader) {
   return true;
 }
 
-// Notice code 7, resource modify: string uin, string word; when the word is
-// "success": int source album, int target album, int resource id, string name, string
-// description. The whole payload is read
+// Notice code 7, resource modify, after the head: int source album, int target album,
+// int resource id, string name, string description. The whole payload is read
 // before anything changes. Applied as in the serving process: the resource must be in
 // the source album, and for a move the target album must be here too (else false,
 // nothing changed). Same album: name, description and album id set. Another album: the
 // album id becomes the target, the content-id pair moves from the source to the target
 // album, the resource is appended to the target and removed from the source, and its
 // name and description are set.
-bool ApplyModifyResource(BlogSession_* session, RecordReader* reader)
+bool ApplyModifyResource(BlogSession_* session, RecordReader* reader, const std::wstring& uin)
     ZQ_REQUIRES(session->AlbumListLock()) {
   const int kText = BlogShareSessionDecoder_::kTextLimit;
-  std::wstring uin;
-  std::string word;
-  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
-  if (word != kWriteSuccessWord) return true;
   int32_t sourceId = 0;
   int32_t targetId = 0;
   int32_t resourceId = 0;
@@ -397,33 +411,23 @@ bool ApplyModifyResource(BlogSession_* session, RecordReader* reader)
   return true;
 }
 
-// Notice code 10, batch collect: string uin, string word; when the word is
-// "success": int album id, int N, N resource records (read with kTextLimit, as in
-// code 3), int M, then M refusals (int id, string message) that are read past. The
-// whole payload is read before anything changes; the album must be here (else false,
-// nothing changed). Applied as in the serving process: each resource's (cid, album id)
-// pair goes into the content-id index, and the resource is appended to the album only
-// when the album's resources are loaded (an album whose list was never fetched does not
-// show a few collected resources as if they were all it holds).
-bool ApplyBatchCollect(BlogSession_* session, RecordReader* reader)
+// Notice code 10, batch collect, after the head: int album id, int N, N resource
+// records (read with kTextLimit, as in code 3), int M, then M refusals (int id, string
+// message) that are read past. The whole payload is read before anything changes; the
+// album must be here (else false, nothing changed). Applied as in the serving process:
+// each resource's (cid, album id) pair goes into the content-id index, and the resource
+// is appended to the album only when the album's resources are loaded (an album whose
+// list was never fetched does not show a few collected resources as if they were all it
+// holds).
+bool ApplyBatchCollect(BlogSession_* session, RecordReader* reader, const std::wstring& uin)
     ZQ_REQUIRES(session->AlbumListLock()) {
-  std::wstring uin;
-  std::string word;
-  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
-  if (word != kWriteSuccessWord) return true;
   int32_t albumId = 0;
-  int32_t count = 0;
-  if (!reader->ReadInt(&albumId) || !reader->ReadInt(&count)) return false;
-  if (count < 0 || static_cast<size_t>(count) > reader->remaining() / kMinResourceRecordSize) {
+  std::vector<ResourceRecord> records;
+  if (!reader->ReadInt(&albumId) ||
+      !ReadItemList(reader, kMinResourceRecordSize, ReadResourceRecord, &records) ||
+      !SkipRefusals(reader)) {
     return false;
   }
-  std::vector<ResourceRecord> records;
-  records.reserve(static_cast<size_t>(count));
-  for (int32_t i = 0; i < count; ++i) {
-    records.emplace_back();
-    if (!ReadResourceRecord(reader, &records.back())) return false;
-  }
-  if (!SkipRefusals(reader)) return false;
 
   AlbumInfo* album = session->FindAlbum(uin, albumId);
   if (album == nullptr) return false;
@@ -441,30 +445,9 @@ bool ApplyBatchCollect(BlogSession_* session, RecordReader* reader)
   return true;
 }
 
-// The description the serving process copied into its cached album (AlbumInfo's
-// CopyFrom): id, name, show status, type, description, picture URL, tag count and the
-// tags in use. The last time is not part of it: the serving process keeps the one it
-// has, and so does this one.
-void ApplyAlbumDescription(const AlbumRecord& record, AlbumInfo* album) {
-  album->SetId(record.id);
-  album->SetCategoryName(record.categoryName.c_str());
-  album->SetShowStatus(record.showStatus != 0 ? 1 : 0);
-  album->SetCategoryType(record.categoryType);
-  album->SetDesc(record.desc.c_str());
-  album->SetPicUrl(record.picUrl.c_str());
-  album->SetTagNum(record.tagNum);
-  for (int i = 0; i < AlbumInfo::TagsInUse(record.tagNum); ++i) {
-    album->SetTag(i, record.tags[i].c_str());
-  }
-}
-
 // Notice code 4, album modify (see the header).
-bool ApplyAlbumModify(BlogSession_* session, RecordReader* reader)
+bool ApplyAlbumModify(BlogSession_* session, RecordReader* reader, const std::wstring& uin)
     ZQ_REQUIRES(session->AlbumListLock()) {
-  std::wstring uin;
-  std::string word;
-  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
-  if (word != kWriteSuccessWord) return true;
   AlbumRecord record;
   int32_t newlyAdded = 0;
   if (!ReadAlbumRecord(reader, &record) || !reader->ReadInt(&newlyAdded)) return false;
@@ -476,12 +459,8 @@ bool ApplyAlbumModify(BlogSession_* session, RecordReader* reader)
 }
 
 // Notice code 5, album create (see the header).
-bool ApplyAlbumCreate(BlogSession_* session, RecordReader* reader)
+bool ApplyAlbumCreate(BlogSession_* session, RecordReader* reader, const std::wstring& uin)
     ZQ_REQUIRES(session->AlbumListLock()) {
-  std::wstring uin;
-  std::string word;
-  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
-  if (word != kWriteSuccessWord) return true;
   AlbumRecord record;
   if (!ReadAlbumRecord(reader, &record)) return false;
   AlbumListInfo* list = session->GetOrCreateAlbumList(uin);
@@ -497,12 +476,8 @@ bool ApplyAlbumCreate(BlogSession_* session, RecordReader* reader)
 }
 
 // Notice code 6, album removal (see the header).
-bool ApplyAlbumRemove(BlogSession_* session, RecordReader* reader)
+bool ApplyAlbumRemove(BlogSession_* session, RecordReader* reader, const std::wstring& uin)
     ZQ_REQUIRES(session->AlbumListLock()) {
-  std::wstring uin;
-  std::string word;
-  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
-  if (word != kWriteSuccessWord) return true;
   int32_t albumId = 0;
   if (!reader->ReadInt(&albumId)) return false;
   AlbumListInfo* list = session->FindAlbumList(uin);
@@ -519,94 +494,82 @@ bool ApplyAlbumRemove(BlogSession_* session, RecordReader* reader)
 // the functions the serving process used on the reply (commands/ResourceTransfer.h),
 // so both end with the same albums, resources and content-id index.
 
-// int N, then N resource ids; false when N is negative or more than the rest can hold.
-bool ReadTransferIds(RecordReader* reader, std::vector<int>* ids) {
-  int32_t count = 0;
-  if (!reader->ReadInt(&count) || count < 0 ||
-      static_cast<size_t>(count) > reader->remaining() / kIntItemSize) {
-    return false;
-  }
-  ids->reserve(static_cast<size_t>(count));
-  for (int32_t i = 0; i < count; ++i) {
-    int32_t id = 0;
-    if (!reader->ReadInt(&id)) return false;
-    ids->push_back(id);
-  }
-  return true;
+// A resource id of a move or batch remove.
+bool ReadResourceId(RecordReader* reader, int* id) { return reader->ReadInt(id); }
+
+// A pair of a copy: requested id, id of the copy.
+bool ReadCopiedResource(RecordReader* reader, CopiedResource* copy) {
+  return reader->ReadInt(&copy->requestedId) && reader->ReadInt(&copy->newId);
 }
 
-// Notice code 8, copy: when the word is "success": int source album, int target album,
-// int N, N pairs (requested id, id of the copy) in the order the server answered them,
-// then the refusals. Both albums must be here (else false, nothing changed). Each copy
-// of a resource the source holds lands in the target as in the serving process (by URL
-// or at the front, only when the target's list was fetched) and the index gains (cid,
-// target) for it.
-bool ApplyCopyResource(BlogSession_* session, RecordReader* reader)
-    ZQ_REQUIRES(session->AlbumListLock()) {
-  std::wstring uin;
-  std::string word;
-  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
-  if (word != kWriteSuccessWord) return true;
+// A copy or move broadcast after its head, as read, with its two albums as found.
+template <typename Item>
+struct TransferNotice {
   int32_t sourceId = 0;
   int32_t targetId = 0;
-  int32_t count = 0;
-  if (!reader->ReadInt(&sourceId) || !reader->ReadInt(&targetId) || !reader->ReadInt(&count) ||
-      count < 0 || static_cast<size_t>(count) > reader->remaining() / (2 * kIntItemSize)) {
+  std::vector<Item> items;
+  AlbumInfo* source = nullptr;
+  AlbumInfo* target = nullptr;
+};
+
+// Reads the rest of a copy or move broadcast (int source album, int target album, int N,
+// N items read by readItem, then the refusals) and finds both albums of the user; false
+// when anything is refused or either album is not here.
+template <typename Item, typename ReadItem>
+bool ReadTransferNotice(BlogSession_* session, RecordReader* reader, const std::wstring& uin,
+                        size_t minItemSize, ReadItem readItem, TransferNotice<Item>* notice)
+    ZQ_REQUIRES(session->AlbumListLock()) {
+  if (!reader->ReadInt(&notice->sourceId) || !reader->ReadInt(&notice->targetId) ||
+      !ReadItemList(reader, minItemSize, readItem, &notice->items) || !SkipRefusals(reader)) {
     return false;
   }
-  std::vector<CopiedResource> copies;
-  copies.reserve(static_cast<size_t>(count));
-  for (int32_t i = 0; i < count; ++i) {
-    int32_t requestedId = 0;
-    int32_t newId = 0;
-    if (!reader->ReadInt(&requestedId) || !reader->ReadInt(&newId)) return false;
-    copies.push_back(CopiedResource{requestedId, newId});
+  notice->source = session->FindAlbum(uin, notice->sourceId);
+  notice->target = session->FindAlbum(uin, notice->targetId);
+  return notice->source != nullptr && notice->target != nullptr;
+}
+
+// Notice code 8, copy, after the head: int source album, int target album, int N, N
+// pairs (requested id, id of the copy) in the order the server answered them, then the
+// refusals. Both albums must be here (else false, nothing changed). Each copy of a
+// resource the source holds lands in the target as in the serving process (by URL or at
+// the front, only when the target's list was fetched) and the index gains (cid, target)
+// for it.
+bool ApplyCopyResource(BlogSession_* session, RecordReader* reader, const std::wstring& uin)
+    ZQ_REQUIRES(session->AlbumListLock()) {
+  TransferNotice<CopiedResource> copy;
+  if (!ReadTransferNotice(session, reader, uin, 2 * kIntItemSize, ReadCopiedResource, &copy)) {
+    return false;
   }
-  if (!SkipRefusals(reader)) return false;
-  AlbumInfo* source = session->FindAlbum(uin, sourceId);
-  AlbumInfo* target = session->FindAlbum(uin, targetId);
-  if (source == nullptr || target == nullptr) return false;
-  ApplyCopiedResources(session, source, target, targetId, copies);
+  ApplyCopiedResources(session, copy.source, copy.target, copy.targetId, copy.items);
   return true;
 }
 
-// Notice code 9, move: when the word is "success": int source album, int target album,
-// int N, N resource ids, then the refusals. Both albums must be here (else false,
-// nothing changed). Each resource the source holds moves as in the serving process; an
-// id the source lacks is skipped.
-bool ApplyMoveResource(BlogSession_* session, RecordReader* reader)
+// Notice code 9, move, after the head: int source album, int target album, int N, N
+// resource ids, then the refusals. Both albums must be here (else false, nothing
+// changed). Each resource the source holds moves as in the serving process; an id the
+// source lacks is skipped.
+bool ApplyMoveResource(BlogSession_* session, RecordReader* reader, const std::wstring& uin)
     ZQ_REQUIRES(session->AlbumListLock()) {
-  std::wstring uin;
-  std::string word;
-  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
-  if (word != kWriteSuccessWord) return true;
-  int32_t sourceId = 0;
-  int32_t targetId = 0;
-  std::vector<int> ids;
-  if (!reader->ReadInt(&sourceId) || !reader->ReadInt(&targetId) ||
-      !ReadTransferIds(reader, &ids) || !SkipRefusals(reader)) {
+  TransferNotice<int> move;
+  if (!ReadTransferNotice(session, reader, uin, kIntItemSize, ReadResourceId, &move)) {
     return false;
   }
-  AlbumInfo* source = session->FindAlbum(uin, sourceId);
-  AlbumInfo* target = session->FindAlbum(uin, targetId);
-  if (source == nullptr || target == nullptr) return false;
-  ApplyMovedResources(session, source, sourceId, target, targetId, ids);
+  ApplyMovedResources(session, move.source, move.sourceId, move.target, move.targetId,
+                      move.items);
   return true;
 }
 
-// Notice code 11, batch remove: when the word is "success": int album id, int N, N
-// resource ids. The album must be here (else false, nothing changed). As in the serving
-// process the index loses (cid, album) for each id the album holds, and each of them
-// leaves the album; ids it does not hold are passed over.
-bool ApplyBatchRemove(BlogSession_* session, RecordReader* reader)
+// Notice code 11, batch remove, after the head: int album id, int N, N resource ids.
+// The album must be here (else false, nothing changed). As in the serving process the
+// index loses (cid, album) for each id the album holds, and each of them leaves the
+// album; ids it does not hold are passed over.
+bool ApplyBatchRemove(BlogSession_* session, RecordReader* reader, const std::wstring& uin)
     ZQ_REQUIRES(session->AlbumListLock()) {
-  std::wstring uin;
-  std::string word;
-  if (!ReadWriteNoticeHead(reader, &uin, &word)) return false;
-  if (word != kWriteSuccessWord) return true;
   int32_t albumId = 0;
   std::vector<int> ids;
-  if (!reader->ReadInt(&albumId) || !ReadTransferIds(reader, &ids)) return false;
+  if (!reader->ReadInt(&albumId) || !ReadItemList(reader, kIntItemSize, ReadResourceId, &ids)) {
+    return false;
+  }
   AlbumInfo* album = session->FindAlbum(uin, albumId);
   if (album == nullptr) return false;
   ApplyRemovedResources(session, album, albumId, ids);
@@ -628,21 +591,21 @@ bool BlogShareSessionDecoder_::ApplyNotice(int noticeCode, RecordReader* reader)
     case kNoticeResourceList:
       return ApplyResourceList(session_, reader);
     case kNoticeModifyAlbum:
-      return ApplyAlbumModify(session_, reader);
+      return ApplyWriteNotice(session_, reader, ApplyAlbumModify);
     case kNoticeCreateAlbum:
-      return ApplyAlbumCreate(session_, reader);
+      return ApplyWriteNotice(session_, reader, ApplyAlbumCreate);
     case kNoticeRemoveAlbum:
-      return ApplyAlbumRemove(session_, reader);
+      return ApplyWriteNotice(session_, reader, ApplyAlbumRemove);
     case kNoticeModifyResource:
-      return ApplyModifyResource(session_, reader);
+      return ApplyWriteNotice(session_, reader, ApplyModifyResource);
     case kNoticeBatchCollect:
-      return ApplyBatchCollect(session_, reader);
+      return ApplyWriteNotice(session_, reader, ApplyBatchCollect);
     case kNoticeCopyResource:
-      return ApplyCopyResource(session_, reader);
+      return ApplyWriteNotice(session_, reader, ApplyCopyResource);
     case kNoticeMoveResource:
-      return ApplyMoveResource(session_, reader);
+      return ApplyWriteNotice(session_, reader, ApplyMoveResource);
     case kNoticeBatchRemove:
-      return ApplyBatchRemove(session_, reader);
+      return ApplyWriteNotice(session_, reader, ApplyBatchRemove);
     default:
       // Codes above 11 and negative codes have no handler.
       return false;
