@@ -24,27 +24,28 @@ using tcp = boost::asio::ip::tcp;
 
 namespace {
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::string ToString(beast::string_view text) { return std::string(text.data(), text.size()); }
 
 }  // namespace
 
-std::string HttpRequest::Header(std::string_view name) const {
+std::string FindHeader(const HttpHeaders& headers, std::string_view name) {
+  const auto same = [name](const std::string& header) {
+    if (header.size() != name.size()) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+      if (std::tolower(static_cast<unsigned char>(header[i])) !=
+          std::tolower(static_cast<unsigned char>(name[i]))) {
+        return false;
+      }
+    }
+    return true;
+  };
   for (const auto& header : headers) {
-    if (EqualsIgnoreCase(header.first, name)) return header.second;
+    if (same(header.first)) return header.second;
   }
   return std::string();
 }
+
+std::string HttpRequest::Header(std::string_view name) const { return FindHeader(headers, name); }
 
 class HttpServer::Impl {
  public:

@@ -18,6 +18,12 @@ namespace Velmora {
 namespace ZQBlog {
 namespace Service {
 
+using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
+
+// The value of the first header of headers named name (case-insensitive), or an empty
+// text.
+std::string FindHeader(const HttpHeaders& headers, std::string_view name);
+
 struct HttpRequest {
   std::string method;  // "GET", "POST", ...
   std::string target;  // as sent: a path, or an absolute URL

@@ -159,86 +159,84 @@ Outcome RunIconv(iconv_t cd, const char* input, size_t inputBytes, Out* out,
   return Outcome::kOk;
 }
 
-// Multi-byte text of a resolved code page to wide text. Sets the last error and
-// returns false on failure.
-bool ToWide(UINT codePage, bool strict, const char* src, size_t length, std::wstring* out) {
+// A conversion of a resolved code page: utf8() for UTF-8, else viaIconv(cd) with the
+// thread's descriptor in that direction. Sets the last error and returns false on
+// failure.
+template <class Utf8, class Iconv>
+bool Convert(UINT codePage, bool toWide, Utf8 utf8, Iconv viaIconv) {
   if (codePage == CP_UTF8) {
-    if (!zqplatform::DecodeUtf8(src, length, strict, out)) {
+    if (!utf8()) {
       SetLastError(ERROR_NO_UNICODE_TRANSLATION);
       return false;
     }
     return true;
   }
-  iconv_t cd = t_iconv.Get(codePage, true);
+  iconv_t cd = t_iconv.Get(codePage, toWide);
   if (cd == reinterpret_cast<iconv_t>(-1)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  Outcome outcome = RunIconv(cd, src, length, out,
-                             [&](const char* at, size_t left, std::wstring* o) -> size_t {
-                               unsigned char b = static_cast<unsigned char>(*at);
-                               if (codePage == 936 && left >= 2) {
-                                 wchar_t code = zqplatform::Cp936PrivateUseOf(
-                                     b, static_cast<unsigned char>(at[1]));
-                                 if (code != 0) {
-                                   o->push_back(code);
-                                   return 2;
-                                 }
-                               }
-                               if (codePage == 1252 && Is1252Passthrough(b)) {
-                                 o->push_back(static_cast<wchar_t>(b));
-                                 return 1;
-                               }
-                               if (strict) return 0;
-                               o->push_back(L'\xFFFD');
-                               return 1;
-                             });
-  if (outcome != Outcome::kOk) {
+  if (viaIconv(cd) != Outcome::kOk) {
     SetLastError(ERROR_NO_UNICODE_TRANSLATION);
     return false;
   }
   return true;
 }
 
+// Multi-byte text of a resolved code page to wide text. Sets the last error and
+// returns false on failure.
+bool ToWide(UINT codePage, bool strict, const char* src, size_t length, std::wstring* out) {
+  return Convert(
+      codePage, true, [&] { return zqplatform::DecodeUtf8(src, length, strict, out); },
+      [&](iconv_t cd) {
+        return RunIconv(cd, src, length, out,
+                        [&](const char* at, size_t left, std::wstring* o) -> size_t {
+                          unsigned char b = static_cast<unsigned char>(*at);
+                          if (codePage == 936 && left >= 2) {
+                            wchar_t code = zqplatform::Cp936PrivateUseOf(
+                                b, static_cast<unsigned char>(at[1]));
+                            if (code != 0) {
+                              o->push_back(code);
+                              return 2;
+                            }
+                          }
+                          if (codePage == 1252 && Is1252Passthrough(b)) {
+                            o->push_back(static_cast<wchar_t>(b));
+                            return 1;
+                          }
+                          if (strict) return 0;
+                          o->push_back(L'\xFFFD');
+                          return 1;
+                        });
+      });
+}
+
 // Wide text to multi-byte text of a resolved code page. Characters without a mapping
 // become defaultChar. Sets the last error and returns false on failure.
 bool FromWide(UINT codePage, bool strict, const wchar_t* src, size_t length, char defaultChar,
               bool* usedDefault, std::string* out) {
-  if (codePage == CP_UTF8) {
-    if (!zqplatform::EncodeUtf8(src, length, strict, out)) {
-      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-      return false;
-    }
-    return true;
-  }
-  iconv_t cd = t_iconv.Get(codePage, false);
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  Outcome outcome = RunIconv(cd, reinterpret_cast<const char*>(src), length * sizeof(wchar_t),
-                             out, [&](const char* at, size_t left, std::string* o) -> size_t {
-                               if (left < sizeof(wchar_t)) return 0;
-                               wchar_t c;
-                               std::memcpy(&c, at, sizeof c);
-                               unsigned char lead, trail;
-                               if (codePage == 936 &&
-                                   zqplatform::Cp936SequenceOf(c, &lead, &trail)) {
-                                 o->push_back(static_cast<char>(lead));
-                                 o->push_back(static_cast<char>(trail));
-                               } else if (codePage == 1252 && Is1252Passthrough(c)) {
-                                 o->push_back(static_cast<char>(c));
-                               } else {
-                                 o->push_back(defaultChar);
-                                 *usedDefault = true;
-                               }
-                               return sizeof(wchar_t);
-                             });
-  if (outcome != Outcome::kOk) {
-    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-    return false;
-  }
-  return true;
+  return Convert(
+      codePage, false, [&] { return zqplatform::EncodeUtf8(src, length, strict, out); },
+      [&](iconv_t cd) {
+        return RunIconv(cd, reinterpret_cast<const char*>(src), length * sizeof(wchar_t), out,
+                        [&](const char* at, size_t left, std::string* o) -> size_t {
+                          if (left < sizeof(wchar_t)) return 0;
+                          wchar_t c;
+                          std::memcpy(&c, at, sizeof c);
+                          unsigned char lead, trail;
+                          if (codePage == 936 &&
+                              zqplatform::Cp936SequenceOf(c, &lead, &trail)) {
+                            o->push_back(static_cast<char>(lead));
+                            o->push_back(static_cast<char>(trail));
+                          } else if (codePage == 1252 && Is1252Passthrough(c)) {
+                            o->push_back(static_cast<char>(c));
+                          } else {
+                            o->push_back(defaultChar);
+                            *usedDefault = true;
+                          }
+                          return sizeof(wchar_t);
+                        });
+      });
 }
 
 }  // namespace

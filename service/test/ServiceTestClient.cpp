@@ -1,13 +1,12 @@
 #include "ServiceTestClient.h"
 
-#include <cctype>
-
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
 #include "service/CookieCheck.h"
+#include "service/HttpServer.h"
 
 namespace Velmora {
 namespace ZQBlog {
@@ -18,26 +17,8 @@ namespace http = boost::beast::http;
 namespace net = boost::asio;
 using tcp = boost::asio::ip::tcp;
 
-namespace {
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
 std::string ClientReply::Header(const std::string& name) const {
-  for (const auto& header : headers) {
-    if (SameName(header.first, name)) return header.second;
-  }
-  return std::string();
+  return FindHeader(headers, name);
 }
 
 struct ServiceTestClient::Connection {
