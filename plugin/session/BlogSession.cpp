@@ -374,10 +374,10 @@ void BlogSession_::AddCidPairs(const std::vector<CidIndex::Pair>& pairs) {
   albumsByCid_.AddAll(pairs);
 }
 
-void BlogSession_::ReplaceCidPairs(const std::vector<CidIndex::Pair>& pairs) {
+void BlogSession_::ReplaceCidPairs(const CidIndex::Batch& pairs) {
   Hold hold(cidLock_);
   albumsByCid_.Clear();
-  albumsByCid_.AddAll(pairs);
+  albumsByCid_.AddBatch(pairs);
 }
 
 size_t BlogSession_::CidPairCount() const {

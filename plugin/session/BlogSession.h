@@ -201,7 +201,7 @@ class BlogSession_ {
   void AddCidRecords(const uint8_t* records, size_t count) ZQ_REQUIRES(cidLock_);
   // Makes pairs, in order, the whole index, under one hold of CidLock: a reader sees the
   // old index or the new one, never a part.
-  void ReplaceCidPairs(const std::vector<CidIndex::Pair>& pairs);
+  void ReplaceCidPairs(const CidIndex::Batch& pairs);
   // The number of pairs, duplicates counted.
   size_t CidPairCount() const;
   // Calls visit for every pair in the index's order, holding CidLock throughout.

@@ -109,11 +109,6 @@ bool ReadItemList(RecordReader* reader, size_t minItemSize, ReadItem readItem,
   return true;
 }
 
-// A pair of the content-id data: string cid, int album id.
-bool ReadCidPair(RecordReader* reader, CidIndex::Pair* pair) {
-  return ReadTextItem(reader, BlogShareSessionDecoder_::kTextLimit, &pair->first) &&
-         reader->ReadInt(&pair->second);
-}
 
 // Notice code 1, the content-id data: string uin, int N, then N pairs of string cid
 // and int album id (the index also holds the content ids of fetched resource lists,
@@ -123,28 +118,55 @@ bool ReadCidPair(RecordReader* reader, CidIndex::Pair* pair) {
 // held once more with each broadcast). A payload that ends early, lies about a length,
 // exceeds a read limit or names an empty user id changes nothing and gives false.
 bool ApplyCidData(BlogSession_* session, RecordReader* reader) {
+  const int kText = BlogShareSessionDecoder_::kTextLimit;
   std::wstring uin;
-  std::vector<CidIndex::Pair> pairs;
+  int32_t count = 0;
   // A pair takes at least 8 bytes.
-  if (!ReadTextItem(reader, BlogShareSessionDecoder_::kTextLimit, &uin) || uin.empty() ||
-      !ReadItemList(reader, 2 * kIntItemSize, ReadCidPair, &pairs)) {
+  if (!ReadTextItem(reader, kText, &uin) || uin.empty() ||
+      !ReadCount(reader, 2 * kIntItemSize, &count)) {
     return false;
+  }
+  // A content id of 40 hexadecimal digits is the same text in every code page: it goes
+  // to the index as its bytes; only another key is made wide text.
+  CidIndex::Batch pairs;
+  pairs.Reserve(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) {
+    std::string_view cid;
+    int32_t albumId = 0;
+    if (!reader->ReadStringView(&cid, kText) || !reader->ReadInt(&albumId)) return false;
+    if (!pairs.AddHex(cid, albumId)) pairs.AddText(AnsiToWide(std::string(cid)), albumId);
   }
   session->ReplaceCidPairs(pairs);
   return true;
 }
 
-// An album record of notice code 2, as read.
+// An album record (notice codes 2, 4 and 5) as the payload carries it: texts are ANSI
+// bytes, seen in the payload (valid while the message lives).
 struct AlbumRecord {
   int32_t id = 0;
-  std::wstring categoryName;
+  std::string_view categoryName;
   int32_t showStatus = 0;
   int32_t categoryType = 0;
-  std::wstring desc;
-  std::wstring lastTime;
-  std::wstring picUrl;
+  std::string_view desc;
+  std::string_view lastTime;
+  std::string_view picUrl;
   int32_t tagNum = 0;
-  std::wstring tags[AlbumInfo::kTagSlots];  // those in use
+  std::string_view tags[AlbumInfo::kTagSlots];  // those in use
+};
+
+// ANSI texts of a payload made wide one after another in one buffer, so that setting
+// an album's texts makes no text of its own on the way.
+class WideTexts {
+ public:
+  // text as wide text, valid until the next call.
+  const wchar_t* Of(std::string_view text) {
+    wide_.clear();
+    AppendMultiByteToWide(ZqGetConversionACP(), text.data(), text.size(), &wide_);
+    return wide_.c_str();
+  }
+
+ private:
+  std::wstring wide_;
 };
 
 // The smallest album record: four ints and four empty strings.
@@ -152,16 +174,16 @@ constexpr size_t kMinAlbumRecordSize = 4 * kIntItemSize + 4 * kIntItemSize;
 
 bool ReadAlbumRecord(RecordReader* reader, AlbumRecord* album) {
   const int kText = BlogShareSessionDecoder_::kTextLimit;
-  if (!reader->ReadInt(&album->id) || !ReadTextItem(reader, kText, &album->categoryName) ||
+  if (!reader->ReadInt(&album->id) || !reader->ReadStringView(&album->categoryName, kText) ||
       !reader->ReadInt(&album->showStatus) || !reader->ReadInt(&album->categoryType) ||
-      !ReadTextItem(reader, kText, &album->desc) ||
-      !ReadTextItem(reader, kText, &album->lastTime) ||
-      !ReadTextItem(reader, kText, &album->picUrl) || !reader->ReadInt(&album->tagNum)) {
+      !reader->ReadStringView(&album->desc, kText) ||
+      !reader->ReadStringView(&album->lastTime, kText) ||
+      !reader->ReadStringView(&album->picUrl, kText) || !reader->ReadInt(&album->tagNum)) {
     return false;
   }
   // The writer puts one tag per slot in use.
   for (int i = 0; i < AlbumInfo::TagsInUse(album->tagNum); ++i) {
-    if (!ReadTextItem(reader, kText, &album->tags[i])) return false;
+    if (!reader->ReadStringView(&album->tags[i], kText)) return false;
   }
   return true;
 }
@@ -170,16 +192,16 @@ bool ReadAlbumRecord(RecordReader* reader, AlbumRecord* album) {
 // CopyFrom): id, name, show status, type, description, picture URL, tag count and the
 // tags in use. The last time is not part of it: the serving process keeps the one it
 // has, and so does this one.
-void ApplyAlbumDescription(const AlbumRecord& record, AlbumInfo* album) {
+void ApplyAlbumDescription(const AlbumRecord& record, AlbumInfo* album, WideTexts* wide) {
   album->SetId(record.id);
-  album->SetCategoryName(record.categoryName.c_str());
+  album->SetCategoryName(wide->Of(record.categoryName));
   album->SetShowStatus(record.showStatus != 0 ? 1 : 0);
   album->SetCategoryType(record.categoryType);
-  album->SetDesc(record.desc.c_str());
-  album->SetPicUrl(record.picUrl.c_str());
+  album->SetDesc(wide->Of(record.desc));
+  album->SetPicUrl(wide->Of(record.picUrl));
   album->SetTagNum(record.tagNum);
   for (int i = 0; i < AlbumInfo::TagsInUse(record.tagNum); ++i) {
-    album->SetTag(i, record.tags[i].c_str());
+    album->SetTag(i, wide->Of(record.tags[i]));
   }
 }
 
@@ -198,6 +220,7 @@ bool ApplyAlbumList(BlogSession_* session, RecordReader* reader)
   std::unordered_set<int> named;
   // The list's albums by id; the albums made below join in.
   std::unordered_map<int, AlbumInfo*> held = list->AlbumsById(records.size());
+  WideTexts wide;
   for (const AlbumRecord& record : records) {
     named.insert(record.id);
     AlbumInfo*& album = held[record.id];
@@ -206,8 +229,8 @@ bool ApplyAlbumList(BlogSession_* session, RecordReader* reader)
       if (album == nullptr) return false;
     }
     // The whole record: the description, the last time, and no tags beyond those in use.
-    ApplyAlbumDescription(record, album);
-    album->SetLastTime(record.lastTime.c_str());
+    ApplyAlbumDescription(record, album, &wide);
+    album->SetLastTime(wide.Of(record.lastTime));
     for (int i = AlbumInfo::TagsInUse(record.tagNum); i < AlbumInfo::kTagSlots; ++i) {
       album->SetTag(i, L"");
     }
@@ -453,7 +476,8 @@ bool ApplyAlbumModify(BlogSession_* session, RecordReader* reader, const std::ws
   if (!ReadAlbumRecord(reader, &record) || !reader->ReadInt(&newlyAdded)) return false;
   AlbumInfo* album = session->FindAlbum(uin, record.id);
   if (album == nullptr) return false;
-  ApplyAlbumDescription(record, album);
+  WideTexts wide;
+  ApplyAlbumDescription(record, album, &wide);
   album->SetNewlyAddedResNum(newlyAdded);
   return true;
 }
@@ -471,7 +495,8 @@ bool ApplyAlbumCreate(BlogSession_* session, RecordReader* reader, const std::ws
   AlbumInfo* album = list->FindAlbum(record.id);
   if (album == nullptr) album = list->NewAlbum();
   if (album == nullptr) return false;
-  ApplyAlbumDescription(record, album);
+  WideTexts wide;
+  ApplyAlbumDescription(record, album, &wide);
   return true;
 }
 

@@ -35,9 +35,10 @@ struct DigitTable {
 };
 constexpr DigitTable kDigits;
 
-// c's table entry; kNotDigit for any character from 128 on.
-uint8_t DigitOf(wchar_t c) {
-  const auto code = static_cast<std::make_unsigned<wchar_t>::type>(c);
+// c's table entry; kNotDigit for any character (or byte) from 128 on.
+template <typename Char>
+uint8_t DigitOf(Char c) {
+  const auto code = static_cast<typename std::make_unsigned<Char>::type>(c);
   return code < 128 ? kDigits.entry[code] : kNotDigit;
 }
 
@@ -103,7 +104,8 @@ size_t CidIndex::AlbumIds::EraseAll(Gone gone, bool* all) {
 
 // ---------------------------------------------------------------- compact keys
 
-bool CidIndex::ParseCompact(std::wstring_view cid, CompactKey* key) {
+template <typename Char>
+bool CidIndex::ParseCompact(std::basic_string_view<Char> cid, CompactKey* key) {
   if (cid.size() != 40) return false;
   uint8_t seen = 0;  // the flags of every digit
   for (size_t i = 0; i < 20; ++i) {
@@ -357,6 +359,26 @@ void CidIndex::AddRun(size_t count, Next next) {
       CountOne(p.albumId);
     }
   }
+}
+
+bool CidIndex::Batch::AddHex(std::string_view cid, int32_t albumId) {
+  HexPair pair;
+  if (!ParseCompact<char>(cid, &pair.key)) return false;
+  pair.albumId = albumId;
+  hex_.push_back(pair);
+  return true;
+}
+
+void CidIndex::AddBatch(const Batch& batch) {
+  // No text key is also a compact one: the order of every key's pairs is kept.
+  for (const Pair& pair : batch.text_) Add(pair.first, pair.second);
+  auto pair = batch.hex_.begin();
+  AddRun(batch.hex_.size(), [&pair](CompactKey* key, int32_t* albumId) {
+    *key = pair->key;
+    *albumId = pair->albumId;
+    ++pair;
+    return true;
+  });
 }
 
 void CidIndex::AddRawRecords(const uint8_t* records, size_t count) {

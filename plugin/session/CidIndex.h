@@ -59,6 +59,10 @@ class CidIndex {
   // Makes room for count more keys, so that adding them grows nothing on the way.
   void Reserve(size_t count);
 
+  class Batch;
+  // Adds the pairs of batch, as Add would one by one in the order they were given.
+  void AddBatch(const Batch& batch);
+
   // Removes the first pair (in the index's order) equal to (cid, albumId); false when
   // there is none.
   bool RemoveFirst(std::wstring_view cid, int32_t albumId);
@@ -132,7 +136,11 @@ class CidIndex {
   static constexpr uint32_t kNoEntry = 0xFFFFFFFFu;
 
   // True (and *key filled) when cid is 40 hexadecimal digits with letters of one case.
-  static bool ParseCompact(std::wstring_view cid, CompactKey* key);
+  template <typename Char>
+  static bool ParseCompact(std::basic_string_view<Char> cid, CompactKey* key);
+  static bool ParseCompact(std::wstring_view cid, CompactKey* key) {
+    return ParseCompact<wchar_t>(cid, key);
+  }
   static size_t HashOf(const uint8_t* bytes, bool lower);
   static bool LowerOf(const Entry& entry) { return (entry.more & kLowerFlag) != 0; }
   // The byte of a key's hash kept beside its slot: a probe reads a slot's entry only when
@@ -205,6 +213,28 @@ class CidIndex {
   size_t size_ = 0;
   // The number of pairs of each album that holds any.
   std::unordered_map<int32_t, size_t> albumCounts_;
+};
+
+// Pairs gathered for one CidIndex::AddBatch (a whole index read from elsewhere, before
+// anything changes): a key of 40 hexadecimal digits of one case kept as its 20 bytes, 28
+// with its album id, no text of its own; any other key as text.
+class CidIndex::Batch {
+ public:
+  void Reserve(size_t count) { hex_.reserve(count); }
+  // Adds (cid, albumId) when cid, narrow text, is 40 hexadecimal digits of one case;
+  // false, nothing added, for any other key (the caller adds it as wide text).
+  bool AddHex(std::string_view cid, int32_t albumId);
+  void AddText(std::wstring cid, int32_t albumId) { text_.emplace_back(std::move(cid), albumId); }
+  size_t size() const { return hex_.size() + text_.size(); }
+
+ private:
+  friend class CidIndex;
+  struct HexPair {
+    CompactKey key;
+    int32_t albumId;
+  };
+  std::vector<HexPair> hex_;
+  std::vector<Pair> text_;
 };
 
 }  // namespace ZQBlog

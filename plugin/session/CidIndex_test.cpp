@@ -176,7 +176,10 @@ TEST(CidIndexKeyTest, BulkAdditionsEqualAddingOneByOne) {
   for (uint32_t i = 0; i < 500; ++i) {
     const std::wstring hex = HexKey(i % 180);
     const int32_t album = static_cast<int32_t>(i % 13) - 2;
-    pairs.emplace_back(i % 7 == 3 ? L"text" + std::to_wstring(i % 11) : hex, album);
+    pairs.emplace_back(i % 7 == 3   ? L"text" + std::to_wstring(i % 11)
+                       : i % 7 == 5 ? Lower(hex)
+                                    : hex,
+                       album);
     for (size_t d = 0; d < 40; d += 2) {
       records.push_back(static_cast<uint8_t>(std::stoi(hex.substr(d, 2), nullptr, 16)));
     }
@@ -186,13 +189,23 @@ TEST(CidIndexKeyTest, BulkAdditionsEqualAddingOneByOne) {
   }
   ASSERT_EQ(500 * CidIndex::kRawRecordSize, records.size());
 
-  CidIndex single, bulk, raw, rawSingle;
-  for (CidIndex* index : {&single, &bulk, &raw, &rawSingle}) index->Add(HexKey(5), 99);
+  CidIndex single, bulk, batched, raw, rawSingle;
+  for (CidIndex* index : {&single, &bulk, &batched, &raw, &rawSingle}) {
+    index->Add(HexKey(5), 99);
+  }
   for (const auto& pair : pairs) single.Add(pair.first, pair.second);
   bulk.AddAll(pairs);
-  EXPECT_EQ(AllPairs(single), AllPairs(bulk));
-  EXPECT_EQ(single.CountOfAlbum(-2), bulk.CountOfAlbum(-2));
-  EXPECT_EQ(single.TextKeyCount(), bulk.TextKeyCount());
+  CidIndex::Batch batch;
+  for (const auto& pair : pairs) {
+    const std::string narrow(pair.first.begin(), pair.first.end());
+    if (!batch.AddHex(narrow, pair.second)) batch.AddText(pair.first, pair.second);
+  }
+  batched.AddBatch(batch);
+  for (const CidIndex* index : {&bulk, &batched}) {
+    EXPECT_EQ(AllPairs(single), AllPairs(*index));
+    EXPECT_EQ(single.CountOfAlbum(-2), index->CountOfAlbum(-2));
+    EXPECT_EQ(single.TextKeyCount(), index->TextKeyCount());
+  }
 
   for (uint32_t i = 0; i < 500; ++i) {
     rawSingle.Add(HexKey(i % 180), static_cast<int32_t>(i % 13) - 2);
