@@ -249,6 +249,27 @@ class CComObject : public Base {
   }
 };
 
+// The tail of a factory function: a new CComObject<Base>, readied by setup(object),
+// handed out in *out with the caller's one reference. E_POINTER for a null out;
+// otherwise *out is null on failure (CreateInstance's result) and setup is not called.
+template <class Base, class Interface, class Setup>
+HRESULT CreateObjectWithReference(Interface** out, Setup setup) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  CComObject<Base>* object = nullptr;
+  HRESULT hr = CComObject<Base>::CreateInstance(&object);
+  if (FAILED(hr)) return hr;
+  setup(object);
+  object->AddRef();
+  *out = object;
+  return S_OK;
+}
+
+template <class Base, class Interface>
+HRESULT CreateObjectWithReference(Interface** out) {
+  return CreateObjectWithReference<Base>(out, [](Base*) {});
+}
+
 // ---------------------------------------------------------------- CComPtr
 
 // Owns one reference on a T (null allowed).

@@ -16,7 +16,7 @@ std::wstring TakeBstr(BSTR text) {
 
 }  // namespace
 
-HRESULT AlbumDraft::Create(IZQAlbumInfo** out) { return CreateDraft<AlbumDraft>(out); }
+HRESULT AlbumDraft::Create(IZQAlbumInfo** out) { return CreateObjectWithReference<AlbumDraft>(out); }
 
 HRESULT AlbumDraft::CreateCopy(IZQAlbumInfo* album, IZQAlbumInfo** out) {
   if (album == nullptr || out == nullptr) return E_POINTER;

@@ -1,5 +1,5 @@
-// What the host's drafts (AlbumDraft, ResourceDraft) share: their factory and the
-// accessors of their plain fields, with the conventions of the interfaces they
+// What the host's drafts (AlbumDraft, ResourceDraft) share: the accessors of their
+// plain fields, with the conventions of the interfaces they
 // implement (E_POINTER for a null out, a null text read as empty).
 #ifndef ZQBLOG_HOST_APP_DRAFTFIELDS_H_
 #define ZQBLOG_HOST_APP_DRAFTFIELDS_H_
@@ -10,19 +10,6 @@
 
 namespace Velmora {
 namespace ZQHost {
-
-// A new Draft, one reference for the caller in *out (null on failure).
-template <class Draft, class Interface>
-HRESULT CreateDraft(Interface** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  CComObject<Draft>* draft = nullptr;
-  HRESULT hr = CComObject<Draft>::CreateInstance(&draft);
-  if (FAILED(hr)) return hr;
-  draft->AddRef();
-  *out = draft;
-  return S_OK;
-}
 
 // A copy of field in a new BSTR the caller frees; E_OUTOFMEMORY when it cannot be made.
 inline HRESULT GetDraftText(const std::wstring& field, BSTR* out) {

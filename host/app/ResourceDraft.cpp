@@ -5,7 +5,7 @@
 namespace Velmora {
 namespace ZQHost {
 
-HRESULT ResourceDraft::Create(IZQResInfo** out) { return CreateDraft<ResourceDraft>(out); }
+HRESULT ResourceDraft::Create(IZQResInfo** out) { return CreateObjectWithReference<ResourceDraft>(out); }
 
 STDMETHODIMP ResourceDraft::GetId(int* id) { return GetDraftInt(id_, id); }
 STDMETHODIMP ResourceDraft::SetId(int id) { return SetDraftInt(id, &id_); }

@@ -16,13 +16,8 @@ HRESULT HttpConnectionFactory::Create(const std::shared_ptr<HttpServiceCore>& co
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   if (core == nullptr) return E_INVALIDARG;
-  CComObject<HttpConnectionFactory>* factory = nullptr;
-  HRESULT hr = CComObject<HttpConnectionFactory>::CreateInstance(&factory);
-  if (FAILED(hr)) return hr;
-  factory->core_ = core;
-  factory->AddRef();
-  *out = factory;
-  return S_OK;
+  return CreateObjectWithReference<HttpConnectionFactory>(
+      out, [&](HttpConnectionFactory* factory) { factory->core_ = core; });
 }
 
 STDMETHODIMP HttpConnectionFactory::CreateConnection(int /*reserved*/, void* /*parameters*/,

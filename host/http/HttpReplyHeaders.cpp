@@ -23,16 +23,10 @@ bool EqualsIgnoringAsciiCase(const std::string& a, const char* b) {
 }  // namespace
 
 HRESULT HttpReplyHeaders::Create(int statusCode, FieldList fields, IHttpReplyHeaders** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  CComObject<HttpReplyHeaders>* headers = nullptr;
-  HRESULT hr = CComObject<HttpReplyHeaders>::CreateInstance(&headers);
-  if (FAILED(hr)) return hr;
-  headers->status_code_ = statusCode;
-  headers->fields_ = std::move(fields);
-  headers->AddRef();
-  *out = headers;
-  return S_OK;
+  return CreateObjectWithReference<HttpReplyHeaders>(out, [&](HttpReplyHeaders* headers) {
+    headers->status_code_ = statusCode;
+    headers->fields_ = std::move(fields);
+  });
 }
 
 STDMETHODIMP HttpReplyHeaders::GetStatusCode(int* statusCode) {

@@ -225,13 +225,8 @@ class SettingsStore : public CComObjectRootEx<CComMultiThreadModel>, public ISet
       if (rc == SQLITE_DONE) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
       if (rc != SQLITE_ROW) return E_FAIL;
     }
-    CComObject<SettingsSection>* object = nullptr;
-    HRESULT hr = CComObject<SettingsSection>::CreateInstance(&object);
-    if (FAILED(hr)) return hr;
-    object->Init(database_, std::move(text));
-    object->AddRef();
-    *section = object;
-    return S_OK;
+    return CreateObjectWithReference<SettingsSection>(
+        section, [&](SettingsSection* object) { object->Init(database_, std::move(text)); });
   }
 
   HRESULT List(const std::wstring* section, std::vector<SettingsEntry>* out) {
@@ -275,13 +270,8 @@ HRESULT OpenSettingsStore(const std::string& dbPath, ISettingsStore** out) {
   if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
   std::shared_ptr<SettingsDatabase> database = SettingsDatabase::Open(dbPath);
   if (database == nullptr) return E_FAIL;
-  CComObject<SettingsStore>* store = nullptr;
-  HRESULT hr = CComObject<SettingsStore>::CreateInstance(&store);
-  if (FAILED(hr)) return hr;
-  store->Init(std::move(database));
-  store->AddRef();
-  *out = store;
-  return S_OK;
+  return CreateObjectWithReference<SettingsStore>(
+      out, [&](SettingsStore* store) { store->Init(std::move(database)); });
 }
 
 HRESULT ListSettingsValues(ISettingsStore* store, const std::wstring* section,

@@ -6,14 +6,7 @@ namespace Velmora {
 namespace ZQHost {
 
 HRESULT PluginRegistry::Create(PluginRegistry** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  CComObject<PluginRegistry>* registry = nullptr;
-  HRESULT hr = CComObject<PluginRegistry>::CreateInstance(&registry);
-  if (FAILED(hr)) return hr;
-  registry->AddRef();
-  *out = registry;
-  return S_OK;
+  return CreateObjectWithReference<PluginRegistry>(out);
 }
 
 PluginRegistry* PluginRegistry::FromInterface(IZQCPPluginRegistry* registry) {

@@ -10,15 +10,8 @@ namespace Velmora {
 namespace ZQHost {
 
 HRESULT XmlPackage::Create(std::shared_ptr<const XmlDocument> document, IXMLPackage** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  CComObject<XmlPackage>* package = nullptr;
-  HRESULT hr = CComObject<XmlPackage>::CreateInstance(&package);
-  if (FAILED(hr)) return hr;
-  package->document_ = std::move(document);
-  package->AddRef();
-  *out = package;
-  return S_OK;
+  return CreateObjectWithReference<XmlPackage>(
+      out, [&](XmlPackage* package) { package->document_ = std::move(document); });
 }
 
 std::shared_ptr<const XmlDocument> XmlPackage::Document() {

@@ -66,14 +66,7 @@ class XmlPackageParser : public CComObjectRootEx<CComMultiThreadModel>, public I
 }  // namespace
 
 HRESULT CreateXmlPackageParser(IPackageParser** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  CComObject<XmlPackageParser>* parser = nullptr;
-  HRESULT hr = CComObject<XmlPackageParser>::CreateInstance(&parser);
-  if (FAILED(hr)) return hr;
-  parser->AddRef();
-  *out = parser;
-  return S_OK;
+  return CreateObjectWithReference<XmlPackageParser>(out);
 }
 
 }  // namespace ZQHost

@@ -35,15 +35,8 @@ STDMETHODIMP BlogPackageParser::GetPackageCount(int* count) {
 }
 
 STDMETHODIMP BlogPackageParser::GetPackage(IPackage** package) {
-  if (package == nullptr) return E_POINTER;
-  *package = nullptr;
-  CComObject<BlogPackage>* created = nullptr;
-  HRESULT hr = CComObject<BlogPackage>::CreateInstance(&created);
-  if (FAILED(hr)) return hr;
-  created->AddRef();  // the caller's reference
-  created->ShareData(bytes_, length_);
-  *package = created;
-  return S_OK;
+  return CreateObjectWithReference<BlogPackage>(
+      package, [this](BlogPackage* created) { created->ShareData(bytes_, length_); });
 }
 
 }  // namespace ZQBlog
