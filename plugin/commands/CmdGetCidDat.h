@@ -43,6 +43,8 @@
 namespace Velmora {
 namespace ZQBlog {
 
+class BlogPackageParser;
+
 class CmdGetCidDat : public BaseBlogCmd {
  public:
   static constexpr unsigned short kServerPort = 80;
@@ -89,6 +91,9 @@ class CmdGetCidDat : public BaseBlogCmd {
   HRESULT OnResponseHeaders(IHttpReplyHeaders* headers) ZQ_REQUIRES(CommandLock()) override;
   HRESULT OnReplyPackage(IPackage* package) ZQ_REQUIRES(CommandLock()) override;
   CComPtr<IPackageParser> CreateReplyParser() ZQ_REQUIRES(CommandLock()) override;
+  // The table's own parser keeps the joined body as it is (a table is tens of megabytes).
+  HRESULT ParseJoinedBody(IPackageParser* parser, std::vector<BYTE>* body)
+      ZQ_REQUIRES(CommandLock()) override;
   void OnTransportError(int code) ZQ_REQUIRES(CommandLock()) override;
 
  private:
@@ -98,6 +103,8 @@ class CmdGetCidDat : public BaseBlogCmd {
   std::string host_;  // filled by GetServer
   std::string path_;
   ReplyKind replyKind_ ZQ_GUARDED_BY(CommandLock()) = kReplyTable;
+  // The parser CreateReplyParser made (the command's parser holds its reference).
+  BlogPackageParser* ownParser_ ZQ_GUARDED_BY(CommandLock()) = nullptr;
 };
 
 }  // namespace ZQBlog

@@ -1,5 +1,6 @@
 #include "data/BlogPackageParser.h"
 
+#include <climits>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -25,6 +26,21 @@ STDMETHODIMP BlogPackageParser::Parse(const BYTE* data, int length) {
   std::memcpy(copy.get(), data, static_cast<size_t>(length));
   bytes_ = std::move(copy);
   length_ = length;
+  return S_OK;
+}
+
+HRESULT BlogPackageParser::Adopt(std::vector<BYTE> bytes) {
+  if (bytes.size() > static_cast<size_t>(INT_MAX)) return E_INVALIDARG;
+  Reset();
+  if (bytes.empty()) return S_OK;
+  try {
+    auto block = std::make_shared<const std::vector<BYTE>>(std::move(bytes));
+    length_ = static_cast<int>(block->size());
+    bytes_ = std::shared_ptr<const BYTE[]>(block, block->data());
+  } catch (const std::bad_alloc&) {
+    length_ = 0;
+    return E_OUTOFMEMORY;
+  }
   return S_OK;
 }
 

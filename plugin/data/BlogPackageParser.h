@@ -7,6 +7,7 @@
 #define ZQBLOG_DATA_BLOGPACKAGEPARSER_H_
 
 #include <memory>
+#include <vector>
 
 #include "interfaces/IPackageParser.h"
 #include "platform/atl.h"
@@ -34,6 +35,9 @@ class BlogPackageParser : public CComObjectRootEx<CComMultiThreadModel>,
   // a refused call changes nothing. E_OUTOFMEMORY (holding nothing) when the copy
   // cannot be made.
   STDMETHOD(Parse)(const BYTE* data, int length) override;
+  // Parse without the copy: the parser keeps bytes' block itself. E_INVALIDARG (nothing
+  // changed) for more than INT_MAX bytes.
+  HRESULT Adopt(std::vector<BYTE> bytes);
   // Always 1.
   STDMETHOD(GetPackageCount)(int* count) override;
   // A new BlogPackage sharing the held bytes (a parser holding nothing gives a package

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "data/BlogPackage.h"
 #include "test/DataTestSupport.h"
@@ -89,6 +90,25 @@ TEST(BlogPackageParserTest, PackageOwnsItsCopy) {
   }
   body[0] = 'X';
   EXPECT_EQ("directory", ContentOf(package));
+}
+
+TEST(BlogPackageParserTest, AdoptKeepsTheBlockAndReplacesWhatWasHeld) {
+  CComPtr<BlogPackageParser> parser = MakeParser();
+  ASSERT_EQ(S_OK, parser->Parse(Bytes("old"), 3));
+  const std::string body("ta\0ble", 6);
+  std::vector<BYTE> block(body.begin(), body.end());
+  const BYTE* address = block.data();
+  ASSERT_EQ(S_OK, parser->Adopt(std::move(block)));
+  CComPtr<IPackage> package = PackageOf(parser);
+  EXPECT_EQ(body, ContentOf(package));
+  const BYTE* data = nullptr;
+  int length = 0;
+  static_cast<BlogPackage*>(package.p)->GetData(&data, &length);
+  EXPECT_EQ(address, data) << "the block itself, not a copy";
+  parser->Reset();
+  EXPECT_EQ(body, ContentOf(package)) << "the package keeps the block alive";
+  ASSERT_EQ(S_OK, parser->Adopt(std::vector<BYTE>()));
+  EXPECT_EQ("<none>", ContentOf(PackageOf(parser)));
 }
 
 TEST(BlogPackageParserTest, EveryGetPackageMakesANewPackageForTheCaller) {

@@ -221,9 +221,8 @@ int BaseHttpCmd::DoProcessReply() {
   if (piece != nullptr && (!PieceData(piece, &data, &length) || length > kMaxReplyBody)) {
     return kStateFailed;
   }
-  // An empty body still goes to the parser, at a valid address.
-  static const BYTE kNoBytes[1] = {0};
-  HRESULT hr = parser_->Parse(length == 0 ? kNoBytes : data, static_cast<int>(length));
+  HRESULT hr = piece != nullptr ? ParseBytes(parser_, data, length)
+                                 : ParseJoinedBody(parser_, &body);
   piece.Release();
   body.clear();
   body.shrink_to_fit();
@@ -238,6 +237,16 @@ int BaseHttpCmd::DoProcessReply() {
     if (package_ != nullptr && SUCCEEDED(OnReplyPackage(package_))) return kStateSucceeded;
   }
   return kStateFailed;
+}
+
+HRESULT BaseHttpCmd::ParseBytes(IPackageParser* parser, const BYTE* data, size_t length) {
+  // An empty body still goes to the parser, at a valid address.
+  static const BYTE kNoBytes[1] = {0};
+  return parser->Parse(length == 0 ? kNoBytes : data, static_cast<int>(length));
+}
+
+HRESULT BaseHttpCmd::ParseJoinedBody(IPackageParser* parser, std::vector<BYTE>* body) {
+  return ParseBytes(parser, body->data(), body->size());
 }
 
 void BaseHttpCmd::ReleaseConnection() {

@@ -146,6 +146,11 @@ class BaseHttpCmd : public BaseCmd, public IHttpConnectionClientEvents {
   // A new reply parser, or null when the body needs no parsing. Asked once per
   // command: the parser is kept until the command is destroyed.
   virtual CComPtr<IPackageParser> CreateReplyParser() ZQ_REQUIRES(CommandLock()) = 0;
+  // Gives parser a body joined from several pieces: parser->Parse over *body here. A
+  // command whose parser can keep the joined block as it is takes it over instead
+  // (leaving *body empty), which spares a copy of the whole reply.
+  virtual HRESULT ParseJoinedBody(IPackageParser* parser, std::vector<BYTE>* body)
+      ZQ_REQUIRES(CommandLock());
   // The connection reported error code (non-zero). Does nothing here.
   virtual void OnTransportError(int code) ZQ_REQUIRES(CommandLock());
   // The complete reply has been processed (or a hook threw while it was) and the
@@ -178,6 +183,9 @@ class BaseHttpCmd : public BaseCmd, public IHttpConnectionClientEvents {
   void AppendReplyBody(IHttpBuffer* piece) ZQ_REQUIRES(CommandLock());
   // The bytes of piece; false when the host does not give them.
   static bool PieceData(IHttpBuffer* piece, const BYTE** data, size_t* length);
+  // parser->Parse over data[0, length) (a valid address when length is 0).
+  // REQUIRES: length <= INT_MAX.
+  static HRESULT ParseBytes(IPackageParser* parser, const BYTE* data, size_t length);
   void RequestStep() ZQ_REQUIRES(CommandLock());
   // Drops the reply body and its flags.
   void DropReplyBody() ZQ_REQUIRES(CommandLock());
