@@ -274,34 +274,44 @@ bool ReadResourceRecord(RecordReader* reader, ResourceRecord* resource) {
          reader->ReadStringView(&resource->text(Field::kUin), kText);
 }
 
-void WriteResourceFields(const ResourceRecord& record, IZQResInfo* resource) {
+// The fields of record into resource, one of the plug-in's own: plain ASCII texts kept as
+// they came; every text whole, zero bytes included, as the serving process keeps it.
+void WriteResourceFields(const ResourceRecord& record, ResourceInfo* resource) {
   using Field = ResourceInfo::TextField;
-  // The plug-in's own resources keep plain ASCII texts as they came; every text whole,
-  // zero bytes included, as the serving process keeps it.
-  if (ResourceInfo* own = dynamic_cast<ResourceInfo*>(resource)) {
-    size_t bytes = 0;  // as many as the texts take when kept as they came (wide takes more)
-    for (std::string_view text : record.texts) bytes += text.size();
-    own->ReserveText(bytes);
-    for (size_t i = 0; i < static_cast<size_t>(Field::kCount); ++i) {
-      own->SetAnsiText(static_cast<Field>(i), record.texts[i]);
-    }
-  } else {
-    auto wide = [&record](Field field) {
-      const std::string_view text = record.text(field);
-      return MultiByteToWide(ZqGetConversionACP(), text.data(), text.size());
-    };
-    resource->SetCid(wide(Field::kCid).c_str());
-    resource->SetGcid(wide(Field::kGcid).c_str());
-    resource->SetResName(wide(Field::kResName).c_str());
-    resource->SetFormat(wide(Field::kFormat).c_str());
-    resource->SetSize(wide(Field::kSize).c_str());
-    resource->SetLastTime(wide(Field::kLastTime).c_str());
-    resource->SetUrl(wide(Field::kUrl).c_str());
-    resource->SetOriginal(wide(Field::kOriginal).c_str());
-    resource->SetRefer(wide(Field::kRefer).c_str());
-    resource->SetDesc(wide(Field::kDesc).c_str());
-    resource->SetUin(wide(Field::kUin).c_str());
+  size_t bytes = 0;  // as many as the texts take when kept as they came (wide takes more)
+  for (std::string_view text : record.texts) bytes += text.size();
+  resource->ReserveText(bytes);
+  for (size_t i = 0; i < static_cast<size_t>(Field::kCount); ++i) {
+    resource->SetAnsiText(static_cast<Field>(i), record.texts[i]);
   }
+  resource->SetResType(ResourceInfo::RecordResType(record.resType));
+  resource->SetState(record.state);
+  resource->SetCategoryId(record.categoryId);
+}
+
+// The same for any resource an album holds: another implementation takes wide texts
+// through its interface.
+void WriteResourceFields(const ResourceRecord& record, IZQResInfo* resource) {
+  if (ResourceInfo* own = dynamic_cast<ResourceInfo*>(resource)) {
+    WriteResourceFields(record, own);
+    return;
+  }
+  using Field = ResourceInfo::TextField;
+  auto wide = [&record](Field field) {
+    const std::string_view text = record.text(field);
+    return MultiByteToWide(ZqGetConversionACP(), text.data(), text.size());
+  };
+  resource->SetCid(wide(Field::kCid).c_str());
+  resource->SetGcid(wide(Field::kGcid).c_str());
+  resource->SetResName(wide(Field::kResName).c_str());
+  resource->SetFormat(wide(Field::kFormat).c_str());
+  resource->SetSize(wide(Field::kSize).c_str());
+  resource->SetLastTime(wide(Field::kLastTime).c_str());
+  resource->SetUrl(wide(Field::kUrl).c_str());
+  resource->SetOriginal(wide(Field::kOriginal).c_str());
+  resource->SetRefer(wide(Field::kRefer).c_str());
+  resource->SetDesc(wide(Field::kDesc).c_str());
+  resource->SetUin(wide(Field::kUin).c_str());
   resource->SetResType(ResourceInfo::RecordResType(record.resType));
   resource->SetState(record.state);
   resource->SetCategoryId(record.categoryId);
@@ -333,17 +343,16 @@ bool ApplyResourceList(BlogSession_* session, RecordReader* reader)
   std::unordered_map<int, IZQResInfo*> held = album->ResourcesById(records.size());
   for (const ResourceRecord& record : records) {
     auto found = held.find(record.id);
-    IZQResInfo* resource = found != held.end() ? found->second : nullptr;
-    const bool made = resource == nullptr;
-    if (made) {
-      ResourceInfo* created = album->NewResource();
-      if (created == nullptr) return false;
-      created->SetId(record.id);
-      resource = created;
-      held.emplace(record.id, resource);
+    if (found != held.end()) {
+      WriteResourceFields(record, found->second);
+      continue;
     }
-    WriteResourceFields(record, resource);
-    if (made && !keeping) session->AddCidEntryOf(resource, albumId);
+    ResourceInfo* created = album->NewResource();
+    if (created == nullptr) return false;
+    created->SetId(record.id);
+    held.emplace(record.id, created);
+    WriteResourceFields(record, created);
+    if (!keeping) session->AddCidEntryOf(created, albumId);
   }
   album->SetResourcesLoaded(true);
   return true;
@@ -461,7 +470,7 @@ bool ApplyBatchCollect(BlogSession_* session, RecordReader* reader, const std::w
     }
     CComPtr<ResourceInfo> resource(created);
     resource->SetId(record.id);
-    WriteResourceFields(record, resource);
+    WriteResourceFields(record, resource.p);
     session->AddCidEntryOf(resource, albumId);
     if (album->ResourcesLoaded()) album->InsertResource(-1, resource);
   }
