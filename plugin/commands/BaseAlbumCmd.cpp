@@ -221,10 +221,8 @@ bool BaseAlbumCmd::WriteAlbumRequestRecord(IShareSessionMessage* message, bool w
 }
 
 bool BaseAlbumCmd::ReadAlbumRequestRecord(IShareSessionMessage* message, bool withCount) {
-  BYTE* payload = nullptr;
-  int size = 0;
-  if (!PayloadOf(message, &payload, &size)) return false;
-  RecordReader reader(payload, static_cast<size_t>(size));
+  RecordReader reader(nullptr, 0);
+  if (!PayloadReader(message, &reader)) return false;
   std::string userId;
   int32_t count = 0;
   CComPtr<AlbumInfo> album = MakeAlbum();

@@ -153,6 +153,14 @@ bool BaseBlogCmd::PayloadOf(IShareSessionMessage* message, BYTE** payload, int* 
   return *size == 0 || *payload != nullptr;
 }
 
+bool BaseBlogCmd::PayloadReader(IShareSessionMessage* message, RecordReader* reader) {
+  BYTE* payload = nullptr;
+  int size = 0;
+  if (!PayloadOf(message, &payload, &size)) return false;
+  *reader = RecordReader(payload, static_cast<size_t>(size));
+  return true;
+}
+
 BaseBlogCmd::BaseBlogCmd() = default;
 
 BaseBlogCmd::~BaseBlogCmd() = default;
@@ -461,10 +469,8 @@ bool BaseBlogCmd::WriteUserIdRecord(IShareSessionMessage* message) {
 }
 
 bool BaseBlogCmd::ReadUserIdRecord(IShareSessionMessage* message) {
-  BYTE* payload = nullptr;
-  int size = 0;
-  if (!PayloadOf(message, &payload, &size)) return false;
-  RecordReader reader(payload, static_cast<size_t>(size));
+  RecordReader reader(nullptr, 0);
+  if (!PayloadReader(message, &reader)) return false;
   std::string userId;
   if (!reader.ReadString(&userId, kRecordStringLimit)) return false;
   CmdLock hold(*this);

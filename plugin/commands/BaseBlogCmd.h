@@ -336,6 +336,9 @@ class BaseBlogCmd : public BaseHttpCmd {
 
   // The payload of message; false when it has none that can be read.
   static bool PayloadOf(IShareSessionMessage* message, BYTE** payload, int* size);
+  // *reader over the payload of message; false, *reader unchanged, when it has none that
+  // can be read.
+  static bool PayloadReader(IShareSessionMessage* message, RecordReader* reader);
   // The head of a result record: Status (int) and the server's word (string, read with
   // kRecordStringLimit) from payload, *reader left after them for what follows. False
   // for a null payload or a negative size, or when either item is refused.

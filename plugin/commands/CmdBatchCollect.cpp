@@ -361,10 +361,8 @@ bool CmdBatchCollect::WriteRequestRecord(IShareSessionMessage* message) {
 }
 
 bool CmdBatchCollect::ReadRequestRecord(IShareSessionMessage* message) {
-  BYTE* payload = nullptr;
-  int size = 0;
-  if (!PayloadOf(message, &payload, &size)) return false;
-  RecordReader reader(payload, static_cast<size_t>(size));
+  RecordReader reader(nullptr, 0);
+  if (!PayloadReader(message, &reader)) return false;
   std::string userId;
   int32_t categoryId = 0;
   int32_t count = 0;

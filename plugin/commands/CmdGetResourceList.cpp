@@ -369,10 +369,8 @@ bool CmdGetResourceList::WriteRequestRecord(IShareSessionMessage* message) {
 }
 
 bool CmdGetResourceList::ReadRequestRecord(IShareSessionMessage* message) {
-  BYTE* payload = nullptr;
-  int size = 0;
-  if (!PayloadOf(message, &payload, &size)) return false;
-  RecordReader reader(payload, static_cast<size_t>(size));
+  RecordReader reader(nullptr, 0);
+  if (!PayloadReader(message, &reader)) return false;
   std::string userId;
   int32_t albumId = 0;
   if (!reader.ReadString(&userId, kRecordStringLimit) || !reader.ReadInt(&albumId)) {

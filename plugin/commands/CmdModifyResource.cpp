@@ -248,10 +248,8 @@ bool CmdModifyResource::WriteRequestRecord(IShareSessionMessage* message) {
 }
 
 bool CmdModifyResource::ReadRequestRecord(IShareSessionMessage* message) {
-  BYTE* payload = nullptr;
-  int size = 0;
-  if (!PayloadOf(message, &payload, &size)) return false;
-  RecordReader reader(payload, static_cast<size_t>(size));
+  RecordReader reader(nullptr, 0);
+  if (!PayloadReader(message, &reader)) return false;
   std::string userId;
   int32_t source = 0;
   int32_t target = 0;

@@ -92,10 +92,8 @@ bool CmdRemoveAlbum::WriteRequestRecord(IShareSessionMessage* message) {
 }
 
 bool CmdRemoveAlbum::ReadRequestRecord(IShareSessionMessage* message) {
-  BYTE* payload = nullptr;
-  int size = 0;
-  if (!PayloadOf(message, &payload, &size)) return false;
-  RecordReader reader(payload, static_cast<size_t>(size));
+  RecordReader reader(nullptr, 0);
+  if (!PayloadReader(message, &reader)) return false;
   std::string userId;
   int32_t categoryId = 0;
   if (!reader.ReadString(&userId, kRecordStringLimit) || !reader.ReadInt(&categoryId)) {
