@@ -138,16 +138,13 @@ CComPtr<IPackageParser> CmdGetCidDat::CreateReplyParser() {
   CComObject<BlogPackageParser>* created = nullptr;
   if (SUCCEEDED(CComObject<BlogPackageParser>::CreateInstance(&created)) && created != nullptr) {
     parser = static_cast<IPackageParser*>(created);
-    ownParser_ = created;
   }
   return parser;
 }
 
 HRESULT CmdGetCidDat::ParseJoinedBody(IPackageParser* parser, std::vector<BYTE>* body) {
-  if (ownParser_ == nullptr || parser != static_cast<IPackageParser*>(ownParser_)) {
-    return BaseHttpCmd::ParseJoinedBody(parser, body);
-  }
-  HRESULT hr = ownParser_->Adopt(std::move(*body));
+  // The parser is this command's own BlogPackageParser (CreateReplyParser).
+  HRESULT hr = static_cast<BlogPackageParser*>(parser)->Adopt(std::move(*body));
   body->clear();
   return hr;
 }

@@ -43,8 +43,6 @@
 namespace Velmora {
 namespace ZQBlog {
 
-class BlogPackageParser;
-
 class CmdGetCidDat : public BaseBlogCmd {
  public:
   static constexpr unsigned short kServerPort = 80;
@@ -103,8 +101,6 @@ class CmdGetCidDat : public BaseBlogCmd {
   std::string host_;  // filled by GetServer
   std::string path_;
   ReplyKind replyKind_ ZQ_GUARDED_BY(CommandLock()) = kReplyTable;
-  // The parser CreateReplyParser made (the command's parser holds its reference).
-  BlogPackageParser* ownParser_ ZQ_GUARDED_BY(CommandLock()) = nullptr;
 };
 
 }  // namespace ZQBlog

@@ -369,11 +369,6 @@ void BlogSession_::AddCidPair(const std::wstring& cid, int albumId) {
   albumsByCid_.Add(cid, albumId);
 }
 
-void BlogSession_::AddCidPairs(const std::vector<CidIndex::Pair>& pairs) {
-  Hold hold(cidLock_);
-  albumsByCid_.AddAll(pairs);
-}
-
 void BlogSession_::ReplaceCidPairs(const CidIndex::Batch& pairs) {
   Hold hold(cidLock_);
   albumsByCid_.Clear();

@@ -193,9 +193,8 @@ class BlogSession_ {
   // pair of albumId from the index. Does nothing otherwise. Takes AlbumListLock, then
   // CidLock (callers usually hold AlbumListLock already).
   void RemoveAlbumOfCurrentUser(int albumId);
-  // Adds one pair, or many in order (a downloaded content-id table, a broadcast index).
+  // Adds one pair.
   void AddCidPair(const std::wstring& cid, int albumId);
-  void AddCidPairs(const std::vector<CidIndex::Pair>& pairs);
   // Adds count records of a downloaded content-id table in order (their layout is
   // CidIndex::AddRawRecords's). REQUIRES: CidLock held, as a whole merge is.
   void AddCidRecords(const uint8_t* records, size_t count) ZQ_REQUIRES(cidLock_);

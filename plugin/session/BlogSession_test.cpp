@@ -254,6 +254,11 @@ TEST(BlogSessionTest, ResourceListPlaceholderIsTheFirstAngleBracketPair) {
 
 class CidIndexOfSessionTest : public ::testing::Test {
  protected:
+  // Adds the pairs to the session's index in order.
+  void AddCidPairs(const std::vector<CidIndex::Pair>& pairs) {
+    for (const CidIndex::Pair& pair : pairs) session_.AddCidPair(pair.first, pair.second);
+  }
+
   void SetUp() override {
     Hold hold(session_.AlbumListLock());
     AlbumListInfo* list = session_.GetOrCreateAlbumList(L"me");
@@ -326,7 +331,7 @@ TEST_F(CidIndexOfSessionTest, EntriesComeFromTheAlbumsResources) {
 }
 
 TEST_F(CidIndexOfSessionTest, AlbumRemovalTakesItsPairs) {
-  session_.AddCidPairs({{L"AAAA", 10}, {L"BBBB", 10}, {L"AAAA", 20}, {L"CCCC", 10}});
+  AddCidPairs({{L"AAAA", 10}, {L"BBBB", 10}, {L"AAAA", 20}, {L"CCCC", 10}});
   {
     Hold hold(session_.AlbumListLock());
     session_.RemoveCidEntriesOfAlbum(10, nullptr);
@@ -352,7 +357,7 @@ TEST_F(CidIndexOfSessionTest, AlbumRemovalTakesItsPairs) {
 
 TEST_F(CidIndexOfSessionTest, AlbumsLeavingThroughTheirResourcesTakeEveryPair) {
   // Album 10's pairs: two its resources account for, one they do not (CCCC).
-  session_.AddCidPairs({{L"AAAA", 10}, {L"CCCC", 10}, {L"AAAA", 20}, {L"BBBB", 10}});
+  AddCidPairs({{L"AAAA", 10}, {L"CCCC", 10}, {L"AAAA", 20}, {L"BBBB", 10}});
   Hold hold(session_.AlbumListLock());
   session_.RemoveCidEntriesOfAlbum(10, album_);
   EXPECT_EQ((std::vector<int>{20}), Query(session_, L"AAAA"));
@@ -362,7 +367,7 @@ TEST_F(CidIndexOfSessionTest, AlbumsLeavingThroughTheirResourcesTakeEveryPair) {
   AlbumListInfo* list = session_.FindAlbumList(L"me");
   AlbumInfo* kept = list->NewAlbum();
   kept->SetId(20);
-  session_.AddCidPairs({{L"BBBB", 10}, {L"DDDD", 10}, {L"AAAA", 10}});
+  AddCidPairs({{L"BBBB", 10}, {L"DDDD", 10}, {L"AAAA", 10}});
   session_.RemoveAlbumsNotIn(list, {20, 30});
   EXPECT_EQ(nullptr, list->FindAlbum(10));
   EXPECT_EQ(kept, list->FindAlbum(20));
@@ -371,7 +376,7 @@ TEST_F(CidIndexOfSessionTest, AlbumsLeavingThroughTheirResourcesTakeEveryPair) {
 }
 
 TEST_F(CidIndexOfSessionTest, ForEachWalksInKeyOrderThenInsertionOrder) {
-  session_.AddCidPairs({{L"B", 1}, {L"A", 2}, {L"B", 0}, {L"A", 2}});
+  AddCidPairs({{L"B", 1}, {L"A", 2}, {L"B", 0}, {L"A", 2}});
   std::vector<std::pair<std::wstring, int>> seen;
   session_.ForEachCidPair([&](const std::wstring& cid, int album) { seen.emplace_back(cid, album); });
   EXPECT_EQ((std::vector<std::pair<std::wstring, int>>{{L"A", 2}, {L"A", 2}, {L"B", 1}, {L"B", 0}}),
